@@ -1,0 +1,13 @@
+// The entry: start-up, then one key at a time to the dispatcher of the mode.
+#include "morvane.h"
+
+int main(int argc, char** argv) {
+    start_editor(argc, argv);
+    for (;;) {
+        int key = read_key();
+        if (Globals.mode == 2)
+            text_mode_key(key);
+        else if (Globals.mode == 1)
+            hex_mode_key(key);
+    }
+}

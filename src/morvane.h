@@ -1,0 +1,319 @@
+// morvane.h: the editor's shared state and the routines every module calls.
+//
+// Morvane keeps one global record, `Globals`, and a few separate globals that
+// every module reads and writes directly; there is no context object. This
+// header is the map: one section per source file, each global with its meaning.
+#pragma once
+
+#ifndef NCURSES_WIDECHAR
+#define NCURSES_WIDECHAR 1
+#endif
+#include <curses.h>
+#include <signal.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr const char* MORVANE_VERSION = "0.9.7";
+
+// ---------------------------------------------------------------- globals.cpp
+
+struct EditorGlobals {
+    WINDOW* main_win = nullptr;   // editing area: LINES-2 rows at screen row 1
+    WINDOW* status_win = nullptr; // status line: screen row 0
+    WINDOW* help_win = nullptr;   // command bar: screen row LINES-1
+    uint64_t filesize = 0;        // offset of the LAST byte (length - 1)
+    FILE* fp = nullptr;           // stream of the edited file
+    std::string filename;         // path as typed or as chosen; empty = unset
+    int32_t mode = 0;             // 0 browser, 1 hex editing, 2 text view, 3 calculator
+    int32_t file_state = 0;       // 0 unchanged, 1 unsaved changes, 2 read-only
+    int32_t text_pane = 0;        // cursor in the text pane
+    int32_t ebcdic = 0;           // characters shown and typed as EBCDIC
+    int32_t spacing = 1;          // 1 wide hex layout, 0 compact
+    int32_t print_set = 1;        // 1 default, 2 high-bit text (-8), 3 all text (-a)
+    int64_t buf_size = 16384;     // paged: page capacity; whole-file: bytes held (64-bit)
+    int32_t buffered = 0;         // whole file held in `buffer` (-b)
+    int32_t disk = 0;             // a device is edited (-d)
+    uint64_t buf_front = 0;       // file offset of buffer[0]
+    uint64_t buf_end = 0;         // last file offset covered by buffer
+    int32_t beep_on = 1;          // warning beeps are given
+    int32_t help_lines = 0;       // lines of the help menu (21 once prepared)
+};
+extern EditorGlobals Globals;
+
+extern int32_t cursor_x;   // hex-pane column of the digit under the cursor
+extern int32_t cursor_y;   // screen row of the cursor, 1..LINES-2
+extern uint64_t cursor_loc; // file offset of the byte under the cursor
+extern int32_t color;      // non-zero: colour in use (-1 only while parsing options)
+extern bool color_forced_off;            // -n given: F5 never turns colour on
+extern std::vector<unsigned char> buffer; // page cache or the whole file (+ spare + 1)
+extern int32_t buf_spare;                 // free bytes after the data (whole-file mode)
+extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
+extern WINDOW* current_popup;             // dialog popup shown again after a resize
+
+// How the terminal can show bytes 0xA0..0xFF (set at start-up from the locale).
+enum class OutputCharset { Ascii, Utf8, Latin1 };
+extern OutputCharset output_charset;
+
+[[noreturn]] void fatal_error(const char* message, const char* subject);
+void warn_beep();
+WINDOW* popup_window(int width, int height);
+void error_box(const std::string& message, int use_errno);
+
+// Attributes of Part-independent roles, honouring `color`.
+attr_t attr_normal();   // ordinary text: pair 1 or normal
+attr_t attr_modified(); // modified byte / highlight: bold + pair 2 or bold
+attr_t attr_status();   // status line: bold + pair 4 or reverse
+attr_t attr_help();     // command bar: bold + pair 3 or normal
+attr_t attr_field();    // input fields: bold + pair 4 or reverse
+
+// Safe output: every byte takes one cell and never reaches the terminal as a
+// control sequence. put_byte_cell shows a byte "as itself" where the terminal
+// can (ASCII, Latin-1 through the locale), else as a one-cell stand-in.
+void put_byte_cell(WINDOW* w, int b);
+// Writes at most `max` bytes of `s` at the window's position (max < 0: all);
+// printable ASCII as itself, every other byte through put_byte_cell.
+void put_safe(WINDOW* w, std::string_view s, int max = -1);
+void mvput_safe(WINDOW* w, int y, int x, std::string_view s, int max = -1);
+
+// ---------------------------------------------------------------- quit.cpp
+// Signals are deferred: the handlers only record them; read_key acts on them.
+
+enum class Interrupt { Startup, QuitDialog, BrowserExit };
+struct SavedInterrupt {
+    struct sigaction action;
+    Interrupt kind;
+};
+extern Interrupt interrupt_kind;        // what Control-C does when not ignored
+extern bool quit_dialog_open;           // the quit dialog is on screen
+
+void install_signal_handlers();         // SIGWINCH, crash restore; blocks the two signals
+void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
+SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
+void restore_interrupt(const SavedInterrupt& saved);
+int read_key();          // next key from the standard screen; acts on pending signals first
+void poll_signals();     // for long loops: act on pending signals now
+[[noreturn]] void quit_program();
+void quit_dialog();
+[[noreturn]] void browser_interrupt();
+void handle_resize();
+
+// ---------------------------------------------------------------- startup.cpp
+
+void start_editor(int argc, char** argv);
+void print_usage(const char* program_name);
+void apply_env_letters(const char* letters); // option letters of the MORVANE variable
+void read_env_variable(char** envp);         // finds the MORVANE entry and applies it
+void open_file(FILE** stream);
+
+// ---------------------------------------------------------------- keys.cpp
+
+void hex_mode_key(int key_code);
+void text_mode_key(int key_code);
+void toggle_view();
+void quit_if_asked(int save_result);
+
+// ---------------------------------------------------------------- filebuff.cpp
+
+struct mod_entry {
+    uint64_t offset;
+    unsigned char value;
+    mod_entry* next;
+};
+inline constexpr int MOD_TABLE_BUCKETS = 1009;
+extern mod_entry** mod_table;   // 1009 bucket heads, or null before init
+extern size_t mod_table_entries; // number of entries (fast paths when 0)
+
+int get_byte_miss(uint64_t offset);
+// The hot path: a comparison and an index.
+inline int get_byte(uint64_t offset) {
+    if (offset >= Globals.buf_front && offset <= Globals.buf_end)
+        return buffer[offset - Globals.buf_front];
+    return get_byte_miss(offset);
+}
+// Bytes as shown (same results as get_byte for each offset), in blocks.
+void get_bytes(uint64_t offset, unsigned char* out, size_t n);
+uint64_t load_page();
+void set_file_window(FILE* stream, uint64_t front, uint64_t end);
+void init_mod_table();
+void clear_mod_table();
+void mod_table_set(uint64_t offset, int value);
+void mod_table_remove(uint64_t offset);
+int mod_table_get(uint64_t offset, unsigned char* out);
+void write_mod_table(FILE* stream);
+
+// ---------------------------------------------------------------- edit.cpp
+
+void edit_byte(int key);
+void filebuff_modify(int value);
+void insert_byte(int value, int no_undo);
+void delete_byte(int no_undo);
+
+// ---------------------------------------------------------------- undo.cpp
+
+struct undo_record {
+    int32_t kind; // 1 insertion, 2 deletion, 3 overwrite
+    uint64_t offset;
+    unsigned char old_byte;
+    unsigned char new_byte;
+    bool saved;   // a save has written this change into the file
+    undo_record* next;
+};
+struct UndoList {
+    int32_t size = 0;
+    undo_record* base = nullptr;
+    undo_record* top = nullptr;
+};
+extern UndoList UndoStack;
+
+void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte);
+void undoLastChange();
+void undo_clear();      // frees every record
+void undo_mark_saved(); // every record so far has been written by a save
+
+// ---------------------------------------------------------------- save.cpp
+
+int save_file();
+std::string& trim_at_whitespace(std::string& text);
+
+// ---------------------------------------------------------------- screen.cpp
+
+extern const std::array<unsigned char, 256> ebcdic_display;
+extern const std::array<unsigned char, 128> ascii_to_ebcdic;
+
+int hex_col_of_byte(unsigned i);
+int byte_of_hex_col(unsigned col);
+int respaced_col(unsigned col);
+int is_hex_digit(int key);
+int hex_value(int ch);
+char hex_digit_char(unsigned v);
+int is_printable(int c);
+// The cell of byte b in a text column: EBCDIC table, itself, or ".".
+void put_text_cell(WINDOW* w, int b);
+
+void draw_rows(uint64_t start);
+void redraw_all();
+void draw_text_page(uint64_t& pos);
+// Draws the text view into main_win and returns the screen cursor position.
+void draw_text_view(uint64_t top, int& cur_row, int& cur_col);
+
+int cursor_screen_col(); // cursor_x, or its text-pane column
+void place_cursor();     // terminal cursor onto the cursor's cell, refresh
+uint64_t first_shown();  // offset of the first row of the hex view
+
+std::string status_text(int cols);                 // the status line before the marker
+char status_marker();                              // 'M', 'R' or ' '
+std::string command_bar_text(int cols, int file_state);
+void draw_status();
+void draw_command_bar();
+
+// ---------------------------------------------------------------- cursor.cpp
+
+void move_cursor(int key);
+void page_down();
+void page_up();
+void go_end();
+void go_home();
+
+// ---------------------------------------------------------------- lineinput.cpp
+
+// The whole field buffer: `len` positions and one blank (a '\0' at index 0
+// means an empty text; '\0' elsewhere reads as the end of the text).
+std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
+                                     const char* text);
+
+// ---------------------------------------------------------------- goto.cpp
+
+extern uint64_t jump_distance;
+extern int jump_key;
+uint64_t goto_target(const char* text, uint64_t limit); // conversion and clamping
+void goto_offset(uint64_t limit);
+void jump_relative(int key);
+
+// ---------------------------------------------------------------- search.cpp
+
+struct SearchResult {
+    int found;
+    uint64_t offset;
+};
+struct HexInput {
+    int len = 0;
+    std::vector<unsigned char> bytes;
+};
+extern std::optional<std::vector<unsigned char>> last_pattern;
+extern int last_pattern_len;
+extern int search_used;
+extern HexInput hex_input;
+
+void search(int find_next);
+SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
+                          uint64_t count);
+HexInput* read_hex_bytes(WINDOW* window, int room, int width);
+
+// ---------------------------------------------------------------- help.cpp
+
+extern std::vector<std::string> help_text;
+void prepare_help_text();
+void help_menu();
+void draw_help_frame(WINDOW* popup, int first_line, int row_limit);
+void draw_help_lines(WINDOW* popup, int first_line, int row_limit);
+
+// ---------------------------------------------------------------- calc.cpp
+
+struct calc_base_line {
+    const char* digit_set;
+    char digit_text[65];
+    int32_t label_row;
+    int32_t label_col;
+    uint32_t line_value;
+};
+extern calc_base_line* calc_lines[4];
+extern int calc_line;
+
+void calculator();
+void draw_calc_status();
+void draw_calc_lines(calc_base_line* line2, calc_base_line* line8, calc_base_line* line10,
+                     calc_base_line* line16, int active);
+void calc_key(calc_base_line* line2, calc_base_line* line8, calc_base_line* line10,
+              calc_base_line* line16, int key, int active);
+void calc_move_line(int key, int* line);
+void draw_calc_screen(); // the calculator screen, for redraw_all in mode 3
+
+// ---------------------------------------------------------------- file.cpp
+
+struct NameNode {
+    std::string name;
+    NameNode* p = nullptr;
+};
+NameNode* getDirectory(const char* path);
+NameNode* msort(NameNode* list);
+void free_name_list(NameNode* list);
+
+// ---------------------------------------------------------------- browser.cpp
+
+extern NameNode* browser_list;               // head of the list being browsed
+extern NameNode* browser_selected;
+extern std::vector<NameNode*> browser_pages; // first node of every page
+extern int browser_page;
+extern int browser_page_count;
+
+std::string file_browser();
+void build_pages();
+void draw_listing(NameNode* first);
+void highlight_name(NameNode* node, int row, int on);
+void draw_browser_title(const std::string& name);
+void draw_browser_keys(const char* text);
+void browser_line_up();
+void browser_line_down();
+void browser_page_up();
+void browser_page_down();
+void browser_home();
+void browser_end();
+void browser_redraw();
+void browser_resize_redraw(); // the mode-0 branch of handle_resize
+std::string permission_string(unsigned mode);

@@ -1,0 +1,1 @@
+// Placeholder until the harness is written.
