@@ -98,6 +98,7 @@ SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
 int read_key();          // next key from the standard screen; acts on pending signals first
 void poll_signals();     // for long loops: act on pending signals now
+extern int key_input_fd; // descriptor curses reads keys from (0; tests use a pipe)
 [[noreturn]] void quit_program();
 void quit_dialog();
 [[noreturn]] void browser_interrupt();

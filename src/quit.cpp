@@ -2,6 +2,7 @@
 #include "morvane.h"
 Interrupt interrupt_kind = Interrupt::Startup;
 bool quit_dialog_open = false;
+int key_input_fd = 0;
 void install_signal_handlers() {}
 void install_interrupt(Interrupt k) { interrupt_kind = k; }
 SavedInterrupt ignore_interrupt() { SavedInterrupt s{}; s.kind = interrupt_kind; return s; }

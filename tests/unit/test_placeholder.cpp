@@ -1,2 +1,10 @@
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) { EXPECT_EQ(1 + 1, 2); }
+
+#include "curses_screen.h"
+
+TEST(CursesScreenHarness, ReadsBackWhatWasDrawn) {
+    CursesScreen screen(24, 80);
+    mvwaddstr(Globals.main_win, 2, 5, "hello");
+    EXPECT_EQ(CursesScreen::text(Globals.main_win, 2).substr(5, 5), "hello");
+    EXPECT_EQ(getmaxy(Globals.main_win), 22);
+}
