@@ -1,6 +1,274 @@
-// Placeholder until this module is written.
+// keys.cpp: the key tables of hex editing and of the text view.
+//
+// The tables hold the whole command vocabulary, with aliases for terminals
+// whose keys arrive as raw escape sequences instead of curses key codes.
 #include "morvane.h"
-void hex_mode_key(int) {}
-void text_mode_key(int) {}
-void toggle_view() {}
-void quit_if_asked(int) {}
+
+namespace {
+
+constexpr int ctrl(char c) { return c & 0x1F; }
+constexpr int ESC = 27;
+
+enum class Cmd {
+    Up, Down, Left, Right, PageUp, PageDown, Home, End, Insert, Delete, ToggleView, Help,
+    SwitchPane, Redraw, FindNext, Save, Spacing, Charset, Goto, Undo, Search, Exit, Calculator,
+    Colour, Escape
+};
+
+struct KeyBinding {
+    int key;
+    Cmd cmd;
+};
+
+// Tried first, in both panes.
+constexpr KeyBinding hex_keys[] = {
+    {KEY_UP, Cmd::Up},           {KEY_DOWN, Cmd::Down},       {KEY_LEFT, Cmd::Left},
+    {KEY_RIGHT, Cmd::Right},     {KEY_PPAGE, Cmd::PageUp},    {KEY_A3, Cmd::PageUp},
+    {ctrl('B'), Cmd::PageUp},    {ctrl('Y'), Cmd::PageUp},    {KEY_NPAGE, Cmd::PageDown},
+    {KEY_C3, Cmd::PageDown},     {ctrl('F'), Cmd::PageDown},  {ctrl('V'), Cmd::PageDown},
+    {KEY_HOME, Cmd::Home},       {KEY_END, Cmd::End},         {ctrl('A'), Cmd::Insert},
+    {KEY_IC, Cmd::Insert},       {ctrl('D'), Cmd::Delete},    {KEY_DC, Cmd::Delete},
+    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},     {KEY_F(1), Cmd::Help},
+    {'\t', Cmd::SwitchPane},     {ctrl('L'), Cmd::Redraw},    {ctrl('N'), Cmd::FindNext},
+    {ctrl('O'), Cmd::Save},      {KEY_F(2), Cmd::Save},       {ctrl('P'), Cmd::Spacing},
+    {ctrl('R'), Cmd::Charset},   {ctrl('T'), Cmd::Goto},      {ctrl('U'), Cmd::Undo},
+    {ctrl('W'), Cmd::Search},    {ctrl('X'), Cmd::Exit},      {KEY_F(3), Cmd::Exit},
+    {31, Cmd::Calculator},       {KEY_F(5), Cmd::Colour},     {ESC, Cmd::Escape},
+};
+
+// Letter commands: in the hex pane, or in either pane of a read-only file.
+enum class Letter { PageUp, PageDown, Left, Down, Up, Right, Goto, Search, JumpPlus, JumpMinus, JumpAgain };
+struct LetterBinding {
+    int key;
+    Letter cmd;
+};
+constexpr LetterBinding letter_keys[] = {
+    {'u', Letter::PageUp},   {'U', Letter::PageUp},   {'y', Letter::PageUp},
+    {'Y', Letter::PageUp},   {'v', Letter::PageDown}, {'V', Letter::PageDown},
+    {' ', Letter::PageDown}, {'h', Letter::Left},     {'H', Letter::Left},
+    {'j', Letter::Down},     {'J', Letter::Down},     {'k', Letter::Up},
+    {'K', Letter::Up},       {'l', Letter::Right},    {'L', Letter::Right},
+    {'t', Letter::Goto},     {'T', Letter::Goto},     {'w', Letter::Search},
+    {'W', Letter::Search},   {'+', Letter::JumpPlus}, {'-', Letter::JumpMinus},
+    {'n', Letter::JumpAgain}, {'N', Letter::JumpAgain},
+};
+
+// Text view: every key not listed is ignored.
+constexpr KeyBinding text_keys[] = {
+    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},  {ctrl('L'), Cmd::Redraw},
+    {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},  {ctrl('R'), Cmd::Charset},
+    {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search}, {ctrl('X'), Cmd::Exit},
+    {ESC, Cmd::Escape},
+};
+
+template <typename Table, typename Value>
+bool lookup(const Table& table, int key, Value& out) {
+    for (const auto& binding : table)
+        if (binding.key == key) {
+            out = binding.cmd;
+            return true;
+        }
+    return false;
+}
+
+bool may_insert_delete() { return Globals.file_state != 2 && Globals.buffered; }
+
+void move_and_show(int arrow) {
+    move_cursor(arrow);
+    wrefresh(Globals.main_win);
+}
+
+void page(bool down) {
+    if (down)
+        page_down();
+    else
+        page_up();
+    wrefresh(Globals.main_win);
+}
+
+void switch_pane() {
+    Globals.text_pane = 1 - Globals.text_pane;
+    move(cursor_y, cursor_screen_col());
+    refresh();
+}
+
+void open_calculator() {
+    int previous = Globals.mode;
+    Globals.mode = 3;
+    calculator();
+    Globals.mode = previous;
+    redraw_all();
+}
+
+void exit_key() {
+    if (Globals.file_state == 1)
+        quit_if_asked(save_file());
+    else
+        quit_program();
+}
+
+// After ESC: the raw sequences of terminals without matching key codes.
+void hex_escape_sequence() {
+    int key = read_key();
+    if (key == 'O') {
+        switch (read_key()) {
+        case 'A': move_and_show(KEY_UP); break;
+        case 'B': move_and_show(KEY_DOWN); break;
+        case 'C': move_and_show(KEY_RIGHT); break;
+        case 'D': move_and_show(KEY_LEFT); break;
+        default: break;
+        }
+    } else if (key == '[') {
+        switch (read_key()) {
+        case '1': go_home(); break;
+        case '2':
+            if (may_insert_delete()) insert_byte(0, 0);
+            break;
+        case '3':
+            if (may_insert_delete()) delete_byte(0);
+            break;
+        case '4': go_end(); break;
+        case '5': page(false); break;
+        case '6': page(true); break;
+        default: break;
+        }
+        read_key(); // the '~' that ends these sequences
+    } else if (key == 'v') {
+        page(false);
+    }
+}
+
+void run_command(Cmd cmd) {
+    switch (cmd) {
+    case Cmd::Up: move_and_show(KEY_UP); break;
+    case Cmd::Down: move_and_show(KEY_DOWN); break;
+    case Cmd::Left: move_and_show(KEY_LEFT); break;
+    case Cmd::Right: move_and_show(KEY_RIGHT); break;
+    case Cmd::PageUp: page(false); break;
+    case Cmd::PageDown: page(true); break;
+    case Cmd::Home: go_home(); break;
+    case Cmd::End: go_end(); break;
+    case Cmd::Insert:
+        if (may_insert_delete()) insert_byte(0, 0);
+        break;
+    case Cmd::Delete:
+        if (may_insert_delete()) delete_byte(0);
+        break;
+    case Cmd::ToggleView: toggle_view(); break;
+    case Cmd::Help:
+        help_menu();
+        redraw_all();
+        break;
+    case Cmd::SwitchPane: switch_pane(); break;
+    case Cmd::Redraw: redraw_all(); break;
+    case Cmd::FindNext:
+        search(1);
+        redraw_all();
+        break;
+    case Cmd::Save:
+        save_file();
+        redraw_all();
+        break;
+    case Cmd::Spacing:
+        Globals.spacing = 1 - Globals.spacing;
+        cursor_x = respaced_col(static_cast<unsigned>(cursor_x));
+        redraw_all();
+        break;
+    case Cmd::Charset:
+        Globals.ebcdic = 1 - Globals.ebcdic;
+        redraw_all();
+        break;
+    case Cmd::Goto:
+        goto_offset(Globals.filesize);
+        redraw_all();
+        break;
+    case Cmd::Undo:
+        if (Globals.file_state != 2) undoLastChange();
+        break;
+    case Cmd::Search:
+        search(0);
+        redraw_all();
+        break;
+    case Cmd::Exit: exit_key(); break;
+    case Cmd::Calculator: open_calculator(); break;
+    case Cmd::Colour:
+        if (!color_forced_off) color = color ? 0 : 1;
+        redraw_all();
+        break;
+    case Cmd::Escape: hex_escape_sequence(); break;
+    }
+}
+
+void run_letter(Letter cmd) {
+    switch (cmd) {
+    case Letter::PageUp: page(false); break;
+    case Letter::PageDown: page(true); break;
+    case Letter::Left: move_and_show(KEY_LEFT); break;
+    case Letter::Down: move_and_show(KEY_DOWN); break;
+    case Letter::Up: move_and_show(KEY_UP); break;
+    case Letter::Right: move_and_show(KEY_RIGHT); break;
+    case Letter::Goto:
+        goto_offset(Globals.filesize);
+        redraw_all();
+        break;
+    case Letter::Search:
+        search(0);
+        redraw_all();
+        break;
+    case Letter::JumpPlus: jump_relative('+'); break;
+    case Letter::JumpMinus: jump_relative('-'); break;
+    case Letter::JumpAgain: jump_relative(0); break;
+    }
+}
+
+} // namespace
+
+void hex_mode_key(int key_code) {
+    if (key_code == ERR) return;
+    Cmd cmd;
+    Letter letter;
+    if (lookup(hex_keys, key_code, cmd)) {
+        run_command(cmd);
+    } else if (Globals.text_pane == 1 && Globals.file_state != 2) {
+        edit_byte(key_code);
+    } else if (lookup(letter_keys, key_code, letter)) {
+        run_letter(letter);
+    } else if (Globals.file_state != 2) {
+        edit_byte(key_code);
+    }
+    refresh();
+}
+
+void text_mode_key(int key_code) {
+    if (key_code == ERR) return;
+    Cmd cmd;
+    if (!lookup(text_keys, key_code, cmd)) return;
+    if (cmd == Cmd::Escape) {
+        if (read_key() == '[') read_key();
+        return;
+    }
+    run_command(cmd);
+}
+
+void toggle_view() {
+    Globals.mode = Globals.mode == 1 ? 2 : 1;
+    redraw_all();
+}
+
+void quit_if_asked(int save_result) {
+    if (save_result)
+        quit_program();
+    else
+        redraw_all();
+}
+
+// For tests: no key may be bound twice in one table.
+bool key_tables_are_unique() {
+    auto unique = [](const auto& table) {
+        for (size_t i = 0; i < std::size(table); ++i)
+            for (size_t j = i + 1; j < std::size(table); ++j)
+                if (table[i].key == table[j].key) return false;
+        return true;
+    };
+    return unique(hex_keys) && unique(letter_keys) && unique(text_keys);
+}

@@ -92,7 +92,8 @@ struct SavedInterrupt {
 extern Interrupt interrupt_kind;        // what Control-C does when not ignored
 extern bool quit_dialog_open;           // the quit dialog is on screen
 
-void install_signal_handlers();         // SIGWINCH, crash restore; blocks the two signals
+void prepare_crash_restore();           // remembers the shell's terminal mode for crashes
+void install_signal_handlers();         // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
@@ -107,6 +108,8 @@ void handle_resize();
 // ---------------------------------------------------------------- startup.cpp
 
 void start_editor(int argc, char** argv);
+void create_windows(bool after_resize); // the three windows for the current LINES, COLS
+int main_rows();                        // rows of main_win (at least 1)
 void print_usage(const char* program_name);
 void apply_env_letters(const char* letters); // option letters of the MORVANE variable
 void read_env_variable(char** envp);         // finds the MORVANE entry and applies it
@@ -118,6 +121,7 @@ void hex_mode_key(int key_code);
 void text_mode_key(int key_code);
 void toggle_view();
 void quit_if_asked(int save_result);
+bool key_tables_are_unique(); // no key bound twice in one table
 
 // ---------------------------------------------------------------- filebuff.cpp
 

@@ -1,15 +1,356 @@
-// Placeholder until this module is written.
+// quit.cpp: leaving the program, the quit dialog, the interrupt and the
+// terminal resize.
+//
+// Signals are deferred. curses, stdio and the heap are not safe inside a
+// signal handler, so the handlers only record the signal. SIGINT and SIGWINCH
+// stay blocked except while read_key waits for input in pselect, which closes
+// the race between checking the flags and blocking; read_key then acts on
+// what arrived (the quit dialog, the browser's exit, the resize) before it
+// returns the next key. Long loops call poll_signals.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "morvane.h"
+
 Interrupt interrupt_kind = Interrupt::Startup;
 bool quit_dialog_open = false;
 int key_input_fd = 0;
-void install_signal_handlers() {}
-void install_interrupt(Interrupt k) { interrupt_kind = k; }
-SavedInterrupt ignore_interrupt() { SavedInterrupt s{}; s.kind = interrupt_kind; return s; }
-void restore_interrupt(const SavedInterrupt&) {}
-int read_key() { return wgetch(stdscr); }
-void poll_signals() {}
-void quit_program() { endwin(); exit(0); }
-void quit_dialog() {}
-void browser_interrupt() { endwin(); exit(0); }
-void handle_resize() {}
+
+static volatile sig_atomic_t pending_interrupt = 0;
+static volatile sig_atomic_t pending_resize = 0;
+
+static void on_interrupt(int) { pending_interrupt = 1; }
+static void on_resize(int) { pending_resize = 1; }
+
+static sigset_t deferred_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGWINCH);
+    return set;
+}
+
+// ------------------------------------------------------------ crash restore
+
+static struct termios shell_termios;
+static bool have_shell_termios = false;
+static struct sigaction previous_crash_action[32];
+static constexpr int crash_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+// Only async-signal-safe calls: put the terminal back in the mode the shell
+// gave us, leave the alternate screen, then let the previous action (the
+// sanitizer's report, or the default core dump) run.
+static void on_crash(int sig, siginfo_t* info, void* context) {
+    if (have_shell_termios) tcsetattr(STDIN_FILENO, TCSANOW, &shell_termios);
+    static const char restore[] = "\033[?1049l\033[?25h\r\n";
+    ssize_t ignored = write(STDOUT_FILENO, restore, sizeof restore - 1);
+    (void)ignored;
+    struct sigaction& prev = previous_crash_action[sig];
+    sigaction(sig, &prev, nullptr);
+    if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
+        prev.sa_sigaction(sig, info, context);
+    } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
+        prev.sa_handler(sig);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void prepare_crash_restore() {
+    if (tcgetattr(STDIN_FILENO, &shell_termios) == 0) have_shell_termios = true;
+    for (int sig : crash_signals) {
+        struct sigaction sa {};
+        sa.sa_sigaction = on_crash;
+        sa.sa_flags = SA_SIGINFO | SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, &previous_crash_action[sig]);
+    }
+}
+
+// ------------------------------------------------------------ signal control
+
+void install_signal_handlers() {
+    struct sigaction sa {};
+    sa.sa_handler = on_resize;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    sigaction(SIGWINCH, &sa, nullptr);
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void install_interrupt(Interrupt kind) {
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_NODEFER;
+    sigaction(SIGINT, &sa, nullptr);
+    interrupt_kind = kind;
+    pending_interrupt = 0;
+}
+
+SavedInterrupt ignore_interrupt() {
+    SavedInterrupt saved{};
+    struct sigaction sa {};
+    sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &saved.action);
+    saved.kind = interrupt_kind;
+    pending_interrupt = 0; // an interrupt that arrived while ignored is dropped
+    return saved;
+}
+
+void restore_interrupt(const SavedInterrupt& saved) {
+    sigaction(SIGINT, &saved.action, nullptr);
+    interrupt_kind = saved.kind;
+}
+
+static void act_on_signals() {
+    if (pending_resize) {
+        pending_resize = 0;
+        handle_resize();
+        if (current_popup) {
+            touchwin(current_popup);
+            wrefresh(current_popup);
+        }
+    }
+    if (pending_interrupt) {
+        pending_interrupt = 0;
+        if (interrupt_kind == Interrupt::QuitDialog)
+            quit_dialog();
+        else if (interrupt_kind == Interrupt::BrowserExit)
+            browser_interrupt();
+    }
+}
+
+void poll_signals() {
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    act_on_signals();
+}
+
+// The keyboard is gone when its descriptor reports a hang-up or an end of
+// input: without this check a closed terminal would spin the key loop.
+static bool input_gone() {
+    struct pollfd p {key_input_fd, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLNVAL | POLLERR)) return true;
+    int avail = 0;
+    return ioctl(key_input_fd, FIONREAD, &avail) == 0 && avail == 0;
+}
+
+int read_key() {
+    int idle_wakeups = 0;
+    for (;;) {
+        act_on_signals();
+        nodelay(stdscr, TRUE);
+        int key = wgetch(stdscr);
+        if (key != ERR) return key;
+
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(key_input_fd, &readable);
+        sigset_t during_wait;
+        sigprocmask(SIG_SETMASK, nullptr, &during_wait);
+        sigdelset(&during_wait, SIGINT);
+        sigdelset(&during_wait, SIGWINCH);
+        int ready = pselect(key_input_fd + 1, &readable, nullptr, nullptr, nullptr, &during_wait);
+        if (ready > 0) {
+            // Readable but curses found no key: usually part of an escape
+            // sequence; many times in a row means the input has closed.
+            if (++idle_wakeups > 64 && input_gone()) fatal_error("Lost the keyboard", nullptr);
+        } else if (ready < 0 && errno != EINTR) {
+            fatal_error(nullptr, "select");
+        }
+    }
+}
+
+// ------------------------------------------------------------ quitting
+
+[[noreturn]] void quit_program() {
+    if (stdscr) {
+        move(LINES - 1, 0);
+        for (int i = 0; i < COLS; ++i) addch(' ');
+        refresh();
+    }
+    if (Globals.help_win) {
+        werase(Globals.help_win);
+        wrefresh(Globals.help_win);
+    }
+    for (WINDOW** w : {&Globals.status_win, &Globals.main_win, &Globals.help_win}) {
+        if (*w) delwin(*w);
+        *w = nullptr;
+    }
+    std::vector<unsigned char>().swap(buffer);
+    std::vector<uint64_t>().swap(text_row_starts);
+    undo_clear();
+    endwin();
+    exit(0);
+}
+
+[[noreturn]] void browser_interrupt() {
+    endwin();
+    exit(0);
+}
+
+// The three forms of the choice line; the selected part is in reverse video.
+static void draw_quit_choices(WINDOW* w, int choice) {
+    if (!w) return;
+    wmove(w, 4, 16);
+    auto plain = [w](const char* s) {
+        wattroff(w, A_REVERSE);
+        waddstr(w, s);
+    };
+    auto selected = [w](const char* s) {
+        wattron(w, A_REVERSE);
+        waddstr(w, s);
+        wattroff(w, A_REVERSE);
+    };
+    switch (choice) {
+    case 1:
+        selected(" Yes ");
+        plain("      No       New File ");
+        break;
+    case 2:
+        plain(" Yes      ");
+        selected(" No ");
+        plain("      New File ");
+        break;
+    default:
+        plain(" Yes       No      ");
+        selected(" New File ");
+        break;
+    }
+    wrefresh(w);
+}
+
+// Reads keys until a choice is taken: 1 Yes, 2 No, 3 New File.
+static int quit_choice(WINDOW* w) {
+    int choice = 1;
+    for (;;) {
+        int key = read_key();
+        bool take = true;
+        switch (key) {
+        case 'y':
+        case 'Y': choice = 1; break;
+        case 'n':
+        case 'N':
+        case 7:
+        case 24:
+        case 27: choice = 2; break;
+        case 'f':
+        case 'F': choice = 3; break;
+        case '\t':
+        case KEY_RIGHT:
+            choice = choice % 3 + 1;
+            take = false;
+            break;
+        case KEY_LEFT:
+            choice = choice == 1 ? 3 : choice - 1;
+            take = false;
+            break;
+        case 10: break;
+        default: take = false; break;
+        }
+        draw_quit_choices(w, choice);
+        if (take) return choice;
+    }
+}
+
+void quit_dialog() {
+    if (quit_dialog_open) return;
+    quit_dialog_open = true;
+
+    WINDOW* w = popup_window(60, 6);
+    current_popup = w;
+    if (w) {
+        if (Globals.file_state == 2)
+            mvwaddstr(w, 2, 19, "   Really Quit?        ");
+        else
+            mvwaddstr(w, 2, 20, "Quit without Saving?");
+    }
+    draw_quit_choices(w, 1);
+    if (WINDOW* bar = Globals.help_win) {
+        static const char keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
+        mvwaddstr(bar, 0, 0, keys);
+        for (int c = static_cast<int>(sizeof keys - 1); c < COLS; ++c) waddch(bar, ' ');
+        wrefresh(bar);
+    }
+
+    int choice = quit_choice(w);
+    current_popup = nullptr;
+    if (w) delwin(w);
+
+    if (choice == 1) quit_program();
+    if (choice == 3) {
+        // The current file is given up without saving.
+        if (Globals.fp) fclose(Globals.fp);
+        Globals.fp = nullptr;
+        FILE* none = nullptr;
+        open_file(&none);
+        cursor_y = 1;
+        cursor_x = 10;
+        cursor_loc = 0;
+        Globals.file_state = 0;
+        Globals.text_pane = 0;
+    }
+    redraw_all();
+    quit_dialog_open = false;
+}
+
+// ------------------------------------------------------------ resizing
+
+void handle_resize() {
+    const char* tty = ttyname(STDIN_FILENO);
+    if (!tty) return;
+    int fd = open(tty, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        perror(tty);
+        return;
+    }
+    struct winsize size {};
+    int ok = ioctl(fd, TIOCGWINSZ, &size);
+    close(fd);
+    if (ok < 0) {
+        perror("ioctl TIOCGWINSZ");
+        return;
+    }
+    if (size.ws_row == 0 || size.ws_col == 0) return;
+
+    for (WINDOW** w : {&Globals.main_win, &Globals.status_win, &Globals.help_win}) {
+        if (*w) delwin(*w);
+        *w = nullptr;
+    }
+    if (resizeterm(size.ws_row, size.ws_col) == ERR) {
+        endwin();
+        fputs("Cannot initialize screen - curses!\n\n", stderr);
+        exit(1);
+    }
+    keypad(stdscr, TRUE);
+    scrollok(stdscr, FALSE);
+    cbreak();
+    noecho();
+    clearok(curscr, TRUE);
+    refresh();
+    create_windows(true);
+
+    text_row_starts.assign(main_rows(), 0);
+    if (cursor_y >= LINES - 2) cursor_y = LINES - 2;
+    if (cursor_y < 1) cursor_y = 1;
+
+    if (Globals.mode != 0) {
+        redraw_all();
+        refresh();
+    } else {
+        browser_resize_redraw();
+    }
+}

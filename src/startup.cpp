@@ -1,7 +1,405 @@
-// Placeholder until this module is written.
+// startup.cpp: settings from the MORVANE variable and the command line,
+// curses and its windows, loading a file and the first screen.
+#include <getopt.h>
+#include <langinfo.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <strings.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
+#if defined(__FreeBSD__)
+#include <sys/disk.h>
+#endif
+
 #include "morvane.h"
-void start_editor(int, char**) {}
-void print_usage(const char*) {}
-void apply_env_letters(const char*) {}
-void read_env_variable(char**) {}
-void open_file(FILE**) {}
+
+extern char** environ;
+
+// ------------------------------------------------------------ settings
+
+static void set_option(int letter) {
+    switch (letter) {
+    case '8': Globals.print_set = 2; break;
+    case 'a':
+    case 'A': Globals.print_set = 3; break;
+    case 'b':
+    case 'B':
+        Globals.buf_size = 0;
+        Globals.buffered = 1;
+        break;
+    case 'd':
+    case 'D':
+        Globals.disk = 1;
+        Globals.file_state = 2;
+        break;
+    case 'f':
+    case 'F': Globals.file_state = 0; break;
+    case 'n':
+    case 'N':
+        color = -1;
+        color_forced_off = true;
+        break;
+    case 'q':
+    case 'Q': Globals.beep_on = 0; break;
+    case 'r':
+    case 'R': Globals.file_state = 2; break;
+    default: break;
+    }
+}
+
+void apply_env_letters(const char* letters) {
+    // Only the letters the variable knows; everything else, '=' included, is skipped.
+    static constexpr std::string_view known = "8AaBbDdFfNnQqRr";
+    for (const char* c = letters; *c; ++c)
+        if (known.find(*c) != std::string_view::npos) set_option(*c);
+}
+
+void read_env_variable(char** envp) {
+    if (!envp) return;
+    for (char** e = envp; *e; ++e) {
+        if (strlen(*e) >= 7 && strncasecmp(*e, "MORVANE", 7) == 0) {
+            apply_env_letters(*e + 7);
+            return;
+        }
+    }
+}
+
+void print_usage(const char* program_name) {
+    printf("Morvane %s\n", MORVANE_VERSION);
+    printf("Copyright (C) 2026 the Morvane developers.\n");
+    printf("This program is free software: you may redistribute and modify it.\n");
+    printf("It comes with ABSOLUTELY NO WARRANTY, not even the implied warranty\n");
+    printf("of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE.\n");
+    printf("\n");
+    printf("Usage: %s [options] [file]\n", program_name);
+    printf("Options:\n");
+    fputs("  -h, --help              Print this message and exit.\n"
+          "  -8, --highbit           Print high order 8-bit text.\n"
+          "  -a, --alltext           Print all text characters.\n"
+          "  -b, --buffer            Buffer the entire file in memory.\n"
+          "                            Much faster and enables insert/delete.\n"
+          "  -d, --disk              Edit a fixed disk, i.e. /dev/hda (Read-only)\n"
+          "  -f, --force             Force editing of disk.\n"
+          "                            Needed to write to disks.\n"
+          "  -n, --nocolor           Force Gray scale, no colors.\n"
+          "  -q, --quiet             Quiet Mode, No annoying beeping\n"
+          "  -r, --readonly          Do not modifying of the file.\n"
+          "  -v, --version           Print the version number and exit.\n",
+          stdout);
+}
+
+static void assign_defaults() {
+    Globals.file_state = 0;
+    Globals.filesize = 0;
+    Globals.buf_size = 16384;
+    Globals.buffered = 0;
+    Globals.disk = 0;
+    Globals.buf_front = 0;
+    Globals.buf_end = 0;
+    Globals.beep_on = 1;
+    Globals.text_pane = 0;
+    Globals.ebcdic = 0;
+    Globals.spacing = 1;
+    Globals.print_set = 1;
+    text_row_starts.clear();
+    buffer.clear();
+    color = 0;
+    color_forced_off = false;
+}
+
+static void read_options(int argc, char** argv) {
+    // Position in this table identifies a long option; each maps to its letter.
+    static const struct option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},    {"highbit", no_argument, nullptr, '8'},
+        {"alltext", no_argument, nullptr, 'a'}, {"readonly", no_argument, nullptr, 'r'},
+        {"version", no_argument, nullptr, 'v'}, {"disk", no_argument, nullptr, 'd'},
+        {"buffer", no_argument, nullptr, 'b'},  {"quiet", no_argument, nullptr, 'q'},
+        {"force", no_argument, nullptr, 'f'},   {"nocolor", no_argument, nullptr, 'n'},
+        {nullptr, 0, nullptr, 0}};
+    int c;
+    while ((c = getopt_long(argc, argv, "8abdfhnqrv", long_options, nullptr)) != -1) {
+        if (c == 'h') {
+            print_usage(argv[0]);
+            exit(0);
+        }
+        if (c == 'v') {
+            printf("%s\n", MORVANE_VERSION);
+            exit(0);
+        }
+        set_option(c); // '?' (the library has complained already) sets nothing
+    }
+}
+
+// The terminal's locale decides how bytes 0xA0..0xFF can be shown; it does
+// not change which bytes count as printable.
+static void detect_output_charset() {
+    if (!setlocale(LC_CTYPE, "")) return;
+    const char* set = nl_langinfo(CODESET);
+    if (!set) return;
+    if (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0)
+        output_charset = OutputCharset::Utf8;
+    else if (strncasecmp(set, "ISO-8859-", 9) == 0 || strncasecmp(set, "ISO8859-", 8) == 0)
+        output_charset = OutputCharset::Latin1;
+}
+
+// ------------------------------------------------------------ curses
+
+static void set_up_colour() {
+    if (color == -1) {
+        color = 0;
+        return;
+    }
+    start_color();
+    use_default_colors();
+    color = has_colors() ? 1 : 0;
+    if (color) {
+        init_pair(1, COLOR_WHITE, COLOR_BLUE);
+        init_pair(2, COLOR_GREEN, COLOR_BLUE);
+        init_pair(3, COLOR_BLUE, COLOR_BLACK);
+        init_pair(4, COLOR_YELLOW, COLOR_CYAN);
+    }
+}
+
+int main_rows() { return std::max(LINES - 2, 1); }
+
+// Terminals of fewer than 3 lines leave the editing area no row of its own:
+// it then keeps one row (overlapping a bar) so that no window is ever missing.
+static void make_status_win(const char* failure) {
+    Globals.status_win = newwin(1, COLS, 0, 0);
+    if (!Globals.status_win) fatal_error(failure, nullptr);
+    scrollok(Globals.status_win, FALSE);
+    wattrset(Globals.status_win, attr_status());
+}
+
+static void make_main_win(const char* failure) {
+    Globals.main_win = newwin(main_rows(), COLS, std::min(1, LINES - 1), 0);
+    if (!Globals.main_win) fatal_error(failure, nullptr);
+    scrollok(Globals.main_win, FALSE);
+    leaveok(Globals.main_win, FALSE);
+}
+
+static void make_help_win(const char* failure) {
+    Globals.help_win = newwin(1, COLS, LINES - 1, 0);
+    if (!Globals.help_win) fatal_error(failure, nullptr);
+    scrollok(Globals.help_win, FALSE);
+    wattrset(Globals.help_win, attr_help());
+}
+
+void create_windows(bool after_resize) {
+    if (after_resize) {
+        make_main_win("Cannot open larger main window - curses!\n");
+        make_status_win("Cannot open status window - curses!\n");
+        make_help_win("Cannot open help window - curses!\n");
+    } else {
+        make_status_win("Cannot open status window - curses!");
+        make_main_win("Cannot open main window - curses!");
+        make_help_win("Cannot open help window - curses!");
+    }
+}
+
+static void start_curses() {
+    prepare_crash_restore();
+    // A lone Escape should not wait a whole second for a sequence that never
+    // comes; the user's ESCDELAY still wins.
+    if (!getenv("ESCDELAY")) set_escdelay(100);
+    if (!newterm(nullptr, stdout, stdin)) {
+        fputs("Cannot initialize screen - curses!\n", stderr);
+        exit(1);
+    }
+    set_up_colour();
+    keypad(stdscr, TRUE);
+    scrollok(stdscr, FALSE);
+    cbreak();
+    noecho();
+    refresh();
+    create_windows(false);
+}
+
+// ------------------------------------------------------------ loading
+
+// A device may report size 0: ask the device itself, then try seeking to its
+// end. Returns false (errno set) when no size can be found.
+static bool find_device_size(FILE* stream, uint64_t& size) {
+    int fd = fileno(stream);
+    int err = ENOTSUP;
+#if defined(BLKGETSIZE64)
+    {
+        uint64_t bytes = 0;
+        if (ioctl(fd, BLKGETSIZE64, &bytes) == 0 && bytes > 0) {
+            size = bytes;
+            return true;
+        }
+        err = errno;
+    }
+#elif defined(DIOCGMEDIASIZE)
+    {
+        off_t bytes = 0;
+        if (ioctl(fd, DIOCGMEDIASIZE, &bytes) == 0 && bytes > 0) {
+            size = static_cast<uint64_t>(bytes);
+            return true;
+        }
+        err = errno;
+    }
+#endif
+    off_t end = lseek(fd, 0, SEEK_END);
+    lseek(fd, 0, SEEK_SET);
+    if (end > 0) {
+        size = static_cast<uint64_t>(end);
+        return true;
+    }
+    if (end < 0) err = errno;
+    errno = err ? err : ENOTSUP;
+    return false;
+}
+
+enum class Check { Load, Choose };
+
+static Check check_file(FILE*& stream, uint64_t& size) {
+    struct stat st {};
+    if (stat(Globals.filename.c_str(), &st) != 0) {
+        error_box("Cannot Read File", 1);
+    } else if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        error_box(Globals.filename, 1);
+    } else if (st.st_size == 0 && !Globals.disk) {
+        error_box("File is Zero Bytes, Perhaps Used -d disk mode", 0);
+    } else {
+        size = static_cast<uint64_t>(st.st_size);
+        if (size > 0 || find_device_size(stream, size)) return Check::Load;
+        error_box(Globals.filename, 1);
+    }
+    fclose(stream);
+    stream = nullptr;
+    return Check::Choose;
+}
+
+static void choose_file(FILE*& stream) {
+    Globals.filename.clear();
+    for (;;) {
+        std::string name = file_browser();
+        FILE* f = fopen(name.c_str(), "rb");
+        if (!f) {
+            error_box("Cannot Open File", 1);
+            continue;
+        }
+        Globals.filename = std::move(name);
+        stream = f;
+        return;
+    }
+}
+
+// Reads the first page (or the whole file) into `buffer`; returns the number
+// of bytes read.
+static uint64_t fill_buffer(FILE* stream, uint64_t size) {
+    const uint64_t want = static_cast<uint64_t>(Globals.buf_size);
+    uint64_t total = 0;
+    constexpr uint64_t chunk = 1 << 16;
+    while (total < want) {
+        uint64_t request = std::min(chunk, want - total);
+        size_t got = fread(buffer.data() + total, 1, request, stream);
+        if (got == 0) break;
+        if (ferror(stream)) fatal_error(nullptr, Globals.filename.c_str());
+        total += got;
+        if (total > size) fatal_error("file has changed, restart", nullptr);
+    }
+    return total;
+}
+
+void open_file(FILE** stream_ref) {
+    FILE* stream = *stream_ref;
+    Globals.filesize = 0;
+    uint64_t size = 0;
+    for (;;) {
+        if (!stream) choose_file(stream);
+        if (check_file(stream, size) == Check::Choose) continue;
+
+        if (Globals.buffered) {
+            Globals.buf_size = static_cast<int64_t>(size);
+        } else {
+            buf_spare = 0;
+            Globals.buf_size = 16384;
+        }
+        try {
+            std::vector<unsigned char>().swap(buffer);
+            buffer.assign(static_cast<size_t>(Globals.buf_size) + buf_spare + 1, 0);
+        } catch (const std::bad_alloc&) {
+            fatal_error("Not enough memory", nullptr);
+        } catch (const std::length_error&) {
+            fatal_error("Not enough memory", nullptr);
+        }
+        errno = 0;
+        uint64_t total = fill_buffer(stream, size);
+        if (total == 0) {
+            // Nothing could be read (a directory, an unreadable device):
+            // not fatal, the user chooses another file.
+            if (errno == 0) errno = EIO;
+            error_box(Globals.filename, 1);
+            fclose(stream);
+            stream = nullptr;
+            continue;
+        }
+        // A file that shrank since its size was taken: hold what is there.
+        if (Globals.buffered && total < size) {
+            size = total;
+            Globals.buf_size = static_cast<int64_t>(total);
+        }
+        Globals.filesize = size - 1;
+        set_file_window(stream, 0, total - 1);
+        break;
+    }
+    *stream_ref = stream;
+    if (Globals.file_state != 2) Globals.file_state = 0;
+    install_interrupt(Interrupt::QuitDialog);
+    try {
+        text_row_starts.assign(main_rows(), 0);
+    } catch (const std::bad_alloc&) {
+        fatal_error("Not enough memory", nullptr);
+    }
+    init_mod_table();
+    undo_clear();
+    Globals.mode = 1;
+}
+
+// ------------------------------------------------------------ start-up
+
+void start_editor(int argc, char** argv) {
+    assign_defaults();
+    read_env_variable(environ);
+    read_options(argc, argv);
+    prepare_help_text();
+    detect_output_charset();
+    start_curses();
+    install_signal_handlers();
+
+    FILE* stream = nullptr;
+    if (optind < argc) {
+        const char* arg = argv[optind];
+        stream = fopen(arg, "rb");
+        if (stream)
+            Globals.filename = arg;
+        else
+            error_box(arg, 1);
+    }
+    open_file(&stream);
+
+    wmove(Globals.status_win, 0, 0);
+    for (int i = 0; i < COLS; ++i) waddch(Globals.status_win, ' ');
+    draw_status();
+    draw_command_bar();
+    draw_rows(cursor_loc);
+    wrefresh(Globals.main_win);
+    cursor_y = 1;
+    cursor_x = 10;
+    move(std::min(1, LINES - 1), std::min(10, COLS - 1));
+    refresh();
+}
