@@ -1,0 +1,80 @@
+// Settings from the MORVANE variable and the key tables.
+#include <gtest/gtest.h>
+
+#include "morvane.h"
+
+namespace {
+
+struct SavedSettings {
+    EditorGlobals saved = Globals;
+    int32_t saved_color = color;
+    bool saved_forced = color_forced_off;
+    ~SavedSettings() {
+        Globals = saved;
+        color = saved_color;
+        color_forced_off = saved_forced;
+    }
+};
+
+void reset_settings() {
+    Globals.file_state = 0;
+    Globals.buf_size = 16384;
+    Globals.buffered = 0;
+    Globals.disk = 0;
+    Globals.beep_on = 1;
+    Globals.print_set = 1;
+    color = 0;
+    color_forced_off = false;
+}
+
+} // namespace
+
+TEST(EnvVariable, QbMeansQuietAndBuffered) {
+    SavedSettings keep;
+    reset_settings();
+    char entry[] = "MORVANE=qb";
+    char* env[] = {entry, nullptr};
+    read_env_variable(env);
+    EXPECT_EQ(Globals.beep_on, 0);
+    EXPECT_EQ(Globals.buffered, 1);
+    EXPECT_EQ(Globals.buf_size, 0);
+}
+
+TEST(EnvVariable, NameIsMatchedWithoutCaseAndOnlyTheFirstEntryCounts) {
+    SavedSettings keep;
+    reset_settings();
+    char other[] = "PATH=/bin:r";
+    char lower[] = "morvane=r";
+    char later[] = "MORVANE=f";
+    char* env[] = {other, lower, later, nullptr};
+    read_env_variable(env);
+    EXPECT_EQ(Globals.file_state, 2);
+}
+
+TEST(EnvVariable, ExtraLettersOfTheNameAreOptionLettersButTheNameItselfIsNot) {
+    SavedSettings keep;
+    reset_settings();
+    // "MORVANE" holds R, A, N, E: none of them may act; the "Q" after it does.
+    char entry[] = "MORVANEQ=x";
+    char* env[] = {entry, nullptr};
+    read_env_variable(env);
+    EXPECT_EQ(Globals.beep_on, 0);
+    EXPECT_EQ(Globals.file_state, 0);
+    EXPECT_EQ(Globals.print_set, 1);
+    EXPECT_FALSE(color_forced_off);
+}
+
+TEST(EnvVariable, LaterLettersWin) {
+    SavedSettings keep;
+    reset_settings();
+    apply_env_letters("=rf");
+    EXPECT_EQ(Globals.file_state, 0);
+    apply_env_letters("dA8n");
+    EXPECT_EQ(Globals.disk, 1);
+    EXPECT_EQ(Globals.file_state, 2);
+    EXPECT_EQ(Globals.print_set, 2);
+    EXPECT_EQ(color, -1);
+    EXPECT_TRUE(color_forced_off);
+}
+
+TEST(KeyTables, NoKeyIsBoundTwice) { EXPECT_TRUE(key_tables_are_unique()); }
