@@ -1,11 +1,223 @@
-// Placeholder until this module is written.
+// calc.cpp: the binary calculator, one unsigned 32-bit number shown in
+// bases 2, 8, 10 and 16; typing on any line changes all four.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
 #include "morvane.h"
 
-calc_base_line* calc_lines[4] = {};
+calc_base_line *calc_lines[4] = {};
 int calc_line = 3;
-void calculator() {}
-void draw_calc_status() {}
-void draw_calc_lines(calc_base_line*, calc_base_line*, calc_base_line*, calc_base_line*, int) {}
-void calc_key(calc_base_line*, calc_base_line*, calc_base_line*, calc_base_line*, int, int) {}
-void calc_move_line(int, int*) {}
-void draw_calc_screen() {}
+
+namespace {
+
+constexpr const char *CALC_TITLE = "Binary Calculator";
+constexpr const char *CALC_KEYS = "^X/^G  Return   ^C  Exit   J  Down   K  Up";
+constexpr int FIELD_COL = 10;
+constexpr int FIELD_WIDTH = 64;
+
+struct BaseInfo {
+    const char *digits;
+    const char *label;
+    int32_t row;
+    uint32_t base;
+};
+constexpr BaseInfo BASES[4] = {
+    {"01", "Base  2", 3, 2},
+    {"01234567", "Base  8", 5, 8},
+    {"0123456789", "Base 10", 7, 10},
+    {"0123456789AaBbCcDdEeFf", "Base 16", 9, 16},
+};
+
+// A line's base follows from its digit set: "01" is base 2, the 22 upper- and
+// lower-case hexadecimal digits are base 16.
+uint32_t base_of(const calc_base_line *line) {
+    size_t n = line->digit_set ? strlen(line->digit_set) : 10;
+    if (n == 22) return 16;
+    return (n == 2 || n == 8) ? static_cast<uint32_t>(n) : 10;
+}
+
+const char *label_of(const calc_base_line *line) {
+    uint32_t base = base_of(line);
+    for (const BaseInfo &b : BASES)
+        if (b.base == base) return b.label;
+    return "Base 10";
+}
+
+int digit_value(int ch) {
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    return std::toupper(ch) - 'A' + 10;
+}
+
+// Writes `s` at (row, col) without running past the window's right edge:
+// on a narrow terminal curses would wrap the rest onto the next row.
+void put_clipped(WINDOW *w, int row, int col, const char *s) {
+    if (!w || row < 0 || col < 0 || row >= getmaxy(w) || col >= getmaxx(w)) return;
+    mvwaddnstr(w, row, col, s, getmaxx(w) - col);
+}
+
+void render_digits(calc_base_line *line) {
+    memset(line->digit_text, 0, sizeof line->digit_text);
+    uint32_t base = base_of(line);
+    if (base == 2) {
+        for (int i = 0; i < 32; ++i)
+            line->digit_text[i] = ((line->line_value >> i) & 1) ? '1' : '0';
+        return;
+    }
+    char text[24];
+    if (base == 8)
+        snprintf(text, sizeof text, "%o", line->line_value);
+    else if (base == 10)
+        snprintf(text, sizeof text, "%d", static_cast<int32_t>(line->line_value));
+    else
+        snprintf(text, sizeof text, "%X", line->line_value);
+    size_t n = strlen(text);
+    for (size_t i = 0; i < n; ++i)
+        line->digit_text[i] = text[n - 1 - i];
+}
+
+void draw_calc_line(calc_base_line *line, bool active) {
+    WINDOW *w = Globals.main_win;
+    if (!w) return;
+    wattrset(w, attr_normal());
+    put_clipped(w, line->label_row, line->label_col, label_of(line));
+
+    render_digits(line);
+    char field[FIELD_WIDTH + 1];
+    for (int i = 0; i < FIELD_WIDTH; ++i) {
+        char d = line->digit_text[FIELD_WIDTH - 1 - i];
+        field[i] = d ? d : ' ';
+    }
+    field[FIELD_WIDTH] = '\0';
+    wattrset(w, attr_normal() | A_REVERSE);
+    put_clipped(w, line->label_row, FIELD_COL, field);
+
+    wattrset(w, active ? (attr_normal() | A_BOLD) : attr_normal());
+    put_clipped(w, line->label_row, FIELD_COL + FIELD_WIDTH, active ? " <==" : "    ");
+    wattrset(w, attr_normal());
+}
+
+void draw_calc_title() {
+    wattrset(Globals.main_win, attr_normal());
+    put_clipped(Globals.main_win, 1, COLS / 2 - 8, CALC_TITLE);
+}
+
+void draw_calc_keys() {
+    wattrset(Globals.help_win, attr_help());
+    put_clipped(Globals.help_win, 0, 0, CALC_KEYS);
+}
+
+void refresh_calc_windows() {
+    for (WINDOW *w : {Globals.status_win, Globals.help_win, Globals.main_win})
+        if (w) wnoutrefresh(w);
+    doupdate();
+}
+
+bool is_erase_key(int key) {
+    return key == 4 || key == 8 || key == 127 || key == KEY_BACKSPACE || key == KEY_DC;
+}
+
+} // namespace
+
+void draw_calc_status() {
+    WINDOW *w = Globals.status_win;
+    if (!w) return;
+    werase(w);
+    wattrset(w, attr_status());
+    char text[64];
+    snprintf(text, sizeof text, "Integer: %d bits     Long: %d bits",
+             static_cast<int>(sizeof(int) * 8), static_cast<int>(sizeof(long) * 8));
+    put_clipped(w, 0, 0, text);
+    // The blanks carry the bar's attribute to the right edge.
+    if (COLS >= 35)
+        for (int c = static_cast<int>(strlen(text)); c < getmaxx(w); ++c)
+            mvwaddch(w, 0, c, ' ');
+}
+
+void draw_calc_lines(calc_base_line *line2, calc_base_line *line8, calc_base_line *line10,
+                     calc_base_line *line16, int active) {
+    calc_base_line *lines[4] = {line2, line8, line10, line16};
+    for (int i = 0; i < 4; ++i)
+        if (lines[i]) draw_calc_line(lines[i], active == i + 1);
+}
+
+void calc_key(calc_base_line *line2, calc_base_line *line8, calc_base_line *line10,
+              calc_base_line *line16, int key, int active) {
+    calc_base_line *lines[4] = {line2, line8, line10, line16};
+    if (active < 1 || active > 4) return;
+    calc_base_line *line = lines[active - 1];
+    uint32_t base = base_of(line);
+    uint32_t value = line->line_value;
+
+    if (is_erase_key(key)) {
+        // Base 10 shows the number signed, so its last digit goes the
+        // signed way: -1 becomes 0, not 429496729.
+        if (base == 10)
+            value = static_cast<uint32_t>(static_cast<int32_t>(value) / 10);
+        else
+            value /= base;
+    } else {
+        if (key <= 0 || key > 255 || !strchr(line->digit_set, key)) return;
+        value = value * base + static_cast<uint32_t>(digit_value(key));
+    }
+    for (calc_base_line *l : lines)
+        l->line_value = value;
+}
+
+void calc_move_line(int key, int *line) {
+    int upper = (key >= 0 && key <= 255) ? std::toupper(key) : 0;
+    if (key == KEY_UP || upper == 'K')
+        *line = *line <= 1 ? 4 : *line - 1;
+    else if (key == KEY_DOWN || upper == 'J')
+        *line = *line >= 4 ? 1 : *line + 1;
+}
+
+void draw_calc_screen() {
+    draw_calc_title();
+    draw_calc_status();
+    draw_calc_keys();
+    if (calc_lines[0])
+        draw_calc_lines(calc_lines[0], calc_lines[1], calc_lines[2], calc_lines[3], calc_line);
+    refresh_calc_windows();
+}
+
+void calculator() {
+    calc_base_line records[4];
+    for (int i = 0; i < 4; ++i) {
+        records[i].digit_set = BASES[i].digits;
+        memset(records[i].digit_text, 0, sizeof records[i].digit_text);
+        records[i].label_row = BASES[i].row;
+        records[i].label_col = 1;
+        records[i].line_value = 0;
+        calc_lines[i] = &records[i];
+    }
+    calc_line = 3;
+
+    for (WINDOW *w : {Globals.main_win, Globals.status_win, Globals.help_win})
+        if (w) werase(w);
+    draw_calc_title();
+    draw_calc_status();
+
+    for (;;) {
+        draw_calc_keys();
+        draw_calc_lines(&records[0], &records[1], &records[2], &records[3], calc_line);
+        refresh_calc_windows();
+
+        int key = read_key();
+        int upper = (key >= 0 && key <= 255) ? std::toupper(key) : 0;
+        if (upper == 'J' || upper == 'K' || key == KEY_DOWN || key == KEY_UP) {
+            calc_move_line(key, &calc_line);
+        } else if (key == 7 || key == 24 || key == 27) {
+            break;
+        } else if (key != 12) {
+            calc_key(&records[0], &records[1], &records[2], &records[3], key, calc_line);
+        }
+
+        draw_calc_status();
+        if (Globals.help_win) werase(Globals.help_win);
+    }
+
+    // The records die with this call: nothing may draw them afterwards.
+    for (calc_base_line *&l : calc_lines)
+        l = nullptr;
+}

@@ -1,7 +1,251 @@
-// Placeholder until this module is written.
+// edit.cpp: changing the file's bytes at the cursor: overwriting a nibble
+// or a whole byte, and (whole-file mode only) inserting and deleting bytes.
+// Every change is recorded on the undo stack and marks the file changed.
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
 #include "morvane.h"
 
-void edit_byte(int) {}
-void filebuff_modify(int) {}
-void insert_byte(int, int) {}
-void delete_byte(int) {}
+namespace {
+
+int last_hex_col() {
+    return Globals.spacing ? 60 : 44;
+}
+
+// The cursor's row is the last row of the main window (or below it, on a
+// terminal too small to have one).
+bool on_bottom_row() {
+    return cursor_y >= LINES - 2;
+}
+
+bool on_high_nibble() {
+    return cursor_x == hex_col_of_byte(byte_of_hex_col(cursor_x));
+}
+
+// The cursor's byte, read so that the window holds it before it is stored.
+int old_byte() {
+    return get_byte(cursor_loc);
+}
+
+void store_overwrite(int value) {
+    pushUndo(3, cursor_loc, old_byte(), value);
+    filebuff_modify(value);
+}
+
+// Onto the first byte of the next row, which scrolls the view by a row when
+// the cursor stays on the bottom row.
+void advance_to_next_row(bool scroll) {
+    ++cursor_loc;
+    cursor_x = hex_col_of_byte(0);
+    if (!scroll) ++cursor_y;
+}
+
+void advance_in_row() {
+    ++cursor_loc;
+    cursor_x = hex_col_of_byte(byte_of_hex_col(cursor_x) + 1);
+}
+
+void show_change() {
+    draw_rows(first_shown());
+    draw_status();
+    wnoutrefresh(Globals.main_win);
+    wnoutrefresh(Globals.status_win);
+    place_cursor();
+}
+
+// The key replaces the whole byte; false when the key is refused.
+bool text_rules(int key) {
+    int b;
+    if (Globals.ebcdic) {
+        // The table covers ASCII only; other keys have no EBCDIC byte.
+        if (key < 0 || key > 127) {
+            warn_beep();
+            return false;
+        }
+        b = ascii_to_ebcdic[static_cast<size_t>(key)];
+    } else {
+        b = key & 0xFF;
+    }
+    store_overwrite(b);
+    bool last_of_row = byte_of_hex_col(cursor_x) == 15;
+    if (on_bottom_row() && last_of_row) {
+        if (cursor_loc < Globals.filesize)
+            advance_to_next_row(true);
+        else
+            warn_beep();
+    } else if (cursor_loc == Globals.filesize) {
+        warn_beep();
+    } else if (last_of_row) {
+        advance_to_next_row(false);
+    } else {
+        advance_in_row();
+    }
+    return true;
+}
+
+void set_nibble(int v, bool high) {
+    int old = old_byte();
+    int value = high ? ((v << 4) | (old & 0x0F)) : ((old & 0xF0) | v);
+    pushUndo(3, cursor_loc, old, value);
+    filebuff_modify(value);
+}
+
+// The key replaces one nibble; false when it is no hex digit.
+bool hex_rules(int key) {
+    if (!is_hex_digit(key)) return false;
+    int v = hex_value(key);
+    int last = last_hex_col();
+    if (on_bottom_row() && cursor_x == last) {
+        set_nibble(v, false);
+        if (cursor_loc < Globals.filesize)
+            advance_to_next_row(true);
+        else
+            warn_beep();
+    } else if (cursor_loc == Globals.filesize) {
+        if (on_high_nibble()) {
+            set_nibble(v, true);
+            ++cursor_x;
+        } else {
+            set_nibble(v, false);
+            warn_beep();
+        }
+    } else if (cursor_x == last) {
+        set_nibble(v, false);
+        advance_to_next_row(false);
+    } else if (on_high_nibble()) {
+        set_nibble(v, true);
+        ++cursor_x;
+    } else {
+        set_nibble(v, false);
+        advance_in_row();
+    }
+    return true;
+}
+
+void show_rows_and_status() {
+    draw_status();
+    draw_rows(first_shown());
+    wnoutrefresh(Globals.main_win);
+    place_cursor();
+}
+
+// Room for one more byte after the data, growing by 1024 when none is left.
+void ensure_spare_byte() {
+    if (buf_spare > 0 && buffer.size() > Globals.filesize + 2) return;
+    try {
+        uint64_t data = Globals.filesize + 1;
+        // data, 1024 spare bytes and the one extra byte every buffer has
+        buffer.resize(static_cast<size_t>(data + 1024 + 1));
+        std::memset(buffer.data() + data, 0, 1024 + 1);
+    } catch (const std::bad_alloc &) {
+        fatal_error("\nNot enough Memory! file not saved", nullptr);
+    } catch (const std::length_error &) {
+        fatal_error("\nNot enough Memory! file not saved", nullptr);
+    }
+    buf_spare = 1024;
+}
+
+void after_size_change() {
+    clear_mod_table(); // offsets after the cursor have shifted
+    Globals.file_state = 1;
+    show_rows_and_status();
+}
+
+} // namespace
+
+void filebuff_modify(int value) {
+    // The caller has read the byte through get_byte, so the window holds it;
+    // read it once more should that ever not be so (a stale window would
+    // make the index below point outside the page).
+    bool held = cursor_loc >= Globals.buf_front && cursor_loc <= Globals.buf_end;
+    if (!held && !Globals.buffered) {
+        get_byte(cursor_loc);
+        held = cursor_loc >= Globals.buf_front && cursor_loc <= Globals.buf_end;
+    }
+    uint64_t index = cursor_loc - Globals.buf_front;
+    if (!held || index >= buffer.size()) return;
+    buffer[index] = static_cast<unsigned char>(value);
+    mod_table_set(cursor_loc, value);
+}
+
+void edit_byte(int key) {
+    if (!is_printable(key)) return;
+    // A cursor past the last byte (briefly possible while undo shows a
+    // deleted byte at the end) has no byte to change.
+    if (cursor_loc > Globals.filesize) {
+        warn_beep();
+        return;
+    }
+    bool accepted = Globals.text_pane ? text_rules(key) : hex_rules(key);
+    if (!accepted) return;
+    Globals.file_state = 1;
+    show_change();
+}
+
+void insert_byte(int value, int no_undo) {
+    if (!Globals.buffered) return;
+    // One past the last byte is allowed: undoing the deletion of the last
+    // byte puts it back there.
+    if (cursor_loc > Globals.filesize + 1) return;
+    ensure_spare_byte();
+    unsigned char *data = buffer.data();
+    uint64_t tail = Globals.filesize - cursor_loc + 1; // 0 when appending
+    if (tail) std::memmove(data + cursor_loc + 1, data + cursor_loc, static_cast<size_t>(tail));
+    if (!no_undo) pushUndo(1, cursor_loc, data[cursor_loc + 1], value);
+    data[cursor_loc] = static_cast<unsigned char>(value);
+    ++Globals.filesize;
+    ++Globals.buf_size;
+    Globals.buf_end = Globals.filesize;
+    --buf_spare;
+    after_size_change();
+}
+
+void delete_byte(int no_undo) {
+    if (!Globals.buffered) return;
+    unsigned char *data = buffer.data();
+    if (Globals.filesize == 0) {
+        // The file never becomes empty: its only byte becomes 0 instead.
+        if (data[0] != 0 && !no_undo) pushUndo(3, 0, data[0], data[0]);
+        data[0] = 0;
+        cursor_loc = 0;
+        cursor_x = hex_col_of_byte(0);
+        Globals.buf_front = 0;
+        Globals.buf_end = 0;
+        warn_beep();
+        Globals.file_state = 1;
+        draw_status();
+        draw_rows(0);
+        wnoutrefresh(Globals.main_win);
+        place_cursor();
+        return;
+    }
+    if (cursor_loc > Globals.filesize) {
+        cursor_loc = Globals.filesize;
+        cursor_x = hex_col_of_byte(static_cast<unsigned>(cursor_loc % 16));
+        warn_beep();
+        fatal_error("Died a horrible, horrible death.  Mail maintainer", nullptr);
+    }
+    unsigned char gone = data[cursor_loc];
+    if (!no_undo) pushUndo(2, cursor_loc, gone, gone);
+    if (cursor_loc < Globals.filesize) {
+        std::memmove(data + cursor_loc, data + cursor_loc + 1,
+                     static_cast<size_t>(Globals.filesize - cursor_loc));
+    } else {
+        // The last byte: the cursor steps back onto the new last byte.
+        int index = byte_of_hex_col(cursor_x);
+        if (index != 0) {
+            cursor_x = hex_col_of_byte(index - 1);
+        } else {
+            cursor_x = hex_col_of_byte(15);
+            if (cursor_y > 1) --cursor_y;
+        }
+        --cursor_loc;
+    }
+    data[Globals.filesize] = 0;
+    --Globals.filesize;
+    --Globals.buf_size;
+    Globals.buf_end = Globals.filesize;
+    ++buf_spare;
+    after_size_change();
+}

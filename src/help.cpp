@@ -1,8 +1,163 @@
-// Placeholder until this module is written.
+// help.cpp: the help menu, a full-width popup over the editing area listing
+// the commands and their keys, scrolled line by line on short terminals.
+#include <cstring>
+#include <string_view>
+
 #include "morvane.h"
 
-std::vector<std::string> help_text;
-void prepare_help_text() { Globals.help_lines = 21; }
-void help_menu() {}
-void draw_help_frame(WINDOW*, int, int) {}
-void draw_help_lines(WINDOW*, int, int) {}
+namespace {
+
+constexpr std::array<std::string_view, 21> help_base_text = {
+    "Maneuver            Arror Keys (or h,j,k,l), Home, End",
+    "Page Up             Control-y, Control-b, Alt-v, Page Up (^Y) (^B) u y",
+    "Page Down           Control-v, Control-f, Page Down (^V) (^F) v space",
+    "Bytes <=> text      Tab, Control-i (^I)",
+    "Insert/Add Byte     ",
+    "Delete Byte         ",
+    "goTo Offset         Control-t (^T), t",
+    "Offset + Jump       +, -, n (jump again)",
+    "Help                Control-g (^G), F1",
+    "Redraw Screen       Control-l (^L)",
+    "Save                Control-o (^O), F2",
+    "Save and Quit       Control-x (^X), F3",
+    "Quit/New File       Control-c (^C)",
+    "viEw as text        Control-e (^E)",
+    "Search              Control-w (^W), w",
+    "find Next           Control-n (^N)",
+    "Undo                Control-U (^U)",
+    "ASCII <=> EBCDIC    Control-R (^R)",
+    "Switch spacings     Control-P (^P)",
+    "Binary Calculator   Control-/, Control-_ (^/) (^_)",
+    "Toggle Color        F5 (requires color capable terminal)",
+};
+constexpr size_t help_insert_line = 4; // "Insert/Add Byte"
+constexpr size_t help_delete_line = 5; // "Delete Byte"
+
+std::vector<std::string> help_make_text() {
+    return std::vector<std::string>(help_base_text.begin(), help_base_text.end());
+}
+
+int help_first = 0; // index of the first line shown
+
+// Writes the part of `text` starting at `col` that falls within columns
+// lo..hi-1 of `row`; the popup's frame and anything beside it stay intact
+// however narrow the terminal is.
+void help_put_clipped(WINDOW* w, int row, int col, std::string_view text, int lo, int hi) {
+    if (w == nullptr || row < 0 || row >= getmaxy(w)) return;
+    if (hi > getmaxx(w)) hi = getmaxx(w);
+    size_t skip = 0;
+    if (col < lo) {
+        skip = static_cast<size_t>(lo - col);
+        col = lo;
+    }
+    if (skip >= text.size() || col >= hi) return;
+    size_t n = text.size() - skip;
+    if (n > static_cast<size_t>(hi - col)) n = static_cast<size_t>(hi - col);
+    mvwaddnstr(w, row, col, text.data() + skip, static_cast<int>(n));
+}
+
+void help_clear_inside(WINDOW* popup) {
+    if (LINES < 5 || COLS < 3) return;
+    for (int row = 1; row <= LINES - 4; ++row)
+        help_put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1,
+                         COLS - 1);
+}
+
+void help_show_title() {
+    char title[80];
+    snprintf(title, sizeof title, "Morvane %s", MORVANE_VERSION);
+    int len = static_cast<int>(strlen(title));
+    int col = COLS / 2 - len / 2;
+    if (col < 0) col = 0;
+    werase(Globals.help_win);
+    mvwaddnstr(Globals.help_win, 0, col, title, COLS - col);
+    wrefresh(Globals.help_win);
+}
+
+} // namespace
+
+std::vector<std::string> help_text = help_make_text();
+
+void prepare_help_text() {
+    help_text = help_make_text();
+    if (Globals.buffered) {
+        help_text[help_insert_line] += "Control-a, Insert (^A)";
+        help_text[help_delete_line] += "Control-d, Delete (^D)";
+    } else {
+        help_text[help_insert_line] += "Disabled.  Use -b, --buffer option to enable";
+        help_text[help_delete_line] += "Disabled.  Use -b, --buffer option to enable";
+    }
+    Globals.help_lines = static_cast<int32_t>(help_text.size());
+}
+
+void draw_help_frame(WINDOW* popup, int first_line, int row_limit) {
+    if (popup == nullptr) return;
+    wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
+    int heading = COLS / 2 - 6;
+    help_put_clipped(popup, 0, heading < 1 ? 1 : heading, "Help Menu", 1, COLS - 1);
+    int more = COLS - 7 < 1 ? 1 : COLS - 7;
+    if (first_line > 0) help_put_clipped(popup, 0, more, "(more)", 1, COLS - 1);
+    if (first_line + row_limit <= Globals.help_lines)
+        help_put_clipped(popup, LINES - 3, more, "(more)", 1, COLS - 1);
+}
+
+void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
+    if (row_limit < 2 || first_line < 0) return;
+    for (int i = 0; i <= row_limit - 2; ++i) {
+        size_t line = static_cast<size_t>(first_line + i);
+        if (line >= help_text.size()) break;
+        help_put_clipped(popup, i + 1, 3, help_text[line], 3, COLS - 1);
+    }
+}
+
+void help_menu() {
+    // A terminal of one or two lines has no editing area to cover.
+    WINDOW* popup = LINES >= 3 ? popup_window(COLS, LINES - 2) : nullptr;
+    if (popup) mvwin(popup, 1, 0);
+    SavedInterrupt saved = ignore_interrupt();
+    current_popup = popup;
+
+    wattrset(popup, attr_normal());
+    draw_help_frame(popup, 0, LINES - 3);
+    help_clear_inside(popup);
+    help_show_title();
+    draw_help_lines(popup, 0, LINES - 3);
+    help_first = 0;
+    wrefresh(popup);
+
+    for (;;) {
+        int key = read_key();
+        int step = 0;
+        switch (key) {
+        case 0:
+        case 3:
+        case 7:
+        case 10:
+        case 24:
+        case 27:
+        case 'q':
+        case 'Q':
+            current_popup = nullptr;
+            if (popup) delwin(popup);
+            restore_interrupt(saved);
+            return;
+        case 'j':
+        case 'J':
+        case KEY_DOWN:
+            step = help_first + LINES - 4 < Globals.help_lines ? 1 : 0;
+            break;
+        case 'k':
+        case 'K':
+        case KEY_UP:
+            step = help_first > 0 ? -1 : 0;
+            break;
+        default:
+            continue;
+        }
+        help_clear_inside(popup);
+        help_first += step;
+        draw_help_lines(popup, help_first, LINES - 3);
+        draw_help_frame(popup, help_first, LINES - 3);
+        wrefresh(popup);
+    }
+}

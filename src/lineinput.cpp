@@ -1,4 +1,218 @@
-// Placeholder until this module is written.
+// lineinput.cpp: the one-line text field of the dialogs (read_line).
+//
+// The field is a fixed buffer of `len` positions seen through a view of
+// `width` columns that scrolls sideways. Typing overwrites the position under
+// the cursor; only Space inserts. The text is never interpreted here: the
+// caller trims and converts it.
+#include <cstring>
+#include <new>
+
 #include "morvane.h"
 
-std::optional<std::string> read_line(WINDOW*, int, int, int, int, const char*) { return std::nullopt; }
+namespace {
+
+struct LineField {
+    WINDOW* win;
+    int row;
+    int col;
+    int len;
+    int width;
+    std::string buf; // positions 0..len-1, then one blank at `len`
+    int pos = 0;     // position under the cursor
+    int first = 0;   // position shown in the field's first column
+
+    int last() const { return first + width - 1; }
+    bool in_first_col() const { return pos == first; }
+    bool in_last_col() const { return pos == last(); }
+};
+
+// A zero byte (left by Control-U) shows as a blank; anything else goes
+// through put_safe so that no typed control code or high byte reaches the
+// terminal raw. Cells beyond the window's right edge are not drawn: on a
+// narrow terminal they would wrap onto the popup's next row.
+void line_draw_cells(const LineField& f) {
+    if (wmove(f.win, f.row, f.col) == ERR) return;
+    int room = getmaxx(f.win) - f.col;
+    for (int i = f.first; i <= f.last() && i - f.first < room; ++i) {
+        char c = f.buf[static_cast<size_t>(i)];
+        if (c == '\0')
+            waddch(f.win, ' ');
+        else
+            put_safe(f.win, std::string_view(&c, 1));
+    }
+}
+
+void line_place_cursor(const LineField& f) { wmove(f.win, f.row, f.col + (f.pos - f.first)); }
+
+void line_redraw(const LineField& f) {
+    line_draw_cells(f);
+    line_place_cursor(f);
+}
+
+void line_scroll_right(LineField& f) {
+    if (f.last() < f.len - 1) ++f.first;
+}
+
+void line_clear(LineField& f) {
+    std::fill(f.buf.begin(), f.buf.begin() + f.len, '\0');
+    if (wmove(f.win, f.row, f.col) != ERR) {
+        int room = getmaxx(f.win) - f.col;
+        for (int i = 0; i < f.width && i < room; ++i)
+            waddch(f.win, ' ');
+    }
+    f.pos = 0;
+    f.first = 0;
+    line_place_cursor(f);
+}
+
+void line_delete_before(LineField& f) {
+    if (f.pos == 0) {
+        warn_beep();
+        return;
+    }
+    // Zero bytes become blanks first, so that the text keeps reading as one
+    // piece once characters move over them.
+    for (int i = 0; i < f.len; ++i)
+        if (f.buf[static_cast<size_t>(i)] == '\0') f.buf[static_cast<size_t>(i)] = ' ';
+    bool was_first_col = f.in_first_col();
+    f.buf.erase(static_cast<size_t>(f.pos - 1), 1); // the old blank at `len` moves to len-1
+    f.buf.push_back(' ');
+    --f.pos;
+    if (was_first_col && f.first > 0) --f.first;
+    line_redraw(f);
+}
+
+// Room for one more blank: the last position holds no character. A byte of
+// 0x80 and above counts as a character (it can be typed with -8 or -a), so
+// inserting never pushes one out.
+bool line_has_room(const LineField& f) {
+    return static_cast<unsigned char>(f.buf[static_cast<size_t>(f.len - 1)]) <= ' ';
+}
+
+void line_insert_blank(LineField& f) {
+    if (f.pos < f.len - 1 && line_has_room(f)) {
+        bool at_last_col = f.in_last_col();
+        f.buf.erase(static_cast<size_t>(f.len - 1), 1);
+        f.buf.insert(static_cast<size_t>(f.pos), 1, ' ');
+        f.buf[static_cast<size_t>(f.len)] = ' ';
+        if (at_last_col) line_scroll_right(f);
+        ++f.pos;
+        line_redraw(f);
+        return;
+    }
+    if (f.in_last_col() && f.pos == f.len - 1) {
+        f.buf[static_cast<size_t>(f.pos)] = ' ';
+        line_draw_cells(f);
+        line_place_cursor(f);
+    }
+    warn_beep();
+}
+
+void line_overwrite(LineField& f, int key) {
+    f.buf[static_cast<size_t>(f.pos)] = static_cast<char>(key & 0xFF);
+    if (!f.in_last_col()) {
+        ++f.pos;
+    } else if (f.pos < f.len - 1) {
+        line_scroll_right(f);
+        ++f.pos;
+    } else {
+        warn_beep();
+    }
+    line_redraw(f);
+}
+
+void line_left(LineField& f) {
+    if (f.pos == 0) return;
+    if (f.in_first_col()) {
+        if (f.first > 0) --f.first;
+        --f.pos;
+        line_redraw(f);
+        return;
+    }
+    --f.pos;
+    line_place_cursor(f);
+}
+
+void line_right(LineField& f) {
+    if (!f.in_last_col()) {
+        ++f.pos;
+        line_place_cursor(f);
+    } else if (f.pos < f.len - 1) {
+        line_scroll_right(f);
+        ++f.pos;
+        line_redraw(f);
+    }
+}
+
+// Keys that count as typed characters. ERR and the resize pseudo-key are no
+// keys at all, although the EBCDIC setting accepts every value.
+bool line_is_char_key(int key) { return key >= 0 && key != KEY_RESIZE && is_printable(key); }
+
+} // namespace
+
+std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
+                                     const char* text, LineKeyFilter accept) {
+    wmove(win, row, col);
+    wattrset(win, attr_field());
+
+    int text_len = text ? static_cast<int>(strnlen(text, static_cast<size_t>(INT32_MAX - 2))) : 0;
+    if (text_len > len) len = text_len; // a long initial name is kept whole
+    if (len < 1) len = 1;
+    if (width > len) width = len;
+    if (width < 1) width = 1;
+
+    LineField f{win, row, col, len, width, {}};
+    try {
+        f.buf.assign(static_cast<size_t>(len) + 1, ' ');
+    } catch (const std::bad_alloc&) {
+        error_box("Not enough memory", 0);
+        return std::nullopt;
+    }
+    if (text_len > 0) f.buf.replace(0, static_cast<size_t>(text_len), text, text_len);
+
+    f.pos = text_len < width ? text_len : width - 1;
+    line_redraw(f);
+    wrefresh(win);
+
+    for (;;) {
+        int key = read_key();
+        switch (key) {
+        case 3:
+        case 7:
+        case 24:
+        case 27:
+            f.buf[0] = '\0';
+            wrefresh(win);
+            return std::move(f.buf);
+        case 10:
+            return std::move(f.buf);
+        case 21:
+            line_clear(f);
+            break;
+        case 8:
+        case 127:
+        case KEY_BACKSPACE:
+        case KEY_DC:
+            line_delete_before(f);
+            break;
+        case KEY_LEFT:
+            line_left(f);
+            break;
+        case KEY_RIGHT:
+            line_right(f);
+            break;
+        case ' ':
+            line_insert_blank(f);
+            break;
+        default:
+            if (!line_is_char_key(key)) continue;
+            if (accept && !accept(key)) {
+                warn_beep();
+                continue;
+            }
+            line_overwrite(f, key);
+            break;
+        }
+        wrefresh(win);
+    }
+}

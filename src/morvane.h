@@ -150,7 +150,16 @@ void clear_mod_table();
 void mod_table_set(uint64_t offset, int value);
 void mod_table_remove(uint64_t offset);
 int mod_table_get(uint64_t offset, unsigned char* out);
-void write_mod_table(FILE* stream);
+// Writes every entry into `stream` at its offset and syncs it; only then is
+// the table emptied. 0 on success; -1 with errno set, the table unchanged.
+int write_mod_table(FILE* stream);
+// As get_bytes, without ending the program: 0, or -1 with errno set when the
+// file cannot be read. `held` (optional) receives how many of the n bytes the
+// file or the window really holds; the rest are zeros past the file's end.
+int filebuff_fetch(uint64_t offset, unsigned char* out, size_t n, size_t* held);
+// Globals.fp does not read the file named Globals.filename (after a paged
+// save under a new name); reset by set_file_window.
+extern bool fp_reads_other_file;
 
 // ---------------------------------------------------------------- edit.cpp
 
@@ -185,6 +194,11 @@ void undo_mark_saved(); // every record so far has been written by a save
 
 int save_file();
 std::string& trim_at_whitespace(std::string& text);
+// The writing behind save_file, without the dialog: 1 saved under `name`;
+// 0 failed, with *failure set to the box's title and errno to the reason.
+int save_file_as(const std::string& name, const char** failure);
+// fsync that also succeeds for targets that cannot be synced at all (EINVAL).
+int save_sync(int fd);
 
 // ---------------------------------------------------------------- screen.cpp
 
@@ -215,6 +229,7 @@ std::string status_text(int cols);                 // the status line before the
 char status_marker();                              // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
 void draw_status();
+void draw_status_noflush(); // draw_status staged only: the caller's doupdate shows it
 void draw_command_bar();
 
 // ---------------------------------------------------------------- cursor.cpp
@@ -229,14 +244,21 @@ void go_home();
 
 // The whole field buffer: `len` positions and one blank (a '\0' at index 0
 // means an empty text; '\0' elsewhere reads as the end of the text).
+// An initial text longer than `len` grows the field to its length. `accept`,
+// when given, may refuse keys that would otherwise be typed (they beep).
+using LineKeyFilter = bool (*)(int key);
 std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
-                                     const char* text);
+                                     const char* text, LineKeyFilter accept = nullptr);
 
 // ---------------------------------------------------------------- goto.cpp
 
 extern uint64_t jump_distance;
 extern int jump_key;
 uint64_t goto_target(const char* text, uint64_t limit); // conversion and clamping
+// Where a relative jump from `from` lands, kept within 0..last; `clamped`
+// tells that the distance had to be cut (the caller beeps).
+uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t last,
+                     bool& clamped);
 void goto_offset(uint64_t limit);
 void jump_relative(int key);
 
@@ -259,6 +281,16 @@ void search(int find_next);
 SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
                           uint64_t count);
 HexInput* read_hex_bytes(WINDOW* window, int room, int width);
+// Horspool shifts: for each byte value, how far a window ending in it may move.
+std::array<uint64_t, 256> search_shift_table(const unsigned char* pattern, uint64_t pattern_len);
+// What a text field searches for: its text up to the first zero byte without
+// trailing blanks, in EBCDIC when `ebcdic` is set ('.' ends it there).
+// `only_blanks`: the user typed blanks and nothing else (no search is made).
+struct TextPattern {
+    std::vector<unsigned char> bytes;
+    bool only_blanks = false;
+};
+TextPattern text_search_pattern(const std::string& field, int ebcdic);
 
 // ---------------------------------------------------------------- help.cpp
 
@@ -322,3 +354,11 @@ void browser_end();
 void browser_redraw();
 void browser_resize_redraw(); // the mode-0 branch of handle_resize
 std::string permission_string(unsigned mode);
+int browser_rows(); // entries on a page: LINES-2, at least 1 on tiny terminals
+// One row of the listing for the entry `name` of the working directory: the
+// status part (57 blanks when it cannot be read), the name cut to cols-57,
+// blanks; exactly `cols` bytes, each to be shown in one cell.
+std::string listing_line(const std::string& name, int cols);
+// Reads `cur_dir` into browser_list; when it cannot be listed, lists
+// `prev_dir` instead and returns there (cur_dir becomes prev_dir).
+void browser_list_directory(std::string& cur_dir, const std::string& prev_dir);

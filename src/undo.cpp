@@ -1,8 +1,186 @@
-// Placeholder until this module is written.
+// undo.cpp: the undo stack. Every change of edit.cpp pushes one record;
+// the undo key reverts the newest, after first bringing it into view when
+// it lies off the screen.
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <climits>
+#include <new>
+
 #include "morvane.h"
 
 UndoList UndoStack;
-void pushUndo(int, uint64_t, int, int) {}
-void undoLastChange() {}
-void undo_clear() {}
-void undo_mark_saved() {}
+
+namespace {
+
+bool stack_consistent() {
+    const UndoList &s = UndoStack;
+    if (s.size == 0) return !s.base && !s.top;
+    if (s.size == 1) return s.base && s.base == s.top && !s.top->next;
+    return s.base && s.top && s.base != s.top && !s.top->next;
+}
+
+// The record below `r` (walking from base), or null when r is the base.
+undo_record *record_below(undo_record *r) {
+    undo_record *p = UndoStack.base;
+    if (p == r) return nullptr;
+    while (p && p->next != r)
+        p = p->next;
+    return p;
+}
+
+// The newest record below `r` that changed offset o, of any kind.
+undo_record *earlier_change_at(uint64_t o, undo_record *r) {
+    undo_record *found = nullptr;
+    for (undo_record *p = UndoStack.base; p && p != r; p = p->next)
+        if (p->offset == o) found = p;
+    return found;
+}
+
+// Offsets of the main window's rows: [first, end).
+void shown_range(uint64_t &first, uint64_t &end) {
+    first = first_shown();
+    uint64_t rows = LINES - 2 >= 1 ? static_cast<uint64_t>(LINES - 2) : 1;
+    end = first > UINT64_MAX - rows * 16 ? UINT64_MAX : first + rows * 16;
+}
+
+// Whether the byte at o may lose its table entry: only when the next page
+// read and the next save both give it the value `v`. A save under a new name
+// leaves Globals.fp on the old file, so the file could not tell; and after
+// an undone save the file no longer holds the byte the record started from.
+bool file_holds(uint64_t o, unsigned char v) {
+    if (Globals.buffered) return true; // the buffer is all there is
+    if (fp_reads_other_file || !Globals.fp || o > static_cast<uint64_t>(INT64_MAX)) return false;
+    unsigned char on_disk;
+    ssize_t got;
+    do
+        got = pread(fileno(Globals.fp), &on_disk, 1, static_cast<off_t>(o));
+    while (got < 0 && errno == EINTR);
+    return got == 1 && on_disk == v;
+}
+
+void revert_overwrite(undo_record *r) {
+    uint64_t o = r->offset;
+    get_byte(o); // the window must hold the byte before it is stored
+    filebuff_modify(r->old_byte);
+    if (r->saved) {
+        // The file holds the change: the reverted byte is a change of its
+        // own, to be shown and saved.
+        Globals.file_state = 1;
+        return;
+    }
+    undo_record *e = earlier_change_at(o, r);
+    if (e)
+        mod_table_set(o, e->new_byte);
+    else if (file_holds(o, r->old_byte))
+        mod_table_remove(o);
+}
+
+void redraw_cursor_byte() {
+    WINDOW *w = Globals.main_win;
+    int row = cursor_y - 1;
+    if (w && cursor_loc <= Globals.filesize && row >= 0 && row < getmaxy(w)) {
+        int b = get_byte(cursor_loc);
+        wattrset(w, mod_table_get(cursor_loc, nullptr) == 0 ? attr_modified() : attr_normal());
+        mvwprintw(w, row, cursor_x, "%02X", b);
+        if (wmove(w, row, COLS - 16 + byte_of_hex_col(cursor_x)) != ERR) put_text_cell(w, b);
+        wattrset(w, attr_normal());
+        wnoutrefresh(w);
+    }
+    draw_status();
+    place_cursor();
+}
+
+void pop_top() {
+    undo_record *r = UndoStack.top;
+    if (UndoStack.size == 1) {
+        UndoStack.base = UndoStack.top = nullptr;
+    } else {
+        undo_record *below = record_below(r);
+        assert(below && "undo list: top is not reached from base");
+        below->next = nullptr;
+        UndoStack.top = below;
+    }
+    delete r;
+    --UndoStack.size;
+    assert(stack_consistent() && "undo list: count, base and top disagree");
+}
+
+} // namespace
+
+void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
+    auto *r = new (std::nothrow) undo_record{
+        kind,  offset, static_cast<unsigned char>(old_byte), static_cast<unsigned char>(new_byte),
+        false, nullptr};
+    if (!r) return; // the change stands; it just cannot be undone
+    assert(stack_consistent() && "undo list: count, base and top disagree");
+    if (UndoStack.size == 0)
+        UndoStack.base = r;
+    else
+        UndoStack.top->next = r;
+    UndoStack.top = r;
+    ++UndoStack.size;
+}
+
+void undoLastChange() {
+    if (UndoStack.size == 0) {
+        warn_beep();
+        refresh();
+        return;
+    }
+    assert(stack_consistent() && "undo list: count, base and top disagree");
+    undo_record *r = UndoStack.top;
+    uint64_t o = r->offset;
+    // A deleted last byte lies one past the end: show the end of the file.
+    uint64_t seen = o > Globals.filesize ? Globals.filesize : o;
+    uint64_t first, end;
+    shown_range(first, end);
+    if (seen < first || seen >= end) {
+        cursor_loc = seen;
+        cursor_y = 1;
+        cursor_x = hex_col_of_byte(static_cast<unsigned>(seen % 16));
+        redraw_all();
+        return;
+    }
+    // Onto the change without moving the view: the row changes by the rows
+    // between the two (both lie on the screen, so the difference is small).
+    uint64_t o_row = o & ~uint64_t{15}, cur_row = cursor_loc & ~uint64_t{15};
+    int64_t rows = o_row >= cur_row ? static_cast<int64_t>((o_row - cur_row) / 16)
+                                    : -static_cast<int64_t>((cur_row - o_row) / 16);
+    int64_t y = cursor_y + rows;
+    int64_t bottom = LINES - 2 >= 1 ? LINES - 2 : 1;
+    cursor_y = static_cast<int32_t>(y < 1 ? 1 : (y > bottom ? bottom : y));
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
+    cursor_loc = o;
+    switch (r->kind) {
+    case 1:
+        delete_byte(1);
+        break;
+    case 2:
+        insert_byte(r->old_byte, 1);
+        break;
+    case 3:
+        revert_overwrite(r);
+        break;
+    default:
+        break;
+    }
+    redraw_cursor_byte();
+    pop_top();
+}
+
+void undo_clear() {
+    undo_record *r = UndoStack.base;
+    while (r) {
+        undo_record *next = r->next;
+        delete r;
+        r = next;
+    }
+    UndoStack = UndoList{};
+}
+
+void undo_mark_saved() {
+    for (undo_record *r = UndoStack.base; r; r = r->next)
+        r->saved = true;
+}

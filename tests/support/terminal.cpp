@@ -1,1 +1,552 @@
-// Placeholder until the harness is written.
+#include "terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+std::ostream& operator<<(std::ostream& os, const Pos& p) {
+    return os << "(" << p.row << ", " << p.col << ")";
+}
+
+std::string ctrl(char letter) {
+    return std::string(1, static_cast<char>(letter & 0x1f));
+}
+
+static std::string rtrim(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+static void append_utf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+static int colour_index(const VTermColor& c, bool foreground) {
+    if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return -1;
+    if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
+    return -2; // direct RGB: the program never asks for it
+}
+
+struct TerminalCallbacks {
+    static int bell(void* user) {
+        ++static_cast<Terminal*>(user)->bells_;
+        return 1;
+    }
+    static int settermprop(VTermProp prop, VTermValue* val, void* user) {
+        auto* t = static_cast<Terminal*>(user);
+        if (prop == VTERM_PROP_ALTSCREEN) t->altscreen_on_ = val->boolean;
+        if (prop == VTERM_PROP_CURSORVISIBLE) t->cursor_visible_ = val->boolean;
+        return 1;
+    }
+    // Answers to the child's queries (cursor position, device attributes).
+    static void output(const char* s, size_t len, void* user) {
+        auto* t = static_cast<Terminal*>(user);
+        while (len > 0 && t->master_ >= 0) {
+            ssize_t n = write(t->master_, s, len);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            s += n;
+            len -= static_cast<size_t>(n);
+        }
+    }
+};
+
+static const VTermScreenCallbacks screen_callbacks = {
+    nullptr, nullptr, nullptr, TerminalCallbacks::settermprop, TerminalCallbacks::bell,
+    nullptr, nullptr, nullptr};
+
+Terminal::Terminal(int lines, int cols) : lines_(lines), cols_(cols) {
+    std::string tmpl = (fs::temp_directory_path() / "morvane-e2e-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = tmpl;
+    dir_ = root_ + "/work";
+    log_dir_ = root_ + "/log";
+    fs::create_directory(dir_);
+    fs::create_directory(log_dir_);
+    vt_ = vterm_new(lines, cols);
+    vterm_set_utf8(vt_, 1);
+    vterm_output_set_callback(vt_, TerminalCallbacks::output, this);
+    vts_ = vterm_obtain_screen(vt_);
+    vterm_screen_set_callbacks(vts_, &screen_callbacks, this);
+    last_output_ = Clock::now();
+}
+
+Terminal::~Terminal() {
+    if (pid_ > 0 && exit_status_ < 0) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        exit_status_ = 128 + SIGKILL;
+    }
+    check_sanitizer_logs();
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+    vterm_free(vt_);
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+void Terminal::write_file(const std::string& name, const std::string& bytes) const {
+    std::ofstream f(path(name), std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path(name));
+}
+
+std::string Terminal::read_file(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void Terminal::make_dir(const std::string& name) const { fs::create_directories(path(name)); }
+
+void Terminal::start(const std::vector<std::string>& args, const Env& env) {
+    std::vector<std::string> argv{MORVANE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    spawn(MORVANE_BINARY, argv, env);
+}
+
+void Terminal::start_program(const std::vector<std::string>& argv, const Env& env) {
+    spawn(argv.at(0), argv, env);
+}
+
+void Terminal::spawn(const std::string& file, const std::vector<std::string>& argv,
+                     const Env& extra) {
+    if (pid_ > 0) throw std::logic_error("Terminal already started a program");
+    vterm_screen_enable_altscreen(vts_, altscreen_emulated_ ? 1 : 0);
+    vterm_screen_reset(vts_, 1);
+
+    const char* path_var = getenv("PATH");
+    Env env{{"PATH", path_var ? path_var : "/usr/bin:/bin"},
+            {"HOME", dir_},
+            {"TERM", "xterm-256color"},
+            {"ESCDELAY", "25"},
+            {"ASAN_OPTIONS", "log_path=" + log_dir_ + "/asan:halt_on_error=1:detect_leaks=1"},
+            {"UBSAN_OPTIONS",
+             "log_path=" + log_dir_ + "/ubsan:halt_on_error=1:print_stacktrace=1"}};
+    for (const auto& [name, value] : extra) {
+        auto same = [&](const auto& e) { return e.first == name; };
+        if (auto it = std::find_if(env.begin(), env.end(), same); it != env.end())
+            it->second = value;
+        else
+            env.emplace_back(name, value);
+    }
+    // Everything the child needs is built before fork.
+    std::vector<std::string> env_text;
+    for (const auto& [name, value] : env) env_text.push_back(name + "=" + value);
+    std::vector<char*> envp, args;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_copy = argv;
+    for (auto& a : argv_copy) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::string workdir = dir_;
+    std::string program = file;
+
+    struct winsize ws {};
+    ws.ws_row = static_cast<unsigned short>(lines_);
+    ws.ws_col = static_cast<unsigned short>(cols_);
+    char slave_name[256] = {};
+    pid_t pid = forkpty(&master_, slave_name, nullptr, &ws);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        if (chdir(workdir.c_str()) != 0) _exit(125);
+        // Give the child the default signal state whatever the test runner had.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        environ = envp.data();
+        execvp(program.c_str(), args.data());
+        _exit(127);
+    }
+    pid_ = pid;
+    exit_status_ = -1;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Our own descriptor of the slave: its input queue tells what the child
+    // has not read yet, its modes what the child left behind, and the master
+    // never sees a hang-up, so output is never cut short at the child's exit.
+    slave_ = open(slave_name, O_RDWR | O_NOCTTY);
+    if (slave_ < 0) throw std::runtime_error(std::string("cannot open ") + slave_name);
+    last_output_ = Clock::now();
+}
+
+bool Terminal::pump(int wait_ms) {
+    if (master_ < 0) return false;
+    bool got = false;
+    struct pollfd p {
+        master_, POLLIN, 0
+    };
+    int timeout = wait_ms;
+    for (;;) {
+        int r = poll(&p, 1, timeout);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0 || !(p.revents & POLLIN)) break;
+        char buf[8192];
+        ssize_t n = read(master_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        output_.append(buf, static_cast<size_t>(n));
+        vterm_input_write(vt_, buf, static_cast<size_t>(n));
+        got = true;
+        timeout = 0; // take what is there now, then return
+    }
+    if (got) {
+        vterm_screen_flush_damage(vts_);
+        last_output_ = Clock::now();
+    }
+    return got;
+}
+
+int Terminal::pending_input() {
+    int n = 0;
+    if (slave_ < 0 || ioctl(slave_, FIONREAD, &n) != 0) return 0;
+    return n;
+}
+
+void Terminal::send(const std::string& bytes) {
+    if (master_ < 0) throw std::logic_error("send before start");
+    size_t done = 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(default_timeout_ms);
+    while (done < bytes.size()) {
+        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) throw std::runtime_error("write to pty failed");
+        if (Clock::now() > deadline) {
+            ADD_FAILURE() << "the program stopped reading its input\n" << dump();
+            return;
+        }
+        pump(10); // the queue is full: let the child read (and print)
+    }
+}
+
+bool Terminal::settle(int quiet_ms, int timeout_ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto quiet = std::chrono::milliseconds(quiet_ms);
+    auto consumed_since = Clock::time_point::max();
+    for (;;) {
+        pump(0);
+        auto now = Clock::now();
+        if (pending_input() > 0) {
+            consumed_since = Clock::time_point::max();
+        } else if (consumed_since == Clock::time_point::max()) {
+            consumed_since = now;
+        }
+        if (!running()) {
+            while (pump(20)) {
+            }
+            return true;
+        }
+        if (consumed_since != Clock::time_point::max() && now - consumed_since >= quiet &&
+            now - last_output_ >= quiet)
+            return true;
+        if (now > deadline) return false;
+        pump(5);
+    }
+}
+
+void Terminal::resize(int lines, int cols) {
+    pump(0); // what was printed for the old size is read at the old size
+    struct winsize ws {};
+    ws.ws_row = static_cast<unsigned short>(lines);
+    ws.ws_col = static_cast<unsigned short>(cols);
+    if (master_ >= 0 && ioctl(master_, TIOCSWINSZ, &ws) != 0)
+        throw std::runtime_error("TIOCSWINSZ failed");
+    lines_ = lines;
+    cols_ = cols;
+    vterm_set_size(vt_, lines, cols);
+}
+
+std::string Terminal::text(int r, int c, int len) {
+    pump(0);
+    std::string out;
+    if (r < 0 || r >= lines_) return out;
+    for (int col = std::max(c, 0); col < std::min(c + len, cols_); ++col) {
+        VTermScreenCell cell;
+        if (!vterm_screen_get_cell(vts_, VTermPos{r, col}, &cell)) break;
+        if (cell.chars[0] == static_cast<uint32_t>(-1)) continue; // right half of a wide cell
+        if (cell.chars[0] == 0) {
+            out += ' ';
+            continue;
+        }
+        for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; ++i)
+            append_utf8(out, cell.chars[i]);
+    }
+    return out;
+}
+
+std::string Terminal::row(int r) { return text(r, 0, cols_); }
+
+std::vector<std::string> Terminal::screen() {
+    std::vector<std::string> rows;
+    for (int r = 0; r < lines_; ++r) rows.push_back(row(r));
+    return rows;
+}
+
+Cell Terminal::cell(int r, int c) {
+    pump(0);
+    Cell out;
+    VTermScreenCell cell;
+    if (r < 0 || r >= lines_ || c < 0 || c >= cols_ ||
+        !vterm_screen_get_cell(vts_, VTermPos{r, c}, &cell))
+        return out;
+    out.text = text(r, c, 1);
+    out.bold = cell.attrs.bold;
+    out.reverse = cell.attrs.reverse;
+    out.fg = colour_index(cell.fg, true);
+    out.bg = colour_index(cell.bg, false);
+    return out;
+}
+
+Pos Terminal::cursor() {
+    pump(0);
+    VTermPos p;
+    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &p);
+    return Pos{p.row, p.col};
+}
+
+bool Terminal::cursor_visible() {
+    pump(0);
+    return cursor_visible_;
+}
+
+bool Terminal::altscreen() {
+    pump(0);
+    return altscreen_on_;
+}
+
+int Terminal::bells() {
+    pump(0);
+    return bells_;
+}
+
+const std::string& Terminal::output() {
+    pump(0);
+    return output_;
+}
+
+void Terminal::wipe() {
+    pump(0);
+    // Save the cursor and pen, blank with the default pen, restore both.
+    static const char blank[] = "\x1b"
+                                "7\x1b[m\x1b[2J\x1b"
+                                "8";
+    vterm_input_write(vt_, blank, sizeof blank - 1);
+    vterm_screen_flush_damage(vts_);
+}
+
+void Terminal::reap(int status) {
+    if (WIFEXITED(status))
+        exit_status_ = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        exit_status_ = 128 + WTERMSIG(status);
+    else
+        return;
+    while (pump(20)) {
+    }
+    check_sanitizer_logs();
+}
+
+bool Terminal::running() {
+    if (pid_ <= 0 || exit_status_ >= 0) return false;
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        reap(status);
+        return exit_status_ < 0;
+    }
+    return true;
+}
+
+int Terminal::wait_exit(int timeout_ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (running()) {
+        if (Clock::now() > deadline) return -1;
+        pump(10);
+    }
+    return exit_status_;
+}
+
+bool Terminal::canonical_echo_mode() {
+    struct termios t {};
+    if (slave_ < 0 || tcgetattr(slave_, &t) != 0) return false;
+    return (t.c_lflag & ICANON) && (t.c_lflag & ECHO);
+}
+
+void Terminal::check_sanitizer_logs() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(log_dir_, ec)) {
+        std::string name = entry.path().filename().string();
+        if (std::find(reported_logs_.begin(), reported_logs_.end(), name) != reported_logs_.end())
+            continue;
+        reported_logs_.push_back(name);
+        std::ifstream f(entry.path());
+        std::ostringstream s;
+        s << f.rdbuf();
+        ADD_FAILURE() << "sanitizer report of the program (" << name << "):\n" << s.str();
+    }
+}
+
+std::string Terminal::dump(const std::vector<int>& marked) {
+    pump(0);
+    std::ostringstream s;
+    Pos c = cursor();
+    s << "screen " << lines_ << "x" << cols_ << ", cursor at " << c;
+    if (exit_status_ >= 0) s << ", program ended with status " << exit_status_;
+    s << ":\n";
+    for (int r = 0; r < lines_; ++r) {
+        bool mark = std::find(marked.begin(), marked.end(), r) != marked.end();
+        char label[16];
+        snprintf(label, sizeof label, "%s%3d |", mark ? ">" : " ", r);
+        s << label << row(r) << "|\n";
+    }
+    return s.str();
+}
+
+bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        pump(0);
+        if (done()) return true;
+        // A program that has ended will not change the screen any more.
+        if (!running() || Clock::now() > deadline) {
+            pump(0);
+            return done();
+        }
+        pump(20);
+    }
+}
+
+::testing::AssertionResult Terminal::expect(const std::function<bool()>& done,
+                                            const std::string& what, int timeout_ms) {
+    if (wait_for(done, timeout_ms)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << (running() ? "timed out" : "the program ended")
+                                         << " waiting for " << what << "\n"
+                                         << dump();
+}
+
+::testing::AssertionResult Terminal::rows_match(int first, const std::vector<std::string>& rows,
+                                                int timeout_ms) {
+    auto differing = [&] {
+        std::vector<int> out;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            int r = first + static_cast<int>(i);
+            if (r >= lines_ || rtrim(row(r)) != rtrim(rows[i])) out.push_back(r);
+        }
+        return out;
+    };
+    auto ok = wait_for([&] { return differing().empty(); }, timeout_ms);
+    if (ok) return ::testing::AssertionSuccess();
+    std::vector<int> bad = differing();
+    std::ostringstream s;
+    s << (running() ? "timed out" : "the program ended") << " waiting for the screen\n"
+      << dump(bad) << "expected:\n";
+    for (int r : bad) {
+        char label[16];
+        snprintf(label, sizeof label, ">%3d |", r);
+        s << label << rows[static_cast<size_t>(r - first)] << "|\n";
+    }
+    return ::testing::AssertionFailure() << s.str();
+}
+
+::testing::AssertionResult Terminal::expect_screen(const std::vector<std::string>& rows,
+                                                   int timeout_ms) {
+    if (static_cast<int>(rows.size()) != lines_)
+        return ::testing::AssertionFailure()
+               << "expected " << rows.size() << " rows for a screen of " << lines_;
+    return rows_match(0, rows, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_rows(int first, const std::vector<std::string>& rows,
+                                                 int timeout_ms) {
+    return rows_match(first, rows, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_row(int r, const std::string& text,
+                                                int timeout_ms) {
+    return rows_match(r, {text}, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_text(int r, int c, const std::string& expected,
+                                                 int timeout_ms) {
+    auto ok = expect(
+        [&] {
+            // Cells, not bytes: count the UTF-8 characters of the expectation.
+            int cells = 0;
+            for (unsigned char ch : expected) cells += (ch & 0xC0) != 0x80;
+            return text(r, c, cells) == expected;
+        },
+        "\"" + expected + "\" at row " + std::to_string(r) + ", column " + std::to_string(c),
+        timeout_ms);
+    return ok;
+}
+
+::testing::AssertionResult Terminal::expect_cursor(Pos p, int timeout_ms) {
+    std::ostringstream what;
+    what << "the cursor at " << p;
+    return expect([&] { return cursor() == p; }, what.str(), timeout_ms);
+}
+
+::testing::AssertionResult Terminal::holds_for(const std::function<bool()>& still,
+                                               const std::string& what, int window_ms) {
+    auto end = Clock::now() + std::chrono::milliseconds(window_ms);
+    do {
+        pump(0);
+        if (!still()) return ::testing::AssertionFailure() << "no longer " << what << "\n" << dump();
+        pump(10);
+    } while (Clock::now() < end);
+    pump(0);
+    if (!still()) return ::testing::AssertionFailure() << "no longer " << what << "\n" << dump();
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Terminal::expect_unchanged(int window_ms) {
+    settle();
+    std::vector<std::string> before = screen();
+    Pos at = cursor();
+    auto r = holds_for([&] { return screen() == before && cursor() == at; },
+                       "showing the same screen", window_ms);
+    if (r) return r;
+    std::ostringstream s;
+    s << "before (cursor at " << at << "):\n";
+    for (size_t i = 0; i < before.size(); ++i) s << "    " << i << " |" << before[i] << "|\n";
+    return ::testing::AssertionFailure() << r.message() << s.str();
+}

@@ -1,0 +1,95 @@
+// Whole-process benchmarks: the real binary in a pseudo-terminal.
+//
+// Opening: start morvane on a file, send Control-X at once and wait for it to
+// exit. Keys are read only after the first screen is drawn, so the time is
+// start-up + first screen + quit; the peak resident memory comes from wait4.
+// A 16 GiB sparse file must cost the same as a 1 KiB one.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "bench_util.h"
+
+namespace {
+
+struct RunResult {
+    double seconds;
+    long max_rss_kib;
+};
+
+RunResult run_and_quit(const std::string& file, const char* keys, const char* program = MORVANE_BINARY) {
+    struct winsize ws {};
+    ws.ws_row = 24;
+    ws.ws_col = 80;
+    int master = -1;
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+    if (pid < 0) throw std::runtime_error("forkpty");
+    if (pid == 0) {
+        setenv("TERM", "xterm-256color", 1);
+        setenv("ESCDELAY", "25", 1);
+        execl(program, program, file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The keys wait in the terminal's input queue until the editor reads them.
+    ssize_t w = write(master, keys, strlen(keys));
+    (void)w;
+    char sink[4096];
+    int status = 0;
+    struct rusage usage {};
+    for (;;) {
+        struct pollfd p {master, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0 && read(master, sink, sizeof sink) <= 0) {
+            // The child closed the terminal: it is exiting.
+        }
+        pid_t done = wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) break;
+    }
+    auto end = std::chrono::steady_clock::now();
+    close(master);
+    return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
+}
+
+void open_and_quit(benchmark::State& state, uint64_t size) {
+    std::string path = bench_dir() + "/open-" + std::to_string(size);
+    make_sparse_file(path, size);
+    long rss = 0;
+    for (auto _ : state) {
+        RunResult r = run_and_quit(path, "\x18");
+        state.SetIterationTime(r.seconds);
+        rss = r.max_rss_kib;
+    }
+    state.counters["peak_rss_KiB"] = static_cast<double>(rss);
+    unlink(path.c_str());
+}
+
+// Reference: the cost of starting any program in a pty (cat of the 1 KiB file).
+void BM_Reference_CatInPty_1KiB(benchmark::State& state) {
+    std::string path = bench_dir() + "/cat-1024";
+    make_sparse_file(path, 1024);
+    for (auto _ : state) state.SetIterationTime(run_and_quit(path, "", "/bin/cat").seconds);
+    unlink(path.c_str());
+}
+
+void BM_OpenFirstScreenAndQuit_1KiB(benchmark::State& s) { open_and_quit(s, 1024); }
+void BM_OpenFirstScreenAndQuit_16GiB_sparse(benchmark::State& s) {
+    open_and_quit(s, 16ULL << 30);
+}
+
+} // namespace
+
+BENCHMARK(BM_Reference_CatInPty_1KiB)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenFirstScreenAndQuit_1KiB)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenFirstScreenAndQuit_16GiB_sparse)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);

@@ -1,0 +1,554 @@
+// Searching: the pattern search over the file, the text and byte inputs and
+// the Search dialog.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+
+#include "curses_screen.h"
+#include "morvane.h"
+
+namespace {
+
+// Keeps the editor state a search touches and puts it back afterwards.
+struct SearchStateGuard {
+    EditorGlobals globals = Globals;
+    ~SearchStateGuard() {
+        if (Globals.fp && Globals.fp != globals.fp) fclose(Globals.fp);
+        Globals = globals;
+        buffer.clear();
+        cursor_loc = 0;
+        cursor_x = 10;
+        cursor_y = 1;
+        last_pattern.reset();
+        last_pattern_len = 0;
+        search_used = 0;
+        hex_input = HexInput();
+        init_mod_table();
+    }
+};
+
+std::vector<unsigned char> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// The whole file in `buffer`, as -b holds it.
+void hold_whole_file(const std::vector<unsigned char>& data) {
+    Globals.buffered = 1;
+    Globals.file_state = 0;
+    Globals.ebcdic = 0;
+    Globals.print_set = 1;
+    Globals.spacing = 1;
+    buffer.assign(data.begin(), data.end());
+    buffer.resize(data.size() + 1025, 0);
+    Globals.buf_size = static_cast<int64_t>(data.size());
+    Globals.filesize = data.size() - 1;
+    Globals.buf_front = 0;
+    Globals.buf_end = Globals.filesize;
+    init_mod_table();
+    cursor_loc = 0;
+    cursor_x = 10;
+    cursor_y = 1;
+}
+
+// The first match of `pat` at or after `start` within `count` bytes, by
+// plain comparison at every position.
+SearchResult reference_search(const std::vector<unsigned char>& data, const std::string& pat,
+                              uint64_t start, uint64_t count) {
+    uint64_t m = pat.size();
+    for (uint64_t p = 0; m && p + m <= count; ++p)
+        if (memcmp(data.data() + start + p, pat.data(), m) == 0) return {1, p};
+    return {0, 0};
+}
+
+SearchResult find(const std::string& pat, uint64_t start, uint64_t count) {
+    return find_pattern(reinterpret_cast<const unsigned char*>(pat.data()), start, pat.size(),
+                        count);
+}
+
+// From the byte after the cursor to the last byte, as the dialog looks.
+SearchResult find_after_cursor(const std::string& pat) {
+    if (cursor_loc >= Globals.filesize) return {0, 0};
+    return find(pat, cursor_loc + 1, Globals.filesize - cursor_loc);
+}
+
+} // namespace
+
+TEST(SearchShiftTable, EachByteShiftsByItsDistanceFromThePatternEnd) {
+    auto t = search_shift_table(reinterpret_cast<const unsigned char*>("abcab"), 5);
+    EXPECT_EQ(t['a'], 1u);
+    EXPECT_EQ(t['b'], 3u) << "the last byte itself does not count";
+    EXPECT_EQ(t['c'], 2u);
+    EXPECT_EQ(t['z'], 5u);
+    EXPECT_EQ(t[0], 5u);
+
+    auto only_last = search_shift_table(reinterpret_cast<const unsigned char*>("aab"), 3);
+    EXPECT_EQ(only_last['a'], 1u);
+    EXPECT_EQ(only_last['b'], 3u);
+
+    auto one = search_shift_table(reinterpret_cast<const unsigned char*>("q"), 1);
+    for (uint64_t s : one)
+        ASSERT_EQ(s, 1u);
+}
+
+TEST(FindPattern, RepeatedSearchesWalkThroughOverlappingMatches) {
+    SearchStateGuard keep;
+    hold_whole_file(bytes("aaaa"));
+    SearchResult r = find_after_cursor("aa");
+    ASSERT_EQ(r.found, 1);
+    cursor_loc += 1 + r.offset;
+    EXPECT_EQ(cursor_loc, 1u);
+    r = find_after_cursor("aa");
+    ASSERT_EQ(r.found, 1);
+    cursor_loc += 1 + r.offset;
+    EXPECT_EQ(cursor_loc, 2u);
+    EXPECT_EQ(find_after_cursor("aa").found, 0);
+}
+
+TEST(FindPattern, LooksOnlyAfterTheCursorAndNeverPastTheLastByte) {
+    SearchStateGuard keep;
+    hold_whole_file(bytes("abXab"));
+    SearchResult r = find_after_cursor("ab");
+    EXPECT_EQ(r.found, 1);
+    EXPECT_EQ(r.offset, 2u) << "the match at the cursor itself is skipped";
+    // Ending on the last byte is found; reaching one beyond it is not, even
+    // though the buffer holds zeros there.
+    EXPECT_EQ(find("ab", 1, 4).found, 1);
+    EXPECT_EQ(find(std::string("b\0", 2), 1, 4).found, 0);
+    cursor_loc = 3;
+    EXPECT_EQ(find_after_cursor("b").offset, 0u);
+    EXPECT_EQ(find_after_cursor("b").found, 1);
+    cursor_loc = 4;
+    EXPECT_EQ(find_after_cursor("b").found, 0);
+}
+
+TEST(FindPattern, ComparesBytesExactly) {
+    SearchStateGuard keep;
+    hold_whole_file(bytes("xxABCxx"));
+    EXPECT_EQ(find("abc", 0, 7).found, 0);
+    EXPECT_EQ(find("ABC", 0, 7).offset, 2u);
+    EXPECT_EQ(find("", 0, 7).found, 0) << "an empty pattern is never found";
+    EXPECT_EQ(find("xxABCxxy", 0, 7).found, 0) << "longer than the range";
+    EXPECT_EQ(find("C", 0, 7).offset, 4u);
+}
+
+TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
+    SearchStateGuard keep;
+    // Random bytes from a small alphabet, so that partial matches abound,
+    // with long runs of one byte that make the rare-byte scan give way to
+    // the shift scan, and unique markers around the block boundaries.
+    const uint64_t mib = 1u << 20;
+    std::mt19937 rng(7);
+    std::vector<unsigned char> data(2 * mib + 300000);
+    for (auto& b : data)
+        b = static_cast<unsigned char>("abcd"[rng() % 4]);
+    std::fill(data.begin() + 600000, data.begin() + 1200000, 'a');
+    std::fill(data.begin() + 2000000, data.begin() + 2100000, 0);
+    auto marker = [](int k) { return std::string("QRSTUVWX") + static_cast<char>('e' + k); };
+    const uint64_t places[] = {mib - 9, mib - 3, mib - 1, mib, mib + 2, 2 * mib - 1, 2 * mib + 4};
+    for (int k = 0; k < 7; ++k)
+        memcpy(&data[places[k]], marker(k).data(), 9);
+    hold_whole_file(data);
+
+    std::vector<std::string> patterns = {"abcdabcd", "dddddd", "aaaab", "cb",
+                                         std::string("\0\0\0a", 4), "abcdabcdabca", "QRSTUVWX"};
+    for (int k = 0; k < 7; ++k)
+        patterns.push_back(marker(k));
+    std::vector<uint64_t> starts = {0, 5, mib - 2, mib + 1};
+    for (int i = 0; i < 6; ++i)
+        starts.push_back(rng() % mib);
+    for (const std::string& pat : patterns) {
+        for (uint64_t start : starts) {
+            uint64_t count = data.size() - start;
+            SearchResult want = reference_search(data, pat, start, count);
+            SearchResult got = find(pat, start, count);
+            EXPECT_EQ(got.found, want.found) << "'" << pat << "' from " << start;
+            EXPECT_EQ(got.offset, want.offset) << "'" << pat << "' from " << start;
+        }
+    }
+    // A match that would end one byte past the counted range is not found.
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_EQ(find(marker(k), 0, places[k] + 8).found, 0) << marker(k);
+        EXPECT_EQ(find(marker(k), 0, places[k] + 9).offset, places[k]) << marker(k);
+    }
+}
+
+TEST(FindPattern, RunsOfOneByteDoNotHideAMatchAtTheirEnd) {
+    SearchStateGuard keep;
+    std::vector<unsigned char> data(3u << 20, 'a');
+    data[(3u << 20) - 2] = 'b';
+    std::vector<unsigned char> zeros(3u << 20, 0);
+    zeros.back() = 1;
+    hold_whole_file(data);
+    EXPECT_EQ(find("aab", 0, data.size()).offset, (3u << 20) - 4);
+    hold_whole_file(zeros);
+    EXPECT_EQ(find(std::string("\0\0\x01", 3), 0, zeros.size()).offset, (3u << 20) - 3);
+}
+
+namespace {
+
+// Paged mode over a real file: the window holds one 16384-byte page.
+class PagedSearch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/morvane-search-XXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        path_ = name;
+        data_.resize(40000);
+        for (size_t i = 0; i < data_.size(); ++i)
+            data_[i] = static_cast<unsigned char>('0' + i % 10);
+        memcpy(&data_[16380], "NEEDLE", 6);  // across the first page boundary
+        memcpy(&data_[30000], "OLDTXT", 6);  // on disk, overwritten below
+        memcpy(&data_[39994], "TAILEND", 6); // ends on the last byte
+        ASSERT_EQ(write(fd, data_.data(), data_.size()), static_cast<ssize_t>(data_.size()));
+        close(fd);
+
+        Globals.buffered = 0;
+        Globals.file_state = 0;
+        Globals.buf_size = 16384;
+        Globals.filesize = data_.size() - 1;
+        Globals.filename = path_;
+        Globals.fp = fopen(path_.c_str(), "rb");
+        ASSERT_NE(Globals.fp, nullptr);
+        buffer.assign(16385, 0);
+        init_mod_table();
+        Globals.buf_front = 0;
+        Globals.buf_end = 16383;
+        load_page();
+    }
+    void TearDown() override { unlink(path_.c_str()); }
+
+    // An overwrite as editing stores it: in the table and, when the byte is
+    // in the window, in the page.
+    void modify(uint64_t offset, const std::string& text) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            mod_table_set(offset + i, static_cast<unsigned char>(text[i]));
+            if (offset + i >= Globals.buf_front && offset + i <= Globals.buf_end)
+                buffer[offset + i - Globals.buf_front] = static_cast<unsigned char>(text[i]);
+        }
+    }
+
+    SearchStateGuard keep_;
+    std::string path_;
+    std::vector<unsigned char> data_;
+};
+
+} // namespace
+
+TEST_F(PagedSearch, FindsAPatternAcrossThePageBoundary) {
+    SearchResult r = find("NEEDLE", 1, Globals.filesize);
+    ASSERT_EQ(r.found, 1);
+    EXPECT_EQ(1 + r.offset, 16380u);
+    // A later window position sees the same bytes.
+    get_byte(35000);
+    r = find("NEEDLE", 100, Globals.filesize - 99);
+    EXPECT_EQ(100 + r.offset, 16380u);
+}
+
+TEST_F(PagedSearch, SeesModifiedBytesAsShownInsideAndOutsideTheWindow) {
+    modify(30000, "NEWTXT"); // the disk's OLDTXT is gone
+    modify(16383, "XY");     // straddles the page boundary, half in the window
+    EXPECT_EQ(find("OLDTXT", 1, Globals.filesize).found, 0);
+    SearchResult r = find("NEWTXT", 1, Globals.filesize);
+    ASSERT_EQ(r.found, 1);
+    EXPECT_EQ(1 + r.offset, 30000u);
+    r = find("NEEXYE", 1, Globals.filesize);
+    ASSERT_EQ(r.found, 1);
+    EXPECT_EQ(1 + r.offset, 16380u);
+    EXPECT_EQ(find("NEEDLE", 1, Globals.filesize).found, 0);
+}
+
+TEST_F(PagedSearch, AMatchEndingOnTheLastByteOfTheFileIsFound) {
+    SearchResult r = find("TAILEN", 39000, 1000);
+    ASSERT_EQ(r.found, 1);
+    EXPECT_EQ(39000 + r.offset, 39994u);
+    EXPECT_EQ(find("TAILEND", 39000, 1000).found, 0) << "its D lies beyond the file";
+}
+
+TEST(TextSearchPattern, DropsTrailingBlanksAndKeepsTheOthers) {
+    std::string field = "ab" + std::string(49, ' ');
+    EXPECT_EQ(text_search_pattern(field, 0).bytes, bytes("ab"));
+    EXPECT_FALSE(text_search_pattern(field, 0).only_blanks);
+    EXPECT_EQ(text_search_pattern("  a b  " + std::string(44, ' '), 0).bytes, bytes("  a b"));
+    // Blanks that follow a Control-U stay trailing blanks.
+    EXPECT_EQ(text_search_pattern(std::string("ab  ") + std::string(47, '\0'), 0).bytes,
+              bytes("ab"));
+}
+
+TEST(TextSearchPattern, BlanksOnlyDifferFromAnEmptyText) {
+    TextPattern blanks = text_search_pattern(std::string(51, ' '), 0);
+    EXPECT_TRUE(blanks.bytes.empty());
+    EXPECT_TRUE(blanks.only_blanks);
+    TextPattern cancelled = text_search_pattern(std::string(1, '\0') + std::string(50, ' '), 0);
+    EXPECT_TRUE(cancelled.bytes.empty());
+    EXPECT_FALSE(cancelled.only_blanks);
+}
+
+TEST(TextSearchPattern, EbcdicTranslatesAndStopsAtAFullStop) {
+    EXPECT_EQ(text_search_pattern("AB" + std::string(49, ' '), 1).bytes,
+              (std::vector<unsigned char>{0xC1, 0xC2}));
+    EXPECT_EQ(text_search_pattern("A.B" + std::string(48, ' '), 1).bytes,
+              (std::vector<unsigned char>{0xC1}));
+    EXPECT_EQ(text_search_pattern("a 1" + std::string(48, ' '), 1).bytes,
+              (std::vector<unsigned char>{0x81, 0x40, 0xF1}));
+    EXPECT_EQ(text_search_pattern("A.B" + std::string(48, ' '), 0).bytes, bytes("A.B"));
+}
+
+namespace {
+
+// Curses on a null terminal with a 60x10 popup like the dialog's.
+class HexBytes : public ::testing::Test {
+  protected:
+    void SetUp() override { popup_ = popup_window(60, 10); }
+    void TearDown() override { delwin(popup_); }
+    HexInput* run(const std::string& keys) {
+        screen_.feed(keys);
+        return read_hex_bytes(popup_, 16, 60);
+    }
+    std::string row(int r) { return CursesScreen::text(popup_, r); }
+
+    SearchStateGuard keep_;
+    CursesScreen screen_{24, 80};
+    WINDOW* popup_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(HexBytes, BackspaceTakesBackOneDigitAtATime) {
+    HexInput* in = run("41\1772\n");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->len, 1);
+    EXPECT_EQ(in->bytes[0], 0x42);
+    EXPECT_EQ(row(6).substr(7, 3), "42 ");
+    EXPECT_EQ(row(3).substr(7, 8), "text:  B") << "echo at col + 7";
+
+    in = run("41\177\1773" "5\n");
+    EXPECT_EQ(in->len, 1);
+    EXPECT_EQ(in->bytes[0], 0x35);
+
+    in = run("\177\b" "61\n"); // nothing to take back at the start
+    EXPECT_EQ(in->len, 1);
+    EXPECT_EQ(in->bytes[0], 0x61);
+}
+
+TEST_F(HexBytes, AByteStillAwaitingItsLowDigitIsNotCounted) {
+    HexInput* in = run("4142" "5\n");
+    EXPECT_EQ(in->len, 2);
+    EXPECT_EQ(in->bytes[0], 0x41);
+    EXPECT_EQ(in->bytes[1], 0x42);
+    EXPECT_EQ(row(6).substr(7, 9), "41 42 50 ");
+    in = run("41\177\n");
+    EXPECT_EQ(in->len, 0) << "the backspaced byte waits for its low digit again";
+}
+
+TEST_F(HexBytes, TheSeventeenthByteIsRefused) {
+    std::string keys;
+    for (int i = 0; i < 16; ++i)
+        keys += "a" + std::string(1, "0123456789abcdef"[i]);
+    HexInput* in = run(keys + "77\n");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->len, 16);
+    EXPECT_EQ(in->bytes.size(), 16u);
+    EXPECT_EQ(in->bytes[15], 0xAF);
+    EXPECT_EQ(row(6).substr(7, 50),
+              "A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF   ");
+}
+
+TEST_F(HexBytes, CancelKeysGiveNothingAndOtherKeysAreIgnored) {
+    for (std::string key : {"\x07", "\x18", "\x1b", "\x03"})
+        EXPECT_EQ(run("4" + key), nullptr);
+    HexInput* in = run("4xg-1\n");
+    EXPECT_EQ(in->bytes[0], 0x41);
+}
+
+TEST_F(HexBytes, EchoShowsTheByteAsTheTextPaneWould) {
+    run("0A41\n");
+    EXPECT_EQ(row(3).substr(13, 3), " .A");
+    Globals.ebcdic = 1;
+    run("C1C2\n");
+    EXPECT_EQ(row(3).substr(14, 2), "AB");
+}
+
+namespace {
+
+// The Search dialog over "wxyz..." held whole, the cursor on the w.
+class SearchDialog : public ::testing::Test {
+  protected:
+    void SetUp() override { hold_whole_file(bytes("wxyzaaaa")); }
+    void run(int find_next, const std::string& keys) {
+        screen_.feed(keys);
+        search(find_next);
+    }
+    void set_pattern(const std::string& p) {
+        last_pattern = bytes(p);
+        last_pattern_len = static_cast<int>(p.size());
+    }
+    // The 60x10 popup sits at screen row 7, column 10.
+    static std::string popup_row(int r) { return CursesScreen::text(curscr, 7 + r).substr(10, 60); }
+    static bool shows_not_found() {
+        return popup_row(6).substr(19, 22) == "** String not found **";
+    }
+
+    SearchStateGuard keep_;
+    CursesScreen screen_{24, 80};
+};
+
+} // namespace
+
+TEST_F(SearchDialog, FindNextBeforeAnySearchDoesNothing) {
+    run(1, "");
+    EXPECT_EQ(cursor_loc, 0u);
+    EXPECT_EQ(search_used, 0);
+    EXPECT_FALSE(last_pattern);
+    EXPECT_EQ(current_popup, nullptr);
+}
+
+TEST_F(SearchDialog, TextSearchThenFindNextWalksThroughTheMatches) {
+    run(0, "\naa\n"); // Enter on the first item, "search for text string"
+    EXPECT_EQ(cursor_loc, 4u);
+    EXPECT_EQ(cursor_y, 1);
+    EXPECT_EQ(cursor_x, hex_col_of_byte(4));
+    EXPECT_EQ(search_used, 1);
+    EXPECT_EQ(last_pattern_len, 2);
+    run(1, "");
+    EXPECT_EQ(cursor_loc, 5u);
+    run(1, "");
+    EXPECT_EQ(cursor_loc, 6u);
+    run(1, "k"); // not found: the message waits for one key
+    EXPECT_EQ(cursor_loc, 6u);
+    EXPECT_TRUE(shows_not_found());
+    EXPECT_EQ(current_popup, nullptr);
+}
+
+TEST_F(SearchDialog, ACancelledTextGivesAnEmptyPatternThatIsNeverFound) {
+    run(0, "a\x07" "k");
+    EXPECT_TRUE(shows_not_found());
+    ASSERT_TRUE(last_pattern);
+    EXPECT_EQ(last_pattern_len, 0);
+    EXPECT_EQ(search_used, 1);
+    run(1, "k");
+    EXPECT_TRUE(shows_not_found());
+    EXPECT_EQ(cursor_loc, 0u);
+}
+
+TEST_F(SearchDialog, BlanksOnlyEndTheDialogSilently) {
+    set_pattern("z");
+    run(0, "a   \n");
+    EXPECT_FALSE(shows_not_found());
+    EXPECT_EQ(last_pattern_len, 0) << "the old pattern is gone";
+    run(1, "k");
+    EXPECT_TRUE(shows_not_found());
+    EXPECT_EQ(cursor_loc, 0u);
+}
+
+TEST_F(SearchDialog, TrailingBlanksAreNotSearchedFor) {
+    run(0, "ayz  \n");
+    EXPECT_EQ(cursor_loc, 2u);
+    EXPECT_EQ(last_pattern_len, 2);
+}
+
+TEST_F(SearchDialog, EbcdicTextIsSearchedForInEbcdic) {
+    hold_whole_file({0x40, 0xC1, 0x41, 0x42, 0xC1, 0xC2, 0x00});
+    Globals.ebcdic = 1;
+    run(0, "aAB\n");
+    EXPECT_EQ(cursor_loc, 4u);
+    EXPECT_EQ(*last_pattern, (std::vector<unsigned char>{0xC1, 0xC2}));
+    cursor_loc = 0;
+    run(0, "aA\xC9" "B\n"); // a key with no EBCDIC byte is refused
+    EXPECT_EQ(cursor_loc, 4u);
+}
+
+TEST_F(SearchDialog, AByteSearchKeepsItsPatternOnlyWhenFound) {
+    hold_whole_file(bytes("..AB..AB"));
+    set_pattern("zz");
+    run(0, "h4142\n");
+    EXPECT_EQ(cursor_loc, 2u);
+    EXPECT_EQ(*last_pattern, bytes("AB"));
+    EXPECT_EQ(hex_input.len, 0);
+    run(0, "h4143\nk");
+    EXPECT_TRUE(shows_not_found());
+    EXPECT_EQ(*last_pattern, bytes("AB")) << "a failed byte search keeps the pattern";
+    run(1, "");
+    EXPECT_EQ(cursor_loc, 6u);
+    run(0, "h\x1b");
+    EXPECT_EQ(*last_pattern, bytes("AB")) << "a cancelled byte search too";
+}
+
+TEST_F(SearchDialog, NothingIsFoundFromTheLastByte) {
+    set_pattern("a");
+    cursor_loc = 7;
+    run(1, "k");
+    EXPECT_TRUE(shows_not_found());
+    EXPECT_EQ(cursor_loc, 7u);
+    cursor_loc = 6;
+    run(1, "");
+    EXPECT_EQ(cursor_loc, 7u);
+}
+
+TEST_F(SearchDialog, CancellingTheMenuChangesNothing) {
+    set_pattern("z");
+    for (std::string key : {"\x1b", "\x07", "\x18", "\x03"}) {
+        run(0, key);
+        EXPECT_EQ(cursor_loc, 0u);
+        EXPECT_EQ(search_used, 0);
+    }
+    EXPECT_EQ(popup_row(1).substr(27, 6), "Search");
+    EXPECT_EQ(popup_row(5).substr(19, 22), "search for text string");
+    EXPECT_TRUE(CursesScreen::attrs(curscr, 7 + 5, 10 + 19) & A_REVERSE);
+    EXPECT_FALSE(CursesScreen::attrs(curscr, 7 + 7, 10 + 20) & A_REVERSE);
+    EXPECT_EQ(CursesScreen::text(Globals.help_win, 0).substr(0, 66),
+              "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search");
+}
+
+namespace {
+
+enum class Ran { find_next, text, bytes };
+
+// Runs the dialog with `menu_keys` and tells which action they chose. The
+// keys that follow end every action: Find Next finds the z, the text search
+// looks for "78" (not there; the y ends the message) and the byte search for
+// 0x78, the x.
+Ran chosen_by(const std::string& menu_keys, int used) {
+    SearchStateGuard keep;
+    CursesScreen screen(24, 80);
+    hold_whole_file(bytes("wxyz"));
+    last_pattern = bytes("z");
+    last_pattern_len = 1;
+    search_used = used;
+    screen.feed(menu_keys + "78\ny\n");
+    search(0);
+    if (cursor_loc == 3) return Ran::find_next;
+    if (cursor_loc == 1) return Ran::bytes;
+    EXPECT_TRUE(last_pattern && *last_pattern == bytes("78"));
+    return Ran::text;
+}
+
+const std::string down = CursesScreen::key(KEY_DOWN);
+const std::string up = CursesScreen::key(KEY_UP);
+
+} // namespace
+
+TEST(SearchMenu, BeforeTheFirstSearchTheArrowsSkipFindNext) {
+    EXPECT_EQ(chosen_by("\n", 0), Ran::text);
+    EXPECT_EQ(chosen_by(down + "\n", 0), Ran::bytes);
+    EXPECT_EQ(chosen_by(down + down + "\n", 0), Ran::text);
+    EXPECT_EQ(chosen_by("jj\n", 0), Ran::text);
+    EXPECT_EQ(chosen_by(up + "\n", 0), Ran::bytes);
+    EXPECT_EQ(chosen_by("K" "k\n", 0), Ran::text);
+}
+
+TEST(SearchMenu, AfterAUseTheArrowsCycleThroughAllThree) {
+    EXPECT_EQ(chosen_by("\n", 1), Ran::find_next);
+    EXPECT_EQ(chosen_by(down + "\n", 1), Ran::text);
+    EXPECT_EQ(chosen_by(down + down + "\n", 1), Ran::bytes);
+    EXPECT_EQ(chosen_by(down + "J" + down + "\n", 1), Ran::find_next);
+    EXPECT_EQ(chosen_by(up + "\n", 1), Ran::bytes);
+}
+
+TEST(SearchMenu, LettersChooseWhateverIsHighlighted) {
+    EXPECT_EQ(chosen_by(down + "f", 1), Ran::find_next);
+    EXPECT_EQ(chosen_by("N", 0), Ran::find_next);
+    EXPECT_EQ(chosen_by("A", 1), Ran::text);
+    EXPECT_EQ(chosen_by(down + "H", 0), Ran::bytes);
+    EXPECT_EQ(chosen_by("?\n", 0), Ran::text) << "other keys are ignored";
+}

@@ -1,0 +1,191 @@
+// The text view: pages of running text, their row starts and the cursor.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "curses_screen.h"
+
+namespace {
+
+struct KeepTextViewState {
+    EditorGlobals globals = Globals;
+    int32_t x = cursor_x, y = cursor_y;
+    uint64_t loc = cursor_loc;
+    std::vector<unsigned char> data = buffer;
+    ~KeepTextViewState() {
+        clear_mod_table();
+        Globals = globals;
+        cursor_x = x;
+        cursor_y = y;
+        cursor_loc = loc;
+        buffer = data;
+    }
+};
+
+void load_text(const std::string& text) {
+    buffer.assign(text.begin(), text.end());
+    buffer.push_back(0);
+    Globals.filesize = text.size() - 1;
+    Globals.buf_front = 0;
+    Globals.buf_end = Globals.filesize;
+    Globals.buffered = 1;
+    Globals.buf_size = static_cast<int64_t>(text.size());
+    Globals.mode = 2;
+    Globals.ebcdic = 0;
+    Globals.print_set = 1;
+    Globals.spacing = 1;
+    Globals.text_pane = 0;
+    init_mod_table();
+}
+
+// Cursor on `loc` at screen row y, as hex editing would leave it.
+void put_cursor(uint64_t loc, int y) {
+    cursor_loc = loc;
+    cursor_y = y;
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(loc % 16));
+}
+
+std::string row(int r) { return CursesScreen::text(Globals.main_win, r); }
+
+std::string alphabet(size_t n) {
+    std::string s(n, ' ');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+    return s;
+}
+
+} // namespace
+
+TEST(TextView, LineFeedEndsTheRowWithADotBeforeTheLastColumn) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    load_text("ab\ncd");
+    put_cursor(2, 1);
+    redraw_all();
+    EXPECT_EQ(row(0), "ab" + std::string(76, ' ') + ". ");
+    EXPECT_EQ(row(1), "cd" + std::string(78, ' '));
+    EXPECT_EQ(text_row_starts[0], 0u);
+    EXPECT_EQ(text_row_starts[1], 3u);
+    EXPECT_EQ(text_row_starts[2], 6u); // first offset not drawn, plus one
+    EXPECT_EQ(text_row_starts[3], 0u);
+    // The cursor on the line feed sits just after the line's text.
+    EXPECT_EQ(getcury(stdscr), 1);
+    EXPECT_EQ(getcurx(stdscr), 2);
+    // The cursor triple belongs to hex editing and is left alone.
+    EXPECT_EQ(cursor_loc, 2u);
+    EXPECT_EQ(cursor_y, 1);
+    EXPECT_EQ(cursor_x, 16);
+}
+
+TEST(TextView, LongLineWrapsAfterColumnSeventyEight) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    load_text(alphabet(200));
+    put_cursor(100, 1);
+    redraw_all();
+    EXPECT_EQ(row(0), alphabet(79) + " ");
+    EXPECT_EQ(row(1).substr(0, 1), std::string(1, static_cast<char>('a' + 79 % 26)));
+    EXPECT_EQ(row(2), alphabet(200).substr(158) + std::string(38, ' '));
+    EXPECT_EQ(text_row_starts[0], 0u);
+    EXPECT_EQ(text_row_starts[1], 79u);
+    EXPECT_EQ(text_row_starts[2], 158u);
+    EXPECT_EQ(text_row_starts[3], 201u);
+    EXPECT_EQ(getcury(stdscr), 2);
+    EXPECT_EQ(getcurx(stdscr), 21);
+}
+
+TEST(TextView, CursorSeveralPagesIntoItsLineGetsThePageThatHoldsIt) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80); // 21 rows of 79 characters: 1659 bytes a page
+    load_text(alphabet(5000));
+    put_cursor(4000, 1);
+    redraw_all();
+    EXPECT_EQ(text_row_starts[0], 3318u); // the third page
+    EXPECT_EQ(text_row_starts[1], 3318u + 79);
+    EXPECT_EQ(row(0).substr(0, 3), alphabet(5000).substr(3318, 3));
+    // 4000 - 3318 = 682 = 8 rows of 79 and 50 more.
+    EXPECT_EQ(getcury(stdscr), 9);
+    EXPECT_EQ(getcurx(stdscr), 50);
+    EXPECT_EQ(CursesScreen::ch(Globals.main_win, 8, 50), alphabet(5000)[4000]);
+}
+
+TEST(TextView, PageStartsAfterTheLineFeedBeforeTheFirstRow) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    std::string text = alphabet(100);
+    text[40] = '\n';
+    load_text(text);
+    put_cursor(0x45, 2); // the hex view's first row would be 0x30
+    redraw_all();
+    EXPECT_EQ(text_row_starts[0], 41u);
+    EXPECT_EQ(row(0).substr(0, 3), text.substr(41, 3));
+    EXPECT_EQ(getcury(stdscr), 1);
+    EXPECT_EQ(getcurx(stdscr), 0x45 - 41);
+}
+
+TEST(TextView, LineFeedUnderTheCursorOnTheFirstRowStaysOnThePage) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    load_text("0123456789ABCDEF\nxyz");
+    put_cursor(16, 1);
+    redraw_all();
+    EXPECT_EQ(text_row_starts[0], 0u);
+    EXPECT_EQ(row(0), "0123456789ABCDEF" + std::string(62, ' ') + ". ");
+    EXPECT_EQ(row(1).substr(0, 4), "xyz ");
+    EXPECT_EQ(getcury(stdscr), 1);
+    EXPECT_EQ(getcurx(stdscr), 16);
+}
+
+TEST(TextView, FewerThanFourLinesDrawNothingAndReturn) {
+    KeepTextViewState keep;
+    CursesScreen screen(3, 80); // main_win has one row, which the view never writes
+    load_text("hello\nworld");
+    put_cursor(7, 1);
+    redraw_all();
+    EXPECT_EQ(row(0), std::string(80, ' '));
+    EXPECT_EQ(getcury(stdscr), 1);
+    EXPECT_EQ(getcurx(stdscr), 0);
+}
+
+TEST(TextView, ModifiedByteIsBoldAndTheNextOneIsNot) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80, true);
+    load_text("abcdef");
+    mod_table_set(2, 'c');
+    put_cursor(0, 1);
+    redraw_all();
+    WINDOW* w = Globals.main_win;
+    EXPECT_NE(CursesScreen::attrs(w, 0, 2) & A_BOLD, 0u);
+    EXPECT_EQ(CursesScreen::pair(w, 0, 2), 2);
+    EXPECT_EQ(CursesScreen::attrs(w, 0, 3) & A_BOLD, 0u);
+    EXPECT_EQ(CursesScreen::pair(w, 0, 3), 1);
+    EXPECT_EQ(CursesScreen::pair(w, 0, 1), 1);
+}
+
+TEST(TextView, EbcdicFullStopCodeEndsTheRow) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    load_text("\xC1\xC2\x2E\xC3\x0A\xC4");
+    Globals.ebcdic = 1;
+    put_cursor(3, 1);
+    redraw_all();
+    EXPECT_EQ(row(0).substr(0, 4), "AB. ");
+    EXPECT_EQ(row(1).substr(0, 4), "C.D ");
+    EXPECT_EQ(getcury(stdscr), 2);
+    EXPECT_EQ(getcurx(stdscr), 0);
+}
+
+TEST(TextView, EveryByteTakesOneCell) {
+    KeepTextViewState keep;
+    CursesScreen screen(24, 80);
+    load_text("a\tb\x1b[2Jc\xE9" "d");
+    Globals.print_set = 3; // control codes count as text
+    put_cursor(0, 1);
+    redraw_all();
+    const std::string r0 = row(0);
+    EXPECT_EQ(r0[0], 'a');
+    EXPECT_EQ(r0[2], 'b');
+    EXPECT_EQ(r0.substr(4, 4), "[2Jc");
+    EXPECT_EQ(r0[9], 'd');
+    EXPECT_EQ(r0[10], ' ');
+}
