@@ -267,6 +267,30 @@ void size_row_starts(int rows) {
     }
 }
 
+// The text view reads the file forwards and backwards over long distances;
+// it reads in blocks (the same bytes get_byte gives) so that the paged window
+// is neither moved nor asked once per byte.
+constexpr size_t text_block_size = 1 << 16;
+std::array<unsigned char, text_block_size> text_block;
+
+class ForwardBytes {
+  public:
+    int at(uint64_t pos) {
+        if (len_ == 0 || pos < base_ || pos - base_ >= len_) fill(pos);
+        return text_block[pos - base_];
+    }
+
+  private:
+    void fill(uint64_t pos) {
+        const uint64_t left = Globals.filesize - pos; // callers stay within the file
+        len_ = left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
+        base_ = pos;
+        get_bytes(pos, text_block.data(), len_);
+    }
+    uint64_t base_ = 0;
+    size_t len_ = 0;
+};
+
 // Lays out one page of the text view from `pos`, starting in cell (y, x) of
 // main_win, filling text_row_starts; draws it only when `draw` is set, so that
 // the pages before the cursor's page can be skipped without painting them.
@@ -285,13 +309,14 @@ uint64_t text_page(uint64_t pos, int y, int x, bool draw) {
     const attr_t normal = attr_normal();
     const attr_t modified = attr_modified();
     const bool ebcdic = Globals.ebcdic != 0;
+    ForwardBytes bytes;
     size_t n = 0;
     for (;;) {
         if (y >= rows - 1) break; // the last row of main_win is never written
         if (x == 0) set_row_start(n++, pos);
         const bool mod = draw && is_modified(pos);
         if (mod) wattrset(w, modified);
-        const int b = get_byte(pos);
+        const int b = bytes.at(pos);
         const int bx = x;
         bool ended_row = false;
         if (ebcdic && b == 0x2E) {
@@ -332,13 +357,22 @@ uint64_t text_page(uint64_t pos, int y, int x, bool draw) {
 // past it.
 uint64_t text_page_start(uint64_t top) {
     if (top == 0) return 0;
-    uint64_t k = top;
-    if (k >= cursor_loc) {
+    uint64_t hi = top;
+    if (hi >= cursor_loc) {
         if (cursor_loc == 0) return 0;
-        k = cursor_loc - 1;
+        hi = cursor_loc - 1;
     }
-    for (; k >= 1; --k)
-        if (get_byte(k) == 0x0A) return k + 1;
+    if (hi > Globals.filesize) hi = Globals.filesize;
+    while (hi >= 1) {
+        const uint64_t lo = hi >= text_block_size ? hi - (text_block_size - 1) : 1;
+        const size_t n = static_cast<size_t>(hi - lo) + 1;
+        get_bytes(lo, text_block.data(), n);
+        if (const void* lf = memrchr(text_block.data(), 0x0A, n))
+            return lo + static_cast<uint64_t>(static_cast<const unsigned char*>(lf) -
+                                              text_block.data()) +
+                   1;
+        hi = lo - 1;
+    }
     return 0;
 }
 

@@ -82,7 +82,7 @@ uint64_t search_block(const unsigned char* block, uint64_t block_len, const Sear
     while (q <= q_end) {
         // Many stops per byte scanned: memchr no longer pays, switch.
         if (false_hits > 64 && false_hits * 16 > q) break;
-        const void* hit = memchr(block + q + n.guard, guard_byte, q_end - q + 1);
+        const void* hit = memchr(block + q + n.guard, guard_byte, q_end - q);
         if (!hit) return q_end + 1;
         q = static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - block) - n.guard;
         if (memcmp(block + q, n.bytes, m) == 0) {

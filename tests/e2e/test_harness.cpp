@@ -28,6 +28,15 @@ TEST(Harness, ReadsTextAttributesColoursAndCursor) {
     EXPECT_EQ(t.row(0).size(), 30u) << "row() returns every cell";
 }
 
+TEST(Harness, RepeatedCharactersReachTheRightMargin) {
+    Terminal t(4, 20);
+    // REP (CSI n b) as ncurses sends it for runs, also split across writes.
+    t.start_program({"/bin/sh", "-c",
+                     "printf '\\033[1;17HA\\033[2bB\\033[2;1Hxy\\033['; sleep 0.2; "
+                     "printf '3bz\\033[4b\\033[3;1H\\342\\224\\200\\033[b.'; sleep 5"});
+    EXPECT_TRUE(t.expect_rows(0, {"                AAAB", "xyyyyzzzzz", "──.", ""}));
+}
+
 TEST(Harness, WaitExitReportsStatusAndKeepsAllOutput) {
     Terminal t(5, 20);
     t.start_program({"/bin/sh", "-c", "printf 'one\\ntwo'; exit 3"});
@@ -47,6 +56,24 @@ TEST(Harness, SettleReturnsOnlyAfterTheChildHasReadEveryByte) {
     t.send("abcd");
     ASSERT_TRUE(t.settle());
     EXPECT_EQ(t.text(0, 0, 17), "ready<a><b><c><d>");
+}
+
+TEST(Harness, OutputInFlightSurvivesAnInterruptKey) {
+    Terminal t(24, 40);
+    t.start_program({"/bin/sh", "-c",
+                     "trap 'printf \"[int]\"' INT; i=0; while [ $i -lt 400 ]; do "
+                     "printf 'line %03d\\n' $i; i=$((i+1)); done; printf END; "
+                     "while :; do sleep 1 & wait $!; done"});
+    ASSERT_TRUE(t.expect([&] { return t.output().find("line 000") != std::string::npos; },
+                         "the first line"));
+    t.send(ctrl('c'));
+    EXPECT_TRUE(t.expect_text(23, 0, "END^C[int]")); // the tty echoes ^C
+    std::string out = t.output();
+    for (int i = 0; i < 400; i += 57) {
+        char line[16];
+        snprintf(line, sizeof line, "line %03d", i);
+        EXPECT_NE(out.find(line), std::string::npos) << line << " was lost";
+    }
 }
 
 TEST(Harness, ResizeReachesTheChild) {

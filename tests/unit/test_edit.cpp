@@ -349,12 +349,17 @@ TEST(InsertDelete, PagedModeRefusesInsertAndDelete) {
 
 TEST(Modify, PagedStoreGoesIntoThePageAndTheTable) {
     DataSandbox sandbox;
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::vector<unsigned char> zeros(100001, 0);
+    fwrite(zeros.data(), 1, zeros.size(), file);
+    fflush(file);
     Globals.buffered = 0;
     Globals.file_state = 0;
     Globals.buf_size = 16384;
     Globals.filesize = 100000;
     buffer.assign(16385, 0);
-    set_file_window(nullptr, 0, 16383);
+    set_file_window(file, 0, 16383);
     init_mod_table();
     cursor_loc = 70000;
     get_byte(cursor_loc);
@@ -365,4 +370,6 @@ TEST(Modify, PagedStoreGoesIntoThePageAndTheTable) {
     EXPECT_EQ(v, 0x99);
     get_byte(0);
     EXPECT_EQ(get_byte(70000), 0x99) << "the table carries it to the next page read";
+    Globals.fp = nullptr;
+    fclose(file);
 }

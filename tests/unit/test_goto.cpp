@@ -23,6 +23,8 @@ class JumpScreen : public ::testing::Test {
         init_mod_table();
         jump_distance = 0;
         jump_key = 0;
+        typeahead(-1); // queued keys must not hold back the screen updates we read
+        refresh();     // as start-up does: a first read_key would repaint stdscr over all
     }
     void TearDown() override {
         Globals = saved_;

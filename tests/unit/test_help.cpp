@@ -21,6 +21,8 @@ struct HelpGuard {
 // Opens the menu with `keys` queued (they must end it) and returns the
 // screen rows as the terminal shows them when it has closed.
 std::vector<std::string> shown_after(CursesScreen& screen, const std::string& keys) {
+    typeahead(-1); // queued keys must not hold back the screen updates we read
+    refresh();     // as start-up does: a first read_key would repaint stdscr over all
     screen.feed(keys);
     help_menu();
     std::vector<std::string> rows;
@@ -167,6 +169,7 @@ TEST(HelpMenu, TinyTerminalsGetNoCrashAndNothingOutsideThePopup) {
     const int sizes[][2] = {{1, 1}, {2, 10}, {3, 10}, {4, 20}, {5, 6}, {6, 12}, {24, 8}, {10, 30}};
     for (auto [lines, cols] : sizes) {
         CursesScreen screen(lines, cols);
+        refresh();
         // A status line to watch: the menu must leave row 0 alone.
         if (lines >= 3) {
             wattrset(Globals.status_win, A_NORMAL);

@@ -62,6 +62,7 @@ struct DataSandbox {
 };
 
 void reset_view() {
+    Globals.mode = 1;
     Globals.file_state = 0;
     Globals.text_pane = 0;
     Globals.ebcdic = 0;
