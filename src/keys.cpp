@@ -138,6 +138,13 @@ void hex_escape_sequence() {
     }
 }
 
+// Control-L must also repair a terminal garbled behind curses' back, so
+// curses is told to forget what it believes the screen shows.
+void repaint_all() {
+    clearok(curscr, TRUE);
+    redraw_all();
+}
+
 void run_command(Cmd cmd) {
     switch (cmd) {
     case Cmd::Up: move_and_show(KEY_UP); break;
@@ -160,7 +167,7 @@ void run_command(Cmd cmd) {
         redraw_all();
         break;
     case Cmd::SwitchPane: switch_pane(); break;
-    case Cmd::Redraw: redraw_all(); break;
+    case Cmd::Redraw: repaint_all(); break;
     case Cmd::FindNext:
         search(1);
         redraw_all();
@@ -193,7 +200,7 @@ void run_command(Cmd cmd) {
     case Cmd::Calculator: open_calculator(); break;
     case Cmd::Colour:
         if (!color_forced_off) color = color ? 0 : 1;
-        redraw_all();
+        repaint_all();
         break;
     case Cmd::Escape: hex_escape_sequence(); break;
     }

@@ -291,19 +291,18 @@ class ForwardBytes {
     size_t len_ = 0;
 };
 
-// Lays out one page of the text view from `pos`, starting in cell (y, x) of
-// main_win, filling text_row_starts; draws it only when `draw` is set, so that
-// the pages before the cursor's page can be skipped without painting them.
-// Returns the first offset not on the page.
-uint64_t text_page(uint64_t pos, int y, int x, bool draw) {
+// Draws one page of the text view from `pos`, starting in cell (y, x) of
+// main_win, and fills text_row_starts. Returns the first offset not drawn.
+// text_page_end must find the same rows: a change here belongs there too.
+uint64_t text_page(uint64_t pos, int y, int x) {
     WINDOW* w = Globals.main_win;
     const uint64_t last = Globals.filesize;
-    if (pos > last) {
+    if (pos > last || !w) {
         set_row_start(0, pos + 1);
         return pos;
     }
-    const int rows = w ? getmaxy(w) : 0;
-    const int width = w ? getmaxx(w) : 0;
+    const int rows = getmaxy(w);
+    const int width = getmaxx(w);
     // Rows hold at most COLS-1 characters; the last column stays empty.
     const int last_col = width >= 2 ? width - 2 : 0;
     const attr_t normal = attr_normal();
@@ -314,25 +313,23 @@ uint64_t text_page(uint64_t pos, int y, int x, bool draw) {
     for (;;) {
         if (y >= rows - 1) break; // the last row of main_win is never written
         if (x == 0) set_row_start(n++, pos);
-        const bool mod = draw && is_modified(pos);
+        const bool mod = is_modified(pos);
         if (mod) wattrset(w, modified);
         const int b = bytes.at(pos);
         const int bx = x;
         bool ended_row = false;
         if (ebcdic && b == 0x2E) {
-            if (draw) put_cell(w, y, x, width, '.');
+            put_cell(w, y, x, width, '.');
             ended_row = true;
         } else if (ebcdic) {
-            if (draw) put_cell(w, y, x, width, ebcdic_display[b & 0xFF]);
+            put_cell(w, y, x, width, ebcdic_display[b & 0xFF]);
             ++x;
         } else if (b == 0x0A) {
-            if (draw) {
-                put_blanks(w, y, x, last_col - 1, width);
-                put_cell(w, y, last_col, width, '.');
-            }
+            put_blanks(w, y, x, last_col - 1, width);
+            put_cell(w, y, last_col, width, '.');
             ended_row = true;
         } else {
-            if (draw && x < width) {
+            if (x < width) {
                 wmove(w, y, x);
                 put_text_cell(w, b);
             }
@@ -347,7 +344,47 @@ uint64_t text_page(uint64_t pos, int y, int x, bool draw) {
         if (pos > last || pos == 0) break;
     }
     set_row_start(n, pos + 1);
-    if (draw && y < rows) wmove(w, y, x < width ? x : 0);
+    if (y < rows) wmove(w, y, x < width ? x : 0);
+    return pos;
+}
+
+// Where a page drawn from `pos` at (0, 0) would end, without drawing it: the
+// same rows as text_page, found a row at a time. A row takes COLS-1 bytes, or
+// fewer when a line end (line feed; 0x2E in EBCDIC) closes it earlier.
+uint64_t text_page_end(uint64_t pos) {
+    WINDOW* w = Globals.main_win;
+    const uint64_t last = Globals.filesize;
+    if (pos > last || !w) return pos;
+    const int rows = getmaxy(w);
+    const int width = getmaxx(w);
+    const uint64_t row_bytes = width >= 2 ? static_cast<uint64_t>(width - 1) : 1;
+    const int line_end = Globals.ebcdic ? 0x2E : 0x0A;
+    uint64_t base = 0; // file offset of text_block[0]
+    size_t held = 0;   // bytes of the file in text_block
+    for (int y = 0; y < rows - 1; ++y) {
+        uint64_t taken = 0;
+        while (taken < row_bytes) {
+            const uint64_t at = pos + taken;
+            if (at > last || at < pos) break; // the file (or the offsets) ended
+            if (held == 0 || at < base || at - base >= held) {
+                const uint64_t left = last - at;
+                held = left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
+                base = at;
+                get_bytes(at, text_block.data(), held);
+            }
+            const size_t index = static_cast<size_t>(at - base);
+            const size_t span =
+                static_cast<size_t>(std::min<uint64_t>(row_bytes - taken, held - index));
+            const unsigned char* from = text_block.data() + index;
+            if (const void* hit = memchr(from, line_end, span)) {
+                taken += static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - from) + 1;
+                break;
+            }
+            taken += span;
+        }
+        pos += taken;
+        if (pos > last || pos < taken) break;
+    }
     return pos;
 }
 
@@ -380,8 +417,7 @@ uint64_t text_page_start(uint64_t top) {
 
 void draw_text_page(uint64_t& pos) {
     WINDOW* w = Globals.main_win;
-    if (!w) return;
-    pos = text_page(pos, getcury(w), getcurx(w), true);
+    pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
 }
 
 void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
@@ -397,8 +433,7 @@ void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
     // byte (no row to draw in) ends the search.
     uint64_t page = text_page_start(top);
     for (;;) {
-        clear_row_starts();
-        uint64_t next = text_page(page, 0, 0, false);
+        const uint64_t next = text_page_end(page);
         if (cursor_loc < next || next == page) break;
         page = next;
     }

@@ -273,7 +273,8 @@ TEST(Environment, ReadOnlyLetterIsUndoneByForceOnTheCommandLine) {
     t.write_file("one.bin", "A");
     t.start({"-f", "one.bin"}, {{"MORVANE", "r"}});
     ASSERT_TRUE(t.expect_screen(one_byte_screen(' ')));
-    t.send("4");
+    t.send("5");
+    EXPECT_TRUE(t.expect_text(1, 10, "51"));
     EXPECT_TRUE(t.expect_text(0, 79, "M"));
 }
 

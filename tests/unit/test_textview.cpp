@@ -189,3 +189,52 @@ TEST(TextView, EveryByteTakesOneCell) {
     EXPECT_EQ(r0[9], 'd');
     EXPECT_EQ(r0[10], ' ');
 }
+
+// Pages drawn one after another with draw_text_page, the plain way, must give
+// the page that redraw_all picks by skipping ahead.
+TEST(TextView, SkippingAheadFindsTheSamePageAsDrawingEveryPage) {
+    KeepTextViewState keep;
+    std::string text(60000, 'x');
+    uint32_t seed = 12345;
+    for (char& c : text) {
+        seed = seed * 1103515245u + 12345u;
+        const unsigned r = (seed >> 16) % 1000;
+        c = r < 8 ? '\n' : r < 12 ? '\x2E' : static_cast<char>(0x20 + r % 90);
+    }
+    text.replace(20000, 5000, std::string(5000, 'L')); // one line of many rows
+    struct Case {
+        int lines, cols, ebcdic;
+        uint64_t cursor;
+    };
+    for (const Case& c : {Case{24, 80, 0, 41000}, Case{24, 80, 1, 41000}, Case{10, 37, 0, 24000},
+                          Case{7, 2, 0, 30007}, Case{24, 80, 0, 59999}}) {
+        CursesScreen screen(c.lines, c.cols);
+        load_text(text);
+        Globals.ebcdic = c.ebcdic;
+        put_cursor(c.cursor, 1);
+        const uint64_t top = c.cursor & ~uint64_t{15};
+        uint64_t start = 0;
+        for (uint64_t k = top >= c.cursor ? c.cursor - 1 : top; k >= 1; --k)
+            if (text[k] == '\n') {
+                start = k + 1;
+                break;
+            }
+        uint64_t pos = start;
+        for (;;) {
+            werase(Globals.main_win);
+            wmove(Globals.main_win, 0, 0);
+            for (auto& e : text_row_starts) e = 0;
+            const uint64_t page = pos;
+            draw_text_page(pos);
+            if (c.cursor < pos || pos == page) break;
+        }
+        const std::vector<uint64_t> expected_starts = text_row_starts;
+        std::vector<std::string> expected_rows;
+        for (int r = 0; r < c.lines - 2; ++r) expected_rows.push_back(row(r));
+
+        redraw_all();
+        EXPECT_EQ(text_row_starts, expected_starts) << c.cols << " columns";
+        for (int r = 0; r < c.lines - 2; ++r)
+            EXPECT_EQ(row(r), expected_rows[r]) << "row " << r << " at " << c.cols << " columns";
+    }
+}
