@@ -10,10 +10,14 @@ namespace {
 
 // Rows of the editing area the cursor can be on; a terminal of fewer than
 // three lines still gets one, so the arithmetic below stays sane.
-int screen_rows() { return LINES - 2 >= 1 ? LINES - 2 : 1; }
+int screen_rows() {
+    return LINES - 2 >= 1 ? LINES - 2 : 1;
+}
 
 // Bytes above the bottom screen row.
-uint64_t above_bottom() { return 16 * static_cast<uint64_t>(screen_rows() - 1); }
+uint64_t above_bottom() {
+    return 16 * static_cast<uint64_t>(screen_rows() - 1);
+}
 
 // Bytes one page moves: one screen less one row, and at least one row.
 uint64_t page_bytes() {
@@ -21,13 +25,25 @@ uint64_t page_bytes() {
     return p ? p : 16;
 }
 
-uint64_t row_start(uint64_t offset) { return offset & ~uint64_t{15}; }
-uint64_t last_row() { return row_start(Globals.filesize); }
-bool on_last_row() { return row_start(cursor_loc) == last_row(); }
+uint64_t row_start(uint64_t offset) {
+    return offset & ~uint64_t{15};
+}
+uint64_t last_row() {
+    return row_start(Globals.filesize);
+}
+bool on_last_row() {
+    return row_start(cursor_loc) == last_row();
+}
 
-int high_col(int byte) { return hex_col_of_byte(static_cast<unsigned>(byte)); }
-int low_col(int byte) { return high_col(byte) + 1; }
-int cursor_byte() { return static_cast<int>(cursor_loc % 16); }
+int high_col(int byte) {
+    return hex_col_of_byte(static_cast<unsigned>(byte));
+}
+int low_col(int byte) {
+    return high_col(byte) + 1;
+}
+int cursor_byte() {
+    return static_cast<int>(cursor_loc % 16);
+}
 
 // Repairs a cursor that a resize or a caller left inconsistent: a screen row
 // outside the editing area or above the file's first row, or a column that is
@@ -44,14 +60,16 @@ void settle_cursor() {
 }
 
 void scroll_to(uint64_t first) {
-    WINDOW* w = Globals.main_win;
+    WINDOW *w = Globals.main_win;
     if (!w) return;
     wmove(w, 0, 0);
     draw_rows(first);
     wnoutrefresh(w);
 }
 
-void moved() { draw_status_noflush(); }
+void moved() {
+    draw_status_noflush();
+}
 
 void cursor_down() {
     const uint64_t last = Globals.filesize;
@@ -170,10 +188,18 @@ void move_cursor(int key) {
     if (key != KEY_DOWN && key != KEY_UP && key != KEY_LEFT && key != KEY_RIGHT) return;
     settle_cursor();
     switch (key) {
-    case KEY_DOWN: cursor_down(); break;
-    case KEY_UP: cursor_up(); break;
-    case KEY_LEFT: cursor_left(); break;
-    default: cursor_right(); break;
+    case KEY_DOWN:
+        cursor_down();
+        break;
+    case KEY_UP:
+        cursor_up();
+        break;
+    case KEY_LEFT:
+        cursor_left();
+        break;
+    default:
+        cursor_right();
+        break;
     }
     place_cursor();
 }

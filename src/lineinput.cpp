@@ -12,7 +12,7 @@
 namespace {
 
 struct LineField {
-    WINDOW* win;
+    WINDOW *win;
     int row;
     int col;
     int len;
@@ -30,7 +30,7 @@ struct LineField {
 // through put_safe so that no typed control code or high byte reaches the
 // terminal raw. Cells beyond the window's right edge are not drawn: on a
 // narrow terminal they would wrap onto the popup's next row.
-void line_draw_cells(const LineField& f) {
+void line_draw_cells(const LineField &f) {
     if (wmove(f.win, f.row, f.col) == ERR) return;
     int room = getmaxx(f.win) - f.col;
     for (int i = f.first; i <= f.last() && i - f.first < room; ++i) {
@@ -42,18 +42,20 @@ void line_draw_cells(const LineField& f) {
     }
 }
 
-void line_place_cursor(const LineField& f) { wmove(f.win, f.row, f.col + (f.pos - f.first)); }
+void line_place_cursor(const LineField &f) {
+    wmove(f.win, f.row, f.col + (f.pos - f.first));
+}
 
-void line_redraw(const LineField& f) {
+void line_redraw(const LineField &f) {
     line_draw_cells(f);
     line_place_cursor(f);
 }
 
-void line_scroll_right(LineField& f) {
+void line_scroll_right(LineField &f) {
     if (f.last() < f.len - 1) ++f.first;
 }
 
-void line_clear(LineField& f) {
+void line_clear(LineField &f) {
     std::fill(f.buf.begin(), f.buf.begin() + f.len, '\0');
     if (wmove(f.win, f.row, f.col) != ERR) {
         int room = getmaxx(f.win) - f.col;
@@ -65,7 +67,7 @@ void line_clear(LineField& f) {
     line_place_cursor(f);
 }
 
-void line_delete_before(LineField& f) {
+void line_delete_before(LineField &f) {
     if (f.pos == 0) {
         warn_beep();
         return;
@@ -85,11 +87,11 @@ void line_delete_before(LineField& f) {
 // Room for one more blank: the last position holds no character. A byte of
 // 0x80 and above counts as a character (it can be typed with -8 or -a), so
 // inserting never pushes one out.
-bool line_has_room(const LineField& f) {
+bool line_has_room(const LineField &f) {
     return static_cast<unsigned char>(f.buf[static_cast<size_t>(f.len - 1)]) <= ' ';
 }
 
-void line_insert_blank(LineField& f) {
+void line_insert_blank(LineField &f) {
     if (f.pos < f.len - 1 && line_has_room(f)) {
         bool at_last_col = f.in_last_col();
         f.buf.erase(static_cast<size_t>(f.len - 1), 1);
@@ -108,7 +110,7 @@ void line_insert_blank(LineField& f) {
     warn_beep();
 }
 
-void line_overwrite(LineField& f, int key) {
+void line_overwrite(LineField &f, int key) {
     f.buf[static_cast<size_t>(f.pos)] = static_cast<char>(key & 0xFF);
     if (!f.in_last_col()) {
         ++f.pos;
@@ -121,7 +123,7 @@ void line_overwrite(LineField& f, int key) {
     line_redraw(f);
 }
 
-void line_left(LineField& f) {
+void line_left(LineField &f) {
     if (f.pos == 0) return;
     if (f.in_first_col()) {
         if (f.first > 0) --f.first;
@@ -133,7 +135,7 @@ void line_left(LineField& f) {
     line_place_cursor(f);
 }
 
-void line_right(LineField& f) {
+void line_right(LineField &f) {
     if (!f.in_last_col()) {
         ++f.pos;
         line_place_cursor(f);
@@ -146,12 +148,14 @@ void line_right(LineField& f) {
 
 // Keys that count as typed characters. ERR and the resize pseudo-key are no
 // keys at all, although the EBCDIC setting accepts every value.
-bool line_is_char_key(int key) { return key >= 0 && key != KEY_RESIZE && is_printable(key); }
+bool line_is_char_key(int key) {
+    return key >= 0 && key != KEY_RESIZE && is_printable(key);
+}
 
 } // namespace
 
-std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
-                                     const char* text, LineKeyFilter accept) {
+std::optional<std::string> read_line(WINDOW *win, int row, int col, int len, int width,
+                                     const char *text, LineKeyFilter accept) {
     wmove(win, row, col);
     wattrset(win, attr_field());
 
@@ -164,7 +168,7 @@ std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int
     LineField f{win, row, col, len, width, {}};
     try {
         f.buf.assign(static_cast<size_t>(len) + 1, ' ');
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         error_box("Not enough memory", 0);
         return std::nullopt;
     }

@@ -312,14 +312,19 @@ void quit_dialog() {
 void handle_resize() {
     const char* tty = ttyname(STDIN_FILENO);
     if (!tty) return;
+    // A terminal we may not open (the program runs as another user than the
+    // device's owner) can still be asked through the descriptor we hold; only
+    // when that fails too is there something to report.
+    struct winsize size {};
     int fd = open(tty, O_RDWR | O_NOCTTY);
-    if (fd < 0) {
+    int open_error = errno;
+    int ok = ioctl(fd >= 0 ? fd : STDIN_FILENO, TIOCGWINSZ, &size);
+    if (fd >= 0) close(fd);
+    if (fd < 0 && ok < 0) {
+        errno = open_error;
         perror(tty);
         return;
     }
-    struct winsize size {};
-    int ok = ioctl(fd, TIOCGWINSZ, &size);
-    close(fd);
     if (ok < 0) {
         perror("ioctl TIOCGWINSZ");
         return;

@@ -21,9 +21,11 @@ namespace {
 
 constexpr std::array<unsigned char, 256> make_ebcdic_display() {
     std::array<unsigned char, 256> t{};
-    for (auto& c : t) c = '.';
+    for (auto &c : t)
+        c = '.';
     auto run = [&t](int code, char first, int count) {
-        for (int i = 0; i < count; ++i) t[code + i] = static_cast<unsigned char>(first + i);
+        for (int i = 0; i < count; ++i)
+            t[code + i] = static_cast<unsigned char>(first + i);
     };
     run(0x81, 'a', 9);
     run(0x91, 'j', 9);
@@ -37,14 +39,14 @@ constexpr std::array<unsigned char, 256> make_ebcdic_display() {
         char shown;
     };
     constexpr Pair singles[] = {
-        {0x40, ' '}, {0x4C, '<'}, {0x4D, '('}, {0x4E, '+'}, {0x4F, '|'}, {0x50, '&'},
-        {0x5A, '!'}, {0x5B, '$'}, {0x5C, '*'}, {0x5D, ')'}, {0x5E, ';'}, {0x5F, '^'},
-        {0x60, '-'}, {0x61, '/'}, {0x6A, '|'}, {0x6B, ','}, {0x6C, '%'}, {0x6D, '_'},
-        {0x6E, '>'}, {0x6F, '?'}, {0x79, '`'}, {0x7A, ':'}, {0x7B, '#'}, {0x7C, '@'},
-        {0x7D, '\''}, {0x7E, '='}, {0x7F, '"'}, {0x8B, '{'}, {0x9B, '}'}, {0xA1, '~'},
-        {0xAD, '['}, {0xBD, ']'}, {0xC0, '{'}, {0xD0, '}'}, {0xE0, '\\'},
+        {0x40, ' '}, {0x4C, '<'}, {0x4D, '('}, {0x4E, '+'},  {0x4F, '|'}, {0x50, '&'}, {0x5A, '!'},
+        {0x5B, '$'}, {0x5C, '*'}, {0x5D, ')'}, {0x5E, ';'},  {0x5F, '^'}, {0x60, '-'}, {0x61, '/'},
+        {0x6A, '|'}, {0x6B, ','}, {0x6C, '%'}, {0x6D, '_'},  {0x6E, '>'}, {0x6F, '?'}, {0x79, '`'},
+        {0x7A, ':'}, {0x7B, '#'}, {0x7C, '@'}, {0x7D, '\''}, {0x7E, '='}, {0x7F, '"'}, {0x8B, '{'},
+        {0x9B, '}'}, {0xA1, '~'}, {0xAD, '['}, {0xBD, ']'},  {0xC0, '{'}, {0xD0, '}'}, {0xE0, '\\'},
     };
-    for (const Pair& p : singles) t[p.code] = static_cast<unsigned char>(p.shown);
+    for (const Pair &p : singles)
+        t[p.code] = static_cast<unsigned char>(p.shown);
     return t;
 }
 
@@ -55,27 +57,20 @@ const std::array<unsigned char, 256> ebcdic_display = make_ebcdic_display();
 // The EBCDIC byte stored for a typed character: the lowest code the display
 // table shows as that character, 0x2E where none is.
 const std::array<unsigned char, 128> ascii_to_ebcdic = {
-    0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E,
-    0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E,
-    0x2E, 0x2E,
+    0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E,
+    0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E,
     // 0x20
-    0x40, 0x5A, 0x7F, 0x7B, 0x5B, 0x6C, 0x50, 0x7D, 0x4D, 0x5D, 0x5C, 0x4E, 0x6B, 0x60, 0x00,
-    0x61,
+    0x40, 0x5A, 0x7F, 0x7B, 0x5B, 0x6C, 0x50, 0x7D, 0x4D, 0x5D, 0x5C, 0x4E, 0x6B, 0x60, 0x00, 0x61,
     // 0x30
-    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0x7A, 0x5E, 0x4C, 0x7E, 0x6E,
-    0x6F,
+    0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0x7A, 0x5E, 0x4C, 0x7E, 0x6E, 0x6F,
     // 0x40
-    0x7C, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5,
-    0xD6,
+    0x7C, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6,
     // 0x50
-    0xD7, 0xD8, 0xD9, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xAD, 0xE0, 0xBD, 0x5F,
-    0x6D,
+    0xD7, 0xD8, 0xD9, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xAD, 0xE0, 0xBD, 0x5F, 0x6D,
     // 0x60
-    0x79, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x91, 0x92, 0x93, 0x94, 0x95,
-    0x96,
+    0x79, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96,
     // 0x70
-    0x97, 0x98, 0x99, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0x8B, 0x4F, 0x9B, 0xA1,
-    0x2E};
+    0x97, 0x98, 0x99, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0x8B, 0x4F, 0x9B, 0xA1, 0x2E};
 
 // ---------------------------------------------------------------- column maps
 
@@ -84,11 +79,13 @@ namespace {
 constexpr int wide_cols[16] = {10, 13, 16, 19, 23, 26, 29, 32, 37, 40, 43, 46, 50, 53, 56, 59};
 constexpr int compact_cols[16] = {10, 12, 14, 16, 19, 21, 23, 25, 28, 30, 32, 34, 37, 39, 41, 43};
 
-const int* layout_cols(bool wide) { return wide ? wide_cols : compact_cols; }
+const int *layout_cols(bool wide) {
+    return wide ? wide_cols : compact_cols;
+}
 
 // Byte index of a digit column in a layout, or -1 for a column without a digit.
 int byte_in_layout(unsigned col, bool wide) {
-    const int* cols = layout_cols(wide);
+    const int *cols = layout_cols(wide);
     for (int i = 0; i < 16; ++i)
         if (col == static_cast<unsigned>(cols[i]) || col == static_cast<unsigned>(cols[i] + 1))
             return i;
@@ -97,7 +94,9 @@ int byte_in_layout(unsigned col, bool wide) {
 
 } // namespace
 
-int hex_col_of_byte(unsigned i) { return i < 16 ? layout_cols(Globals.spacing != 0)[i] : 0; }
+int hex_col_of_byte(unsigned i) {
+    return i < 16 ? layout_cols(Globals.spacing != 0)[i] : 0;
+}
 
 int byte_of_hex_col(unsigned col) {
     int i = byte_in_layout(col, Globals.spacing != 0);
@@ -126,23 +125,31 @@ int hex_value(int ch) {
     return 0;
 }
 
-char hex_digit_char(unsigned v) { return v < 16 ? "0123456789ABCDEF"[v] : '\0'; }
+char hex_digit_char(unsigned v) {
+    return v < 16 ? "0123456789ABCDEF"[v] : '\0';
+}
 
 // The classification of the POSIX locale, whatever locale start-up chose for
 // output: the set of bytes shown as themselves must not depend on it.
-static bool posix_isprint(int c) { return c >= 0x20 && c <= 0x7E; }
+static bool posix_isprint(int c) {
+    return c >= 0x20 && c <= 0x7E;
+}
 
 int is_printable(int c) {
     if (Globals.ebcdic) return 1;
     switch (Globals.print_set) {
-    case 3: return c > 0;
-    case 2: return c > 127 || posix_isprint(c);
-    case 1: return posix_isprint(c);
-    default: return 0;
+    case 3:
+        return c > 0;
+    case 2:
+        return c > 127 || posix_isprint(c);
+    case 1:
+        return posix_isprint(c);
+    default:
+        return 0;
     }
 }
 
-void put_text_cell(WINDOW* w, int b) {
+void put_text_cell(WINDOW *w, int b) {
     if (Globals.ebcdic) {
         waddch(w, ebcdic_display[static_cast<unsigned>(b) & 0xFF]);
         return;
@@ -159,20 +166,22 @@ namespace {
 
 // Writes one cell, or nothing when the column lies outside the window: on
 // terminals narrower than the layout the panes are cut, never wrapped.
-inline void put_cell(WINDOW* w, int y, int x, int width, chtype ch) {
+inline void put_cell(WINDOW *w, int y, int x, int width, chtype ch) {
     if (x >= 0 && x < width) mvwaddch(w, y, x, ch);
 }
 
-inline void put_blanks(WINDOW* w, int y, int from, int to, int width) {
+inline void put_blanks(WINDOW *w, int y, int from, int to, int width) {
     if (from < 0) from = 0;
     if (to > width - 1) to = width - 1;
-    for (int x = from; x <= to; ++x) mvwaddch(w, y, x, ' ');
+    for (int x = from; x <= to; ++x)
+        mvwaddch(w, y, x, ' ');
 }
 
-void draw_offset_label(WINDOW* w, int y, uint64_t offset, int width) {
+void draw_offset_label(WINDOW *w, int y, uint64_t offset, int width) {
     char label[16];
     snprintf(label, sizeof label, "%08X  ", static_cast<unsigned>(offset & 0xFFFFFFFFu));
-    for (int x = 0; x < 10; ++x) put_cell(w, y, x, width, static_cast<unsigned char>(label[x]));
+    for (int x = 0; x < 10; ++x)
+        put_cell(w, y, x, width, static_cast<unsigned char>(label[x]));
 }
 
 // Blanks printed after byte c of a row, which separate the groups of four.
@@ -188,14 +197,14 @@ bool is_modified(uint64_t offset) {
 } // namespace
 
 void draw_rows(uint64_t start) {
-    WINDOW* w = Globals.main_win;
+    WINDOW *w = Globals.main_win;
     if (!w) return;
     const int rows = getmaxy(w);
     const int width = getmaxx(w);
     const bool wide = Globals.spacing != 0;
     const attr_t normal = attr_normal();
     const attr_t modified = attr_modified();
-    const int* cols = layout_cols(wide);
+    const int *cols = layout_cols(wide);
     const int row_fill_from = wide ? 61 : 45;
     const uint64_t first = start & ~uint64_t{15};
     const uint64_t last = Globals.filesize;
@@ -220,7 +229,8 @@ void draw_rows(uint64_t start) {
             put_cell(w, r, x, width, static_cast<unsigned char>(hex_digit_char((b >> 4) & 0xF)));
             put_cell(w, r, x + 1, width, static_cast<unsigned char>(hex_digit_char(b & 0xF)));
             const int blanks = separator_blanks(c, wide);
-            for (int k = 0; k < blanks; ++k) put_cell(w, r, x + 2 + k, width, ' ');
+            for (int k = 0; k < blanks; ++k)
+                put_cell(w, r, x + 2 + k, width, ' ');
             const int tx = width - 16 + c;
             if (tx >= 0 && tx < width) {
                 wmove(w, r, tx);
@@ -240,7 +250,8 @@ void draw_rows(uint64_t start) {
         put_blanks(w, r, width - 16 + partial, width - 1, width);
         ++r;
     }
-    for (; r < rows; ++r) put_blanks(w, r, 0, width - 1, width);
+    for (; r < rows; ++r)
+        put_blanks(w, r, 0, width - 1, width);
 }
 
 // ----------------------------------------------------------------- text view
@@ -252,7 +263,8 @@ void set_row_start(size_t n, uint64_t value) {
 }
 
 void clear_row_starts() {
-    for (auto& e : text_row_starts) e = 0;
+    for (auto &e : text_row_starts)
+        e = 0;
 }
 
 // Makes room for one entry per main_win row (start-up and resize size it; a
@@ -262,7 +274,7 @@ void size_row_starts(int rows) {
     if (text_row_starts.size() >= need) return;
     try {
         text_row_starts.resize(need);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         fatal_error("Not enough memory", nullptr);
     }
 }
@@ -295,7 +307,7 @@ class ForwardBytes {
 // main_win, and fills text_row_starts. Returns the first offset not drawn.
 // text_page_end must find the same rows: a change here belongs there too.
 uint64_t text_page(uint64_t pos, int y, int x) {
-    WINDOW* w = Globals.main_win;
+    WINDOW *w = Globals.main_win;
     const uint64_t last = Globals.filesize;
     if (pos > last || !w) {
         set_row_start(0, pos + 1);
@@ -352,7 +364,7 @@ uint64_t text_page(uint64_t pos, int y, int x) {
 // same rows as text_page, found a row at a time. A row takes COLS-1 bytes, or
 // fewer when a line end (line feed; 0x2E in EBCDIC) closes it earlier.
 uint64_t text_page_end(uint64_t pos) {
-    WINDOW* w = Globals.main_win;
+    WINDOW *w = Globals.main_win;
     const uint64_t last = Globals.filesize;
     if (pos > last || !w) return pos;
     const int rows = getmaxy(w);
@@ -368,16 +380,17 @@ uint64_t text_page_end(uint64_t pos) {
             if (at > last || at < pos) break; // the file (or the offsets) ended
             if (held == 0 || at < base || at - base >= held) {
                 const uint64_t left = last - at;
-                held = left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
+                held =
+                    left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
                 base = at;
                 get_bytes(at, text_block.data(), held);
             }
             const size_t index = static_cast<size_t>(at - base);
             const size_t span =
                 static_cast<size_t>(std::min<uint64_t>(row_bytes - taken, held - index));
-            const unsigned char* from = text_block.data() + index;
-            if (const void* hit = memchr(from, line_end, span)) {
-                taken += static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - from) + 1;
+            const unsigned char *from = text_block.data() + index;
+            if (const void *hit = memchr(from, line_end, span)) {
+                taken += static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - from) + 1;
                 break;
             }
             taken += span;
@@ -404,9 +417,10 @@ uint64_t text_page_start(uint64_t top) {
         const uint64_t lo = hi >= text_block_size ? hi - (text_block_size - 1) : 1;
         const size_t n = static_cast<size_t>(hi - lo) + 1;
         get_bytes(lo, text_block.data(), n);
-        if (const void* lf = memrchr(text_block.data(), 0x0A, n))
-            return lo + static_cast<uint64_t>(static_cast<const unsigned char*>(lf) -
-                                              text_block.data()) +
+        if (const void *lf = memrchr(text_block.data(), 0x0A, n))
+            return lo +
+                   static_cast<uint64_t>(static_cast<const unsigned char *>(lf) -
+                                         text_block.data()) +
                    1;
         hi = lo - 1;
     }
@@ -415,15 +429,15 @@ uint64_t text_page_start(uint64_t top) {
 
 } // namespace
 
-void draw_text_page(uint64_t& pos) {
-    WINDOW* w = Globals.main_win;
+void draw_text_page(uint64_t &pos) {
+    WINDOW *w = Globals.main_win;
     pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
 }
 
-void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
+void draw_text_view(uint64_t top, int &cur_row, int &cur_col) {
     cur_row = 1;
     cur_col = 0;
-    WINDOW* w = Globals.main_win;
+    WINDOW *w = Globals.main_win;
     if (!w) return;
     const int rows = getmaxy(w);
     size_row_starts(rows);
@@ -466,7 +480,7 @@ void put_terminal_cursor(int y, int x) {
     if (x > COLS - 1) x = COLS - 1;
     if (y < 0) y = 0;
     if (x < 0) x = 0;
-    if (WINDOW* w = Globals.main_win) {
+    if (WINDOW *w = Globals.main_win) {
         int wy = y - getbegy(w);
         if (wy >= 0 && wy < getmaxy(w) && x < getmaxx(w)) wmove(w, wy, x);
     }
@@ -482,7 +496,9 @@ int cursor_screen_col() {
     return cursor_x;
 }
 
-void place_cursor() { put_terminal_cursor(cursor_y, cursor_screen_col()); }
+void place_cursor() {
+    put_terminal_cursor(cursor_y, cursor_screen_col());
+}
 
 uint64_t first_shown() {
     const uint64_t row = cursor_loc & ~uint64_t{15};
@@ -499,10 +515,10 @@ std::string status_text(int cols) {
     int name_width = cols - 55;
     if (name_width < 0) name_width = 0;
     if (name_width > 1024) name_width = 1024;
-    const double percent = Globals.filesize == 0 ? 0.0
-                                                 : static_cast<double>(cursor_loc) /
-                                                       static_cast<double>(Globals.filesize) *
-                                                       100.0;
+    const double percent =
+        Globals.filesize == 0
+            ? 0.0
+            : static_cast<double>(cursor_loc) / static_cast<double>(Globals.filesize) * 100.0;
     char tail[160];
     snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
              Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
@@ -515,7 +531,7 @@ std::string status_text(int cols) {
                         std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
                     ' ');
         text += tail;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         fatal_error("Not enough memory", nullptr);
     }
     // The marker owns the last column; long offsets are cut before it.
@@ -525,14 +541,17 @@ std::string status_text(int cols) {
 
 char status_marker() {
     switch (Globals.file_state) {
-    case 1: return 'M';
-    case 2: return 'R';
-    default: return ' ';
+    case 1:
+        return 'M';
+    case 2:
+        return 'R';
+    default:
+        return ' ';
     }
 }
 
 void draw_status_noflush() {
-    WINDOW* w = Globals.status_win;
+    WINDOW *w = Globals.status_win;
     if (!w) return;
     const int width = getmaxx(w);
     if (width <= 0) return;
@@ -540,7 +559,8 @@ void draw_status_noflush() {
     wmove(w, 0, 0);
     put_safe(w, text);
     // Blank up to the marker: a shorter text must not leave old characters.
-    for (int x = static_cast<int>(text.size()); x < width - 1; ++x) waddch(w, ' ');
+    for (int x = static_cast<int>(text.size()); x < width - 1; ++x)
+        waddch(w, ' ');
     mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
     wnoutrefresh(w);
 }
@@ -555,26 +575,20 @@ void draw_status() {
 namespace {
 
 struct BarEntry {
-    const char* key;
-    const char* what;
-    const char* what_read_only; // null: the same text
+    const char *key;
+    const char *what;
+    const char *what_read_only; // null: the same text
     int after;                  // index of an entry that must have been printed, or -1
     bool writable_only;
 };
 
 constexpr BarEntry bar_entries[] = {
-    {"^G", " Help", nullptr, -1, false},
-    {"   ^C", " Exit (No Save)", " Exit", -1, false},
-    {"   ^T", " goTo Offset", nullptr, -1, false},
-    {"   ^X", " Exit and Save", " Exit", 2, false},
-    {"   ^W", " Search", nullptr, -1, false},
-    {"   ^U", " Undo", nullptr, -1, true},
-    {"   ^L", " Redraw", nullptr, -1, false},
-    {"   ^E", " Text Mode", nullptr, 6, false},
-    {"   ^R", " CharSet", nullptr, 6, false},
-    {"   ^P", " Spacing", nullptr, 8, false},
-    {"   ^N", " Find Next", nullptr, 9, false},
-    {"   F5", " Color", nullptr, -1, false},
+    {"^G", " Help", nullptr, -1, false},           {"   ^C", " Exit (No Save)", " Exit", -1, false},
+    {"   ^T", " goTo Offset", nullptr, -1, false}, {"   ^X", " Exit and Save", " Exit", 2, false},
+    {"   ^W", " Search", nullptr, -1, false},      {"   ^U", " Undo", nullptr, -1, true},
+    {"   ^L", " Redraw", nullptr, -1, false},      {"   ^E", " Text Mode", nullptr, 6, false},
+    {"   ^R", " CharSet", nullptr, 6, false},      {"   ^P", " Spacing", nullptr, 8, false},
+    {"   ^N", " Find Next", nullptr, 9, false},    {"   F5", " Color", nullptr, -1, false},
 };
 constexpr int bar_entry_count = sizeof bar_entries / sizeof bar_entries[0];
 
@@ -587,13 +601,13 @@ std::string command_bar_text(int cols, int file_state) {
     bool printed[bar_entry_count] = {};
     int room = cols;
     for (int i = 0; i < bar_entry_count; ++i) {
-        const BarEntry& e = bar_entries[i];
+        const BarEntry &e = bar_entries[i];
         if (e.writable_only && read_only) continue;
         if (e.after >= 0 && !printed[e.after]) continue;
         // An entry needs one column to spare after its long form, whatever is printed.
         const int long_width = static_cast<int>(strlen(e.key) + strlen(e.what));
         if (room < long_width + 1) continue;
-        const char* what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
+        const char *what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
         bar += e.key;
         bar += what;
         room -= static_cast<int>(strlen(e.key) + strlen(what));
@@ -603,7 +617,7 @@ std::string command_bar_text(int cols, int file_state) {
 }
 
 static void draw_command_bar_noflush() {
-    WINDOW* w = Globals.help_win;
+    WINDOW *w = Globals.help_win;
     if (!w) return;
     const int width = getmaxx(w);
     const std::string bar = command_bar_text(COLS, Globals.file_state);
@@ -620,9 +634,9 @@ void draw_command_bar() {
 // ----------------------------------------------------------------- repaint
 
 void redraw_all() {
-    WINDOW* status = Globals.status_win;
-    WINDOW* main = Globals.main_win;
-    WINDOW* help = Globals.help_win;
+    WINDOW *status = Globals.status_win;
+    WINDOW *main = Globals.main_win;
+    WINDOW *help = Globals.help_win;
     // The file browser draws its own screen; without windows there is nothing to draw.
     if (Globals.mode == 0 || !status || !main || !help) return;
 
@@ -637,7 +651,8 @@ void redraw_all() {
     wattrset(help, attr_help());
     wattrset(status, attr_status());
     const int width = getmaxx(status);
-    for (int x = 0; x < width; ++x) mvwaddch(status, 0, x, ' ');
+    for (int x = 0; x < width; ++x)
+        mvwaddch(status, 0, x, ' ');
 
     if (Globals.mode == 3) {
         draw_calc_screen();

@@ -64,7 +64,7 @@ void revert_overwrite(undo_record *r) {
     uint64_t o = r->offset;
     get_byte(o); // the window must hold the byte before it is stored
     filebuff_modify(r->old_byte);
-    if (false && r->saved) {
+    if (r->saved) {
         // The file holds the change: the reverted byte is a change of its
         // own, to be shown and saved.
         Globals.file_state = 1;

@@ -31,7 +31,8 @@ std::string offset_text(unsigned cursor, unsigned last) {
     return s;
 }
 
-void start_with(Terminal& t, const std::string& bytes, const std::vector<std::string>& options = {}) {
+void start_with(Terminal &t, const std::string &bytes,
+                const std::vector<std::string> &options = {}) {
     t.write_file("data.bin", bytes);
     std::vector<std::string> args = options;
     args.push_back("data.bin");
@@ -69,7 +70,7 @@ std::vector<std::string> help_lines(bool buffered) {
 }
 
 // The lines from `first` on rows 2..21, each at column 3 inside the border.
-::testing::AssertionResult expect_help_page(Terminal& t, bool buffered, int first) {
+::testing::AssertionResult expect_help_page(Terminal &t, bool buffered, int first) {
     std::vector<std::string> lines = help_lines(buffered);
     for (int i = 0; i < 20; ++i) {
         ::testing::AssertionResult r = t.expect_text(2 + i, 3, lines[first + i]);
@@ -78,7 +79,9 @@ std::vector<std::string> help_lines(bool buffered) {
     return ::testing::AssertionSuccess();
 }
 
-bool more_at(Terminal& t, int row) { return t.text(row, 73, 6) == "(more)"; }
+bool more_at(Terminal &t, int row) {
+    return t.text(row, 73, 6) == "(more)";
+}
 
 } // namespace
 
@@ -178,10 +181,12 @@ namespace {
 constexpr int popup_row = 7;
 constexpr int popup_col = 10;
 
-bool reversed(Terminal& t, int r, int c) { return t.cell(popup_row + r, popup_col + c).reverse; }
+bool reversed(Terminal &t, int r, int c) {
+    return t.cell(popup_row + r, popup_col + c).reverse;
+}
 
 // Which of the three menu items is drawn in reverse video, or -1.
-int highlighted(Terminal& t) {
+int highlighted(Terminal &t) {
     const int rows[] = {3, 5, 7};
     const int cols[] = {26, 19, 20};
     int found = -1;
@@ -190,7 +195,7 @@ int highlighted(Terminal& t) {
     return found;
 }
 
-::testing::AssertionResult expect_highlighted(Terminal& t, int item) {
+::testing::AssertionResult expect_highlighted(Terminal &t, int item) {
     return t.expect([&] { return highlighted(t) == item; },
                     "menu item " + std::to_string(item) + " highlighted");
 }
@@ -202,7 +207,8 @@ TEST(Search, TextSearchFindNextAndNotFound) {
     start_with(t, "aaaa");
     t.send(ctrl('w'));
     ASSERT_TRUE(t.expect_text(popup_row + 1, popup_col + 27, "Search"));
-    EXPECT_TRUE(t.expect_row(23, "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search"));
+    EXPECT_TRUE(
+        t.expect_row(23, "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search"));
     t.send(keys::enter);
     ASSERT_TRUE(t.expect_text(popup_row + 1, popup_col + 25, "Text String"));
     t.send("aa" + keys::enter);
@@ -345,4 +351,43 @@ TEST(GotoOffset, ControlCIsIgnoredWhileThePopupIsOpen) {
     t.send("40" + keys::enter);
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x40, 0x3FF)));
     EXPECT_TRUE(t.running());
+}
+
+// ---------------------------------------------------------------- resizing
+
+TEST(DialogResize, TheHelpMenuSurvivesATinyTerminalAndLeavesACorrectScreen) {
+    Terminal t;
+    start_with(t, counting_bytes());
+    t.send(ctrl('g'));
+    ASSERT_TRUE(t.expect_text(1, 34, "Help Menu"));
+    for (auto [lines, cols] : {std::pair{10, 30}, {3, 5}, {1, 1}, {24, 80}}) {
+        t.resize(lines, cols);
+        ASSERT_TRUE(t.settle());
+        ASSERT_TRUE(t.running()) << lines << "x" << cols;
+    }
+    t.send("jjq");
+    EXPECT_TRUE(t.expect_row(23, writable_bar));
+    EXPECT_TRUE(t.expect_text(1, 0, label(0) + "00 01 02 03"));
+}
+
+TEST(DialogResize, GotoAndSearchPopupsSurviveAResize) {
+    Terminal t;
+    start_with(t, counting_bytes());
+    t.send(ctrl('t') + "2");
+    ASSERT_TRUE(t.expect_text(9, 35, "Goto Offset"));
+    t.resize(6, 20);
+    ASSERT_TRUE(t.settle());
+    t.resize(24, 80);
+    ASSERT_TRUE(t.settle());
+    t.send("0" + keys::enter);
+    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x20, 0x3FF)));
+
+    t.send(ctrl('w') + "h");
+    ASSERT_TRUE(t.expect_text(popup_row + 1, popup_col + 25, "Byte Search"));
+    t.resize(5, 30);
+    ASSERT_TRUE(t.settle());
+    t.resize(24, 80);
+    ASSERT_TRUE(t.settle());
+    t.send("2223" + keys::enter); // the next 0x22 0x23 after the cursor at 0x20
+    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x22, 0x3FF)));
 }

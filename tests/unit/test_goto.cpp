@@ -47,11 +47,11 @@ class JumpScreen : public ::testing::Test {
         cursor_x = 10;
         cursor_y = 1;
     }
-    void jump(int key, const std::string& keys) {
+    void jump(int key, const std::string &keys) {
         screen_.feed(keys);
         jump_relative(key);
     }
-    void go(const std::string& keys) {
+    void go(const std::string &keys) {
         screen_.feed(keys);
         goto_offset(Globals.filesize);
     }
@@ -125,11 +125,14 @@ TEST_F(JumpScreen, GotoMovesTheCursorAndPutsItsRowOnTop) {
 }
 
 TEST_F(JumpScreen, GotoReadsDecimalAndOctalAfterClearingThePrefix) {
-    go("\x15" "255\n");
+    go("\x15"
+       "255\n");
     EXPECT_EQ(cursor_loc, 255u);
-    go("\x15" "0377\n");
+    go("\x15"
+       "0377\n");
     EXPECT_EQ(cursor_loc, 255u);
-    go("\x15" "5000\n");
+    go("\x15"
+       "5000\n");
     EXPECT_EQ(cursor_loc, 999u);
     go("\n");
     EXPECT_EQ(cursor_loc, 0u) << "the bare prefix is offset 0";
@@ -172,9 +175,12 @@ TEST_F(JumpScreen, JumpForwardsThenAgainWithN) {
 TEST_F(JumpScreen, PromptKeysEditTheDistance) {
     jump('+', "123\177\n");
     EXPECT_EQ(cursor_loc, 0x12u);
-    jump('+', "55\x15" "3\n");
+    jump('+', "55\x15"
+              "3\n");
     EXPECT_EQ(cursor_loc, 0x15u) << "Control-U starts the distance again";
-    jump('-', "\x1b" "g" "2\n");
+    jump('-', "\x1b"
+              "g"
+              "2\n");
     EXPECT_EQ(cursor_loc, 0x13u) << "Escape and other keys are ignored";
     jump('+', "aB\n");
     EXPECT_EQ(cursor_loc, 0x13u + 0xAB);

@@ -19,7 +19,7 @@ class LineInput : public ::testing::Test {
         Globals = saved_;
     }
 
-    std::optional<std::string> run(const std::string& keys, int len, int width, const char* text,
+    std::optional<std::string> run(const std::string &keys, int len, int width, const char *text,
                                    LineKeyFilter accept = nullptr) {
         screen_.feed(keys);
         return read_line(win_, 3, 5, len, width, text, accept);
@@ -39,12 +39,12 @@ class LineInput : public ::testing::Test {
             s += CursesScreen::key(KEY_RIGHT);
         return s;
     }
-    static std::string padded(const std::string& text, int len) {
+    static std::string padded(const std::string &text, int len) {
         return text + std::string(static_cast<size_t>(len + 1) - text.size(), ' ');
     }
 
     CursesScreen screen_{24, 80};
-    WINDOW* win_ = nullptr;
+    WINDOW *win_ = nullptr;
     EditorGlobals saved_;
 };
 
@@ -110,11 +110,15 @@ TEST_F(LineInput, ControlUClearsTheFieldToZeroBytes) {
     EXPECT_EQ(shown(12), std::string(12, ' '));
 
     // New text starts at position 0; the zero bytes behind it end the text.
-    r = run("\x15" "255\n", 12, 12, "0x");
+    r = run("\x15"
+            "255\n",
+            12, 12, "0x");
     EXPECT_STREQ(r->c_str(), "255");
 
     // Backspace turns the zero bytes into blanks before moving the rest.
-    r = run("\x15" "12\177\n", 12, 12, "0x");
+    r = run("\x15"
+            "12\177\n",
+            12, 12, "0x");
     EXPECT_EQ(*r, "1" + std::string(12, ' '));
 }
 
@@ -158,7 +162,10 @@ TEST_F(LineInput, AnInitialTextLongerThanTheFieldIsKeptWhole) {
 
 TEST_F(LineInput, OnlyPrintableKeysAreTypedAndTheyAreShownSafely) {
     // Default set: Tab and Control-A are ignored.
-    EXPECT_EQ(*run("a\t\x01" "b\n", 6, 6, nullptr), "ab     ");
+    EXPECT_EQ(*run("a\t\x01"
+                   "b\n",
+                   6, 6, nullptr),
+              "ab     ");
     // With -a they are stored, but never reach the terminal raw.
     Globals.print_set = 3;
     EXPECT_EQ(*run("a\x01\n", 6, 6, nullptr), "a\x01" + std::string(5, ' '));
@@ -176,7 +183,10 @@ TEST_F(LineInput, AKeyFilterRefusesKeysThatWouldOtherwiseBeTyped) {
     Globals.ebcdic = 1; // every key counts as a character
     meta(stdscr, TRUE); // a pipe has no tty modes: ask for all eight bits
     auto ascii_only = [](int key) { return key < 128; };
-    EXPECT_EQ(*run("A\xC3" "B\n", 6, 6, nullptr, ascii_only), "AB" + std::string(5, ' '));
+    EXPECT_EQ(*run("A\xC3"
+                   "B\n",
+                   6, 6, nullptr, ascii_only),
+              "AB" + std::string(5, ' '));
 }
 
 TEST_F(LineInput, TheFieldKeepsItsAttributeAndIsDrawnInIt) {
@@ -187,7 +197,7 @@ TEST_F(LineInput, TheFieldKeepsItsAttributeAndIsDrawnInIt) {
 }
 
 TEST_F(LineInput, AFieldWiderThanItsWindowIsCutNotWrapped) {
-    WINDOW* narrow = newwin(4, 12, 0, 0);
+    WINDOW *narrow = newwin(4, 12, 0, 0);
     screen_.feed("abc\n");
     auto r = read_line(narrow, 1, 5, 20, 20, nullptr);
     EXPECT_EQ(r->substr(0, 3), "abc");

@@ -29,10 +29,12 @@ struct SearchStateGuard {
     }
 };
 
-std::vector<unsigned char> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<unsigned char> bytes(const std::string &s) {
+    return {s.begin(), s.end()};
+}
 
 // The whole file in `buffer`, as -b holds it.
-void hold_whole_file(const std::vector<unsigned char>& data) {
+void hold_whole_file(const std::vector<unsigned char> &data) {
     Globals.buffered = 1;
     Globals.file_state = 0;
     Globals.ebcdic = 0;
@@ -52,7 +54,7 @@ void hold_whole_file(const std::vector<unsigned char>& data) {
 
 // The first match of `pat` at or after `start` within `count` bytes, by
 // plain comparison at every position.
-SearchResult reference_search(const std::vector<unsigned char>& data, const std::string& pat,
+SearchResult reference_search(const std::vector<unsigned char> &data, const std::string &pat,
                               uint64_t start, uint64_t count) {
     uint64_t m = pat.size();
     for (uint64_t p = 0; m && p + m <= count; ++p)
@@ -60,13 +62,13 @@ SearchResult reference_search(const std::vector<unsigned char>& data, const std:
     return {0, 0};
 }
 
-SearchResult find(const std::string& pat, uint64_t start, uint64_t count) {
-    return find_pattern(reinterpret_cast<const unsigned char*>(pat.data()), start, pat.size(),
+SearchResult find(const std::string &pat, uint64_t start, uint64_t count) {
+    return find_pattern(reinterpret_cast<const unsigned char *>(pat.data()), start, pat.size(),
                         count);
 }
 
 // From the byte after the cursor to the last byte, as the dialog looks.
-SearchResult find_after_cursor(const std::string& pat) {
+SearchResult find_after_cursor(const std::string &pat) {
     if (cursor_loc >= Globals.filesize) return {0, 0};
     return find(pat, cursor_loc + 1, Globals.filesize - cursor_loc);
 }
@@ -74,18 +76,18 @@ SearchResult find_after_cursor(const std::string& pat) {
 } // namespace
 
 TEST(SearchShiftTable, EachByteShiftsByItsDistanceFromThePatternEnd) {
-    auto t = search_shift_table(reinterpret_cast<const unsigned char*>("abcab"), 5);
+    auto t = search_shift_table(reinterpret_cast<const unsigned char *>("abcab"), 5);
     EXPECT_EQ(t['a'], 1u);
     EXPECT_EQ(t['b'], 3u) << "the last byte itself does not count";
     EXPECT_EQ(t['c'], 2u);
     EXPECT_EQ(t['z'], 5u);
     EXPECT_EQ(t[0], 5u);
 
-    auto only_last = search_shift_table(reinterpret_cast<const unsigned char*>("aab"), 3);
+    auto only_last = search_shift_table(reinterpret_cast<const unsigned char *>("aab"), 3);
     EXPECT_EQ(only_last['a'], 1u);
     EXPECT_EQ(only_last['b'], 3u);
 
-    auto one = search_shift_table(reinterpret_cast<const unsigned char*>("q"), 1);
+    auto one = search_shift_table(reinterpret_cast<const unsigned char *>("q"), 1);
     for (uint64_t s : one)
         ASSERT_EQ(s, 1u);
 }
@@ -139,7 +141,7 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
     const uint64_t mib = 1u << 20;
     std::mt19937 rng(7);
     std::vector<unsigned char> data(2 * mib + 300000);
-    for (auto& b : data)
+    for (auto &b : data)
         b = static_cast<unsigned char>("abcd"[rng() % 4]);
     std::fill(data.begin() + 600000, data.begin() + 1200000, 'a');
     std::fill(data.begin() + 2000000, data.begin() + 2100000, 0);
@@ -150,14 +152,14 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
     memcpy(&data[place], marker.data(), marker.size());
     hold_whole_file(data);
 
-    std::vector<std::string> patterns = {"abcdabcd", "dddddd", "aaaab", "cb",
-                                         std::string("\0\0\0a", 4), "abcdabcdabca", marker};
+    std::vector<std::string> patterns = {
+        "abcdabcd", "dddddd", "aaaab", "cb", std::string("\0\0\0a", 4), "abcdabcdabca", marker};
     std::vector<uint64_t> starts = {0, 5, mib - 2, mib + 1};
     for (uint64_t before : {mib - 9, mib - 3, mib - 1, mib, mib + 2})
         starts.push_back(place - before);
     for (int i = 0; i < 4; ++i)
         starts.push_back(rng() % mib);
-    for (const std::string& pat : patterns) {
+    for (const std::string &pat : patterns) {
         for (uint64_t start : starts) {
             uint64_t count = data.size() - start;
             SearchResult want = reference_search(data, pat, start, count);
@@ -223,7 +225,7 @@ class PagedSearch : public ::testing::Test {
 
     // An overwrite as editing stores it: in the table and, when the byte is
     // in the window, in the page.
-    void modify(uint64_t offset, const std::string& text) {
+    void modify(uint64_t offset, const std::string &text) {
         for (size_t i = 0; i < text.size(); ++i) {
             mod_table_set(offset + i, static_cast<unsigned char>(text[i]));
             if (offset + i >= Globals.buf_front && offset + i <= Globals.buf_end)
@@ -304,7 +306,7 @@ class HexBytes : public ::testing::Test {
   protected:
     void SetUp() override { popup_ = popup_window(60, 10); }
     void TearDown() override { delwin(popup_); }
-    HexInput* run(const std::string& keys) {
+    HexInput *run(const std::string &keys) {
         screen_.feed(keys);
         return read_hex_bytes(popup_, 16, 60);
     }
@@ -312,30 +314,33 @@ class HexBytes : public ::testing::Test {
 
     SearchStateGuard keep_;
     CursesScreen screen_{24, 80};
-    WINDOW* popup_ = nullptr;
+    WINDOW *popup_ = nullptr;
 };
 
 } // namespace
 
 TEST_F(HexBytes, BackspaceTakesBackOneDigitAtATime) {
-    HexInput* in = run("41\1772\n");
+    HexInput *in = run("41\1772\n");
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(in->len, 1);
     EXPECT_EQ(in->bytes[0], 0x42);
     EXPECT_EQ(row(6).substr(7, 3), "42 ");
     EXPECT_EQ(row(3).substr(7, 8), "text:  B") << "echo at col + 7";
 
-    in = run("41\177\1773" "5\n");
+    in = run("41\177\1773"
+             "5\n");
     EXPECT_EQ(in->len, 1);
     EXPECT_EQ(in->bytes[0], 0x35);
 
-    in = run("\177\b" "61\n"); // nothing to take back at the start
+    in = run("\177\b"
+             "61\n"); // nothing to take back at the start
     EXPECT_EQ(in->len, 1);
     EXPECT_EQ(in->bytes[0], 0x61);
 }
 
 TEST_F(HexBytes, AByteStillAwaitingItsLowDigitIsNotCounted) {
-    HexInput* in = run("4142" "5\n");
+    HexInput *in = run("4142"
+                       "5\n");
     EXPECT_EQ(in->len, 2);
     EXPECT_EQ(in->bytes[0], 0x41);
     EXPECT_EQ(in->bytes[1], 0x42);
@@ -348,19 +353,18 @@ TEST_F(HexBytes, TheSeventeenthByteIsRefused) {
     std::string keys;
     for (int i = 0; i < 16; ++i)
         keys += "a" + std::string(1, "0123456789abcdef"[i]);
-    HexInput* in = run(keys + "77\n");
+    HexInput *in = run(keys + "77\n");
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(in->len, 16);
     EXPECT_EQ(in->bytes.size(), 16u);
     EXPECT_EQ(in->bytes[15], 0xAF);
-    EXPECT_EQ(row(6).substr(7, 50),
-              "A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF   ");
+    EXPECT_EQ(row(6).substr(7, 50), "A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF   ");
 }
 
 TEST_F(HexBytes, CancelKeysGiveNothingAndOtherKeysAreIgnored) {
     for (std::string key : {"\x07", "\x18", "\x1b", "\x03"})
         EXPECT_EQ(run("4" + key), nullptr);
-    HexInput* in = run("4xg-1\n");
+    HexInput *in = run("4xg-1\n");
     EXPECT_EQ(in->bytes[0], 0x41);
 }
 
@@ -380,14 +384,14 @@ class SearchDialog : public ::testing::Test {
     void SetUp() override {
         hold_whole_file(bytes("wxyzaaaa"));
         meta(stdscr, TRUE); // a pipe has no tty modes: ask for all eight bits
-        typeahead(-1); // queued keys must not hold back the screen updates we read
-        refresh();     // as start-up does: a first read_key would repaint stdscr over all
+        typeahead(-1);      // queued keys must not hold back the screen updates we read
+        refresh();          // as start-up does: a first read_key would repaint stdscr over all
     }
-    void run(int find_next, const std::string& keys) {
+    void run(int find_next, const std::string &keys) {
         screen_.feed(keys);
         search(find_next);
     }
-    void set_pattern(const std::string& p) {
+    void set_pattern(const std::string &p) {
         last_pattern = bytes(p);
         last_pattern_len = static_cast<int>(p.size());
     }
@@ -429,7 +433,8 @@ TEST_F(SearchDialog, TextSearchThenFindNextWalksThroughTheMatches) {
 }
 
 TEST_F(SearchDialog, ACancelledTextGivesAnEmptyPatternThatIsNeverFound) {
-    run(0, "a\x07" "k");
+    run(0, "a\x07"
+           "k");
     EXPECT_TRUE(shows_not_found());
     ASSERT_TRUE(last_pattern);
     EXPECT_EQ(last_pattern_len, 0);
@@ -462,7 +467,8 @@ TEST_F(SearchDialog, EbcdicTextIsSearchedForInEbcdic) {
     EXPECT_EQ(cursor_loc, 4u);
     EXPECT_EQ(*last_pattern, (std::vector<unsigned char>{0xC1, 0xC2}));
     cursor_loc = 0;
-    run(0, "aA\xC9" "B\n"); // a key with no EBCDIC byte is refused
+    run(0, "aA\xC9"
+           "B\n"); // a key with no EBCDIC byte is refused
     EXPECT_EQ(cursor_loc, 4u);
 }
 
@@ -516,7 +522,7 @@ enum class Ran { find_next, text, bytes };
 // keys that follow end every action: Find Next finds the z, the text search
 // looks for "78" (not there; the y ends the message) and the byte search for
 // 0x78, the x.
-Ran chosen_by(const std::string& menu_keys, int used) {
+Ran chosen_by(const std::string &menu_keys, int used) {
     SearchStateGuard keep;
     CursesScreen screen(24, 80);
     hold_whole_file(bytes("wxyz"));
@@ -542,7 +548,10 @@ TEST(SearchMenu, BeforeTheFirstSearchTheArrowsSkipFindNext) {
     EXPECT_EQ(chosen_by(down + down + "\n", 0), Ran::text);
     EXPECT_EQ(chosen_by("jj\n", 0), Ran::text);
     EXPECT_EQ(chosen_by(up + "\n", 0), Ran::bytes);
-    EXPECT_EQ(chosen_by("K" "k\n", 0), Ran::text);
+    EXPECT_EQ(chosen_by("K"
+                        "k\n",
+                        0),
+              Ran::text);
 }
 
 TEST(SearchMenu, AfterAUseTheArrowsCycleThroughAllThree) {

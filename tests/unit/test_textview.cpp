@@ -206,7 +206,7 @@ TEST(TextView, SkippingAheadFindsTheSamePageAsDrawingEveryPage) {
         int lines, cols, ebcdic;
         uint64_t cursor;
     };
-    for (const Case& c : {Case{24, 80, 0, 41000}, Case{24, 80, 1, 41000}, Case{10, 37, 0, 24000},
+    for (const Case& c : {Case{24, 80, 0, 24321}, Case{24, 80, 1, 24321}, Case{10, 37, 0, 24000},
                           Case{7, 2, 0, 30007}, Case{24, 80, 0, 59999}}) {
         CursesScreen screen(c.lines, c.cols);
         load_text(text);
