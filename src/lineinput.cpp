@@ -4,6 +4,7 @@
 // `width` columns that scrolls sideways. Typing overwrites the position under
 // the cursor; only Space inserts. The text is never interpreted here: the
 // caller trims and converts it.
+#include <algorithm>
 #include <cstring>
 #include <new>
 

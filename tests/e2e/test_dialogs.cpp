@@ -159,20 +159,6 @@ TEST(RelativeJump, BackspaceRemovesTheLastDigitAndMinusGoesBack) {
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x0D, 0x3FF)));
 }
 
-TEST(RelativeJump, ACancelledPromptLeavesTheLastJumpForN) {
-    Terminal t;
-    start_with(t, counting_bytes());
-    t.send("+10" + keys::enter);
-    ASSERT_TRUE(t.expect_text(0, 40, offset_text(0x10, 0x3FF)));
-    t.send("-3");
-    ASSERT_TRUE(t.expect_row(23, "Offset: 0x00000010 - 0x3"));
-    t.send(ctrl('g'));
-    EXPECT_TRUE(t.expect_row(23, writable_bar));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
-    t.send("n");
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x20, 0x3FF)));
-}
-
 // ---------------------------------------------------------------- search
 
 namespace {
@@ -341,18 +327,6 @@ TEST(HelpMenu, ControlCIsIgnoredWhileOpenAndWorksAgainAfterwards) {
     EXPECT_TRUE(t.expect_row(23, writable_bar));
 }
 
-TEST(GotoOffset, ControlCIsIgnoredWhileThePopupIsOpen) {
-    Terminal t;
-    start_with(t, counting_bytes());
-    t.send(ctrl('t'));
-    ASSERT_TRUE(t.expect_text(9, 35, "Goto Offset"));
-    t.send("\x03");
-    EXPECT_TRUE(t.expect_unchanged());
-    t.send("40" + keys::enter);
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x40, 0x3FF)));
-    EXPECT_TRUE(t.running());
-}
-
 // ---------------------------------------------------------------- resizing
 
 TEST(DialogResize, TheHelpMenuSurvivesATinyTerminalAndLeavesACorrectScreen) {
@@ -368,26 +342,4 @@ TEST(DialogResize, TheHelpMenuSurvivesATinyTerminalAndLeavesACorrectScreen) {
     t.send("jjq");
     EXPECT_TRUE(t.expect_row(23, writable_bar));
     EXPECT_TRUE(t.expect_text(1, 0, label(0) + "00 01 02 03"));
-}
-
-TEST(DialogResize, GotoAndSearchPopupsSurviveAResize) {
-    Terminal t;
-    start_with(t, counting_bytes());
-    t.send(ctrl('t') + "2");
-    ASSERT_TRUE(t.expect_text(9, 35, "Goto Offset"));
-    t.resize(6, 20);
-    ASSERT_TRUE(t.settle());
-    t.resize(24, 80);
-    ASSERT_TRUE(t.settle());
-    t.send("0" + keys::enter);
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x20, 0x3FF)));
-
-    t.send(ctrl('w') + "h");
-    ASSERT_TRUE(t.expect_text(popup_row + 1, popup_col + 25, "Byte Search"));
-    t.resize(5, 30);
-    ASSERT_TRUE(t.settle());
-    t.resize(24, 80);
-    ASSERT_TRUE(t.settle());
-    t.send("2223" + keys::enter); // the next 0x22 0x23 after the cursor at 0x20
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x22, 0x3FF)));
 }

@@ -22,8 +22,10 @@ CursesScreen::CursesScreen(int lines, int cols, bool with_color) {
     saved_input_fd_ = key_input_fd;
     key_input_fd = pipe_[0];
     keypad(stdscr, TRUE);
+    meta(stdscr, TRUE); // keys of 128 and above arrive whole, as on a real terminal
     cbreak();
     noecho();
+    refresh(); // the first key read must not repaint a blank stdscr over the windows
     color = 0;
     if (with_color) {
         start_color();

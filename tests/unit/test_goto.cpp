@@ -152,15 +152,6 @@ TEST_F(JumpScreen, CancelledGotoLeavesTheCursorAlone) {
     EXPECT_EQ(cursor_loc, 40u);
 }
 
-TEST_F(JumpScreen, GotoShowsItsPopupWithTheField) {
-    go("7\n");
-    // The 50x8 popup sits at screen row 8, column 15.
-    EXPECT_EQ(CursesScreen::text(curscr, 9).substr(35, 11), "Goto Offset");
-    EXPECT_EQ(CursesScreen::text(curscr, 11).substr(31, 21), "Offset:  0x7         ");
-    EXPECT_EQ(CursesScreen::text(curscr, 13).substr(17, 43),
-              "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
-}
-
 TEST_F(JumpScreen, JumpForwardsThenAgainWithN) {
     jump('+', "10\n");
     EXPECT_EQ(cursor_loc, 16u);

@@ -145,28 +145,6 @@ TEST(HelpMenu, WithColourThePopupIsWhiteOnBlue) {
     EXPECT_EQ(CursesScreen::pair(curscr, 2, 70), 1) << "the inside is painted, not just the text";
 }
 
-TEST(HelpFrame, MarksFollowTheFirstLineAndTheRowLimit) {
-    HelpGuard keep;
-    prepare_help_text();
-    CursesScreen screen(24, 80);
-    WINDOW *w = newwin(22, 80, 1, 0);
-    draw_help_frame(w, 0, 21);
-    EXPECT_EQ(CursesScreen::text(w, 21).substr(73, 6), "(more)");
-    EXPECT_EQ(CursesScreen::text(w, 0).substr(34, 9), "Help Menu");
-    werase(w);
-    draw_help_frame(w, 1, 21);
-    EXPECT_EQ(CursesScreen::text(w, 0).substr(73, 6), "(more)");
-    EXPECT_NE(CursesScreen::text(w, 21).substr(73, 6), "(more)");
-    werase(w);
-    draw_help_lines(w, 0, 1); // below two rows nothing is drawn
-    for (int r = 0; r < 22; ++r)
-        EXPECT_EQ(CursesScreen::text(w, r), std::string(80, ' '));
-    draw_help_lines(w, 19, 21); // stops after the last line
-    EXPECT_EQ(CursesScreen::text(w, 2).substr(3, help_text[20].size()), help_text[20]);
-    EXPECT_EQ(CursesScreen::text(w, 3), std::string(80, ' '));
-    delwin(w);
-}
-
 TEST(HelpMenu, TinyTerminalsGetNoCrashAndNothingOutsideThePopup) {
     HelpGuard keep;
     prepare_help_text();

@@ -415,23 +415,6 @@ TEST_F(SearchDialog, FindNextBeforeAnySearchDoesNothing) {
     EXPECT_EQ(current_popup, nullptr);
 }
 
-TEST_F(SearchDialog, TextSearchThenFindNextWalksThroughTheMatches) {
-    run(0, "\naa\n"); // Enter on the first item, "search for text string"
-    EXPECT_EQ(cursor_loc, 4u);
-    EXPECT_EQ(cursor_y, 1);
-    EXPECT_EQ(cursor_x, hex_col_of_byte(4));
-    EXPECT_EQ(search_used, 1);
-    EXPECT_EQ(last_pattern_len, 2);
-    run(1, "");
-    EXPECT_EQ(cursor_loc, 5u);
-    run(1, "");
-    EXPECT_EQ(cursor_loc, 6u);
-    run(1, "k"); // not found: the message waits for one key
-    EXPECT_EQ(cursor_loc, 6u);
-    EXPECT_TRUE(shows_not_found());
-    EXPECT_EQ(current_popup, nullptr);
-}
-
 TEST_F(SearchDialog, ACancelledTextGivesAnEmptyPatternThatIsNeverFound) {
     run(0, "a\x07"
            "k");
@@ -452,12 +435,6 @@ TEST_F(SearchDialog, BlanksOnlyEndTheDialogSilently) {
     run(1, "k");
     EXPECT_TRUE(shows_not_found());
     EXPECT_EQ(cursor_loc, 0u);
-}
-
-TEST_F(SearchDialog, TrailingBlanksAreNotSearchedFor) {
-    run(0, "ayz  \n");
-    EXPECT_EQ(cursor_loc, 2u);
-    EXPECT_EQ(last_pattern_len, 2);
 }
 
 TEST_F(SearchDialog, EbcdicTextIsSearchedForInEbcdic) {
@@ -486,17 +463,6 @@ TEST_F(SearchDialog, AByteSearchKeepsItsPatternOnlyWhenFound) {
     EXPECT_EQ(cursor_loc, 6u);
     run(0, "h\x1b");
     EXPECT_EQ(*last_pattern, bytes("AB")) << "a cancelled byte search too";
-}
-
-TEST_F(SearchDialog, NothingIsFoundFromTheLastByte) {
-    set_pattern("a");
-    cursor_loc = 7;
-    run(1, "k");
-    EXPECT_TRUE(shows_not_found());
-    EXPECT_EQ(cursor_loc, 7u);
-    cursor_loc = 6;
-    run(1, "");
-    EXPECT_EQ(cursor_loc, 7u);
 }
 
 TEST_F(SearchDialog, CancellingTheMenuChangesNothing) {
