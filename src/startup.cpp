@@ -218,6 +218,7 @@ static void start_curses() {
     }
     set_up_colour();
     keypad(stdscr, TRUE);
+    meta(stdscr, TRUE); // 8-bit characters can be typed (-8, -a)
     scrollok(stdscr, FALSE);
     cbreak();
     noecho();
