@@ -7,42 +7,14 @@
 
 #include "bench_util.h"
 #include "curses_screen.h"
+#include "paged_file.h"
 
 namespace {
 
 constexpr uint64_t GiB = 1ULL << 30;
 
-struct PagedFile {
-    std::string path = bench_dir() + "/scroll-1GiB";
-    CursesScreen screen{24, 80, true};
-    PagedFile() {
-        make_sparse_file(path, GiB);
-        Globals.filename = path;
-        Globals.buffered = 0;
-        Globals.buf_size = 16384;
-        Globals.file_state = 0;
-        Globals.mode = 1;
-        Globals.filesize = GiB - 1;
-        buf_spare = 0;
-        buffer.assign(16385, 0);
-        FILE* f = fopen(path.c_str(), "rb");
-        if (!f || fread(buffer.data(), 1, 16384, f) != 16384) throw std::runtime_error("read");
-        set_file_window(f, 0, 16383);
-        init_mod_table();
-        cursor_loc = 0;
-        cursor_x = 10;
-        cursor_y = 1;
-        redraw_all();
-    }
-    ~PagedFile() {
-        fclose(Globals.fp);
-        Globals.fp = nullptr;
-        unlink(path.c_str());
-    }
-};
-
 void BM_PageDown_1GiB_paged(benchmark::State& state) {
-    PagedFile file;
+    PagedFile file(bench_dir() + "/scroll-1GiB", GiB, true);
     for (auto _ : state) {
         if (cursor_loc + 16 * 64 > Globals.filesize) {
             cursor_loc = 0;
@@ -55,7 +27,7 @@ void BM_PageDown_1GiB_paged(benchmark::State& state) {
 }
 
 void BM_DownOnBottomRow_1GiB_paged(benchmark::State& state) {
-    PagedFile file;
+    PagedFile file(bench_dir() + "/scroll-1GiB", GiB, true);
     cursor_y = LINES - 2;
     cursor_loc = 16 * (LINES - 3);
     redraw_all();
