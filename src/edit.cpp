@@ -1,6 +1,7 @@
 // edit.cpp: changing the file's bytes at the cursor: overwriting a nibble
 // or a whole byte, and (whole-file mode only) inserting and deleting bytes.
 // Every change is recorded on the undo stack and marks the file changed.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -134,13 +135,25 @@ void show_rows_and_status() {
 void ensure_spare_byte() {
     if (buf_spare > 0 && buffer.size() > Globals.filesize + 2) return;
     try {
-        uint64_t data = Globals.filesize + 1;
+        size_t data = static_cast<size_t>(Globals.filesize + 1);
         // data, 1024 spare bytes and the one extra byte every buffer has
-        buffer.resize(static_cast<size_t>(data + 1024 + 1));
+        size_t want = data + 1024 + 1;
+        if (buffer.capacity() < want) {
+            // Some room ahead spares a copy of the whole file every 1024
+            // insertions, without the doubling a vector would choose (a
+            // file of gigabytes must not need twice its size to grow).
+            size_t ahead = std::min(want / 8, size_t{64} << 20);
+            try {
+                buffer.reserve(want + ahead);
+            } catch (const std::bad_alloc&) {
+                buffer.reserve(want);
+            }
+        }
+        buffer.resize(want);
         std::memset(buffer.data() + data, 0, 1024 + 1);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         fatal_error("\nNot enough Memory! file not saved", nullptr);
-    } catch (const std::length_error &) {
+    } catch (const std::length_error&) {
         fatal_error("\nNot enough Memory! file not saved", nullptr);
     }
     buf_spare = 1024;
@@ -189,7 +202,7 @@ void insert_byte(int value, int no_undo) {
     // byte puts it back there.
     if (cursor_loc > Globals.filesize + 1) return;
     ensure_spare_byte();
-    unsigned char *data = buffer.data();
+    unsigned char* data = buffer.data();
     uint64_t tail = Globals.filesize - cursor_loc + 1; // 0 when appending
     if (tail) std::memmove(data + cursor_loc + 1, data + cursor_loc, static_cast<size_t>(tail));
     if (!no_undo) pushUndo(1, cursor_loc, data[cursor_loc + 1], value);
@@ -203,7 +216,7 @@ void insert_byte(int value, int no_undo) {
 
 void delete_byte(int no_undo) {
     if (!Globals.buffered) return;
-    unsigned char *data = buffer.data();
+    unsigned char* data = buffer.data();
     if (Globals.filesize == 0) {
         // The file never becomes empty: its only byte becomes 0 instead.
         if (data[0] != 0 && !no_undo) pushUndo(3, 0, data[0], data[0]);

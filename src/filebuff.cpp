@@ -20,7 +20,7 @@
 
 #include "morvane.h"
 
-mod_entry **mod_table = nullptr;
+mod_entry** mod_table = nullptr;
 size_t mod_table_entries = 0;
 bool fp_reads_other_file = false;
 
@@ -42,7 +42,7 @@ uint64_t bytes_within_file(uint64_t offset, uint64_t len) {
 // Returns the bytes read, or -1 with errno on a read error. A stream that
 // is missing or an offset beyond what the system can address read as the
 // end of the file.
-int64_t read_file_range(uint64_t offset, unsigned char *out, uint64_t len) {
+int64_t read_file_range(uint64_t offset, unsigned char* out, uint64_t len) {
     len = bytes_within_file(offset, len);
     if (!Globals.fp || len == 0) return 0;
     int fd = fileno(Globals.fp);
@@ -66,11 +66,11 @@ int64_t read_file_range(uint64_t offset, unsigned char *out, uint64_t len) {
 // Lays the table over `len` bytes that hold the file from `offset`. Either
 // walks the table or looks every offset up, whichever is less work, so an
 // overlay never costs more than min(entries, len) lookups.
-void overlay_table(uint64_t offset, unsigned char *bytes, uint64_t len) {
+void overlay_table(uint64_t offset, unsigned char* bytes, uint64_t len) {
     if (mod_table_entries == 0 || !mod_table || len == 0) return;
     if (mod_table_entries < len) {
         for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
-            for (mod_entry *e = mod_table[b]; e; e = e->next)
+            for (mod_entry* e = mod_table[b]; e; e = e->next)
                 if (e->offset >= offset && e->offset - offset < len)
                     bytes[e->offset - offset] = e->value;
         return;
@@ -85,9 +85,9 @@ bool overlay_applies() {
     return Globals.file_state != 2 && !Globals.buffered;
 }
 
-void free_chain(mod_entry *&head) {
+void free_chain(mod_entry*& head) {
     while (head) {
-        mod_entry *next = head->next;
+        mod_entry* next = head->next;
         delete head;
         head = next;
     }
@@ -128,7 +128,7 @@ uint64_t load_page() {
     return total;
 }
 
-int filebuff_fetch(uint64_t offset, unsigned char *out, size_t n, size_t *held) {
+int filebuff_fetch(uint64_t offset, unsigned char* out, size_t n, size_t* held) {
     size_t have = 0;
     // Offsets past the largest one read as zeros, as past the file's end.
     uint64_t room = UINT64_MAX - offset;
@@ -171,11 +171,11 @@ int filebuff_fetch(uint64_t offset, unsigned char *out, size_t n, size_t *held) 
     return 0;
 }
 
-void get_bytes(uint64_t offset, unsigned char *out, size_t n) {
+void get_bytes(uint64_t offset, unsigned char* out, size_t n) {
     if (filebuff_fetch(offset, out, n, nullptr) < 0) fatal_error(nullptr, Globals.filename.c_str());
 }
 
-void set_file_window(FILE *stream, uint64_t front, uint64_t end) {
+void set_file_window(FILE* stream, uint64_t front, uint64_t end) {
     Globals.fp = stream;
     fp_reads_other_file = false;
     // The hit path of get_byte indexes `buffer` without a check, so the
@@ -201,7 +201,7 @@ void init_mod_table() {
         delete[] mod_table;
         mod_table = nullptr;
     }
-    mod_table = new (std::nothrow) mod_entry *[MOD_TABLE_BUCKETS]();
+    mod_table = new (std::nothrow) mod_entry*[MOD_TABLE_BUCKETS]();
     if (!mod_table) fatal_error("Not enough memory to create hash table\n", nullptr);
     mod_table_entries = 0;
 }
@@ -215,14 +215,14 @@ void clear_mod_table() {
 
 void mod_table_set(uint64_t offset, int value) {
     if (!mod_table) init_mod_table();
-    mod_entry *&head = mod_table[bucket_of(offset)];
-    for (mod_entry *e = head; e; e = e->next) {
+    mod_entry*& head = mod_table[bucket_of(offset)];
+    for (mod_entry* e = head; e; e = e->next) {
         if (e->offset == offset) {
             e->value = static_cast<unsigned char>(value);
             return;
         }
     }
-    mod_entry *e = new (std::nothrow) mod_entry{offset, static_cast<unsigned char>(value), head};
+    mod_entry* e = new (std::nothrow) mod_entry{offset, static_cast<unsigned char>(value), head};
     if (!e) fatal_error("Not enough memory", nullptr);
     head = e;
     ++mod_table_entries;
@@ -230,9 +230,9 @@ void mod_table_set(uint64_t offset, int value) {
 
 void mod_table_remove(uint64_t offset) {
     if (!mod_table) return;
-    for (mod_entry **link = &mod_table[bucket_of(offset)]; *link; link = &(*link)->next) {
+    for (mod_entry** link = &mod_table[bucket_of(offset)]; *link; link = &(*link)->next) {
         if ((*link)->offset == offset) {
-            mod_entry *gone = *link;
+            mod_entry* gone = *link;
             *link = gone->next;
             delete gone;
             --mod_table_entries;
@@ -241,9 +241,9 @@ void mod_table_remove(uint64_t offset) {
     }
 }
 
-int mod_table_get(uint64_t offset, unsigned char *out) {
+int mod_table_get(uint64_t offset, unsigned char* out) {
     if (!mod_table || mod_table_entries == 0) return -1;
-    for (mod_entry *e = mod_table[bucket_of(offset)]; e; e = e->next) {
+    for (mod_entry* e = mod_table[bucket_of(offset)]; e; e = e->next) {
         if (e->offset == offset) {
             if (out) *out = e->value;
             return 0;
@@ -252,7 +252,7 @@ int mod_table_get(uint64_t offset, unsigned char *out) {
     return -1;
 }
 
-int write_mod_table(FILE *stream) {
+int write_mod_table(FILE* stream) {
     if (!stream) {
         errno = EBADF;
         return -1;
@@ -260,7 +260,7 @@ int write_mod_table(FILE *stream) {
     int fd = fileno(stream);
     if (mod_table) {
         for (int b = 0; b < MOD_TABLE_BUCKETS; ++b) {
-            for (mod_entry *e = mod_table[b]; e; e = e->next) {
+            for (mod_entry* e = mod_table[b]; e; e = e->next) {
                 if (e->offset > static_cast<uint64_t>(INT64_MAX)) {
                     errno = EOVERFLOW;
                     return -1;

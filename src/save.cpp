@@ -26,8 +26,8 @@ namespace {
 constexpr size_t copy_chunk = size_t{1} << 20;
 constexpr uint64_t write_chunk = uint64_t{64} << 20;
 
-constexpr const char *open_failure = "Cannot Save File";
-constexpr const char *write_failure = "bCannot Save File";
+constexpr const char* open_failure = "Cannot Save File";
+constexpr const char* write_failure = "bCannot Save File";
 
 struct FileId {
     bool known = false;
@@ -35,27 +35,27 @@ struct FileId {
     ino_t ino = 0;
 };
 
-FileId id_of(const struct stat &st) {
+FileId id_of(const struct stat& st) {
     return FileId{true, st.st_dev, st.st_ino};
 }
 
-FileId id_of_path(const std::string &path) {
+FileId id_of_path(const std::string& path) {
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) return {};
     return id_of(st);
 }
 
-FileId id_of_stream(FILE *f) {
+FileId id_of_stream(FILE* f) {
     struct stat st;
     if (!f || fstat(fileno(f), &st) != 0) return {};
     return id_of(st);
 }
 
-bool same_file(const FileId &a, const FileId &b) {
+bool same_file(const FileId& a, const FileId& b) {
     return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
 }
 
-int write_all(int fd, const unsigned char *p, uint64_t n) {
+int write_all(int fd, const unsigned char* p, uint64_t n) {
     while (n > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(n, write_chunk));
         ssize_t put = write(fd, p, want);
@@ -99,7 +99,7 @@ int copy_shown_file(int fd) {
     std::vector<unsigned char> chunk;
     try {
         chunk.resize(copy_chunk);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         errno = ENOMEM;
         return -1;
     }
@@ -122,16 +122,16 @@ int copy_shown_file(int fd) {
 // file's name, so a field that still holds exactly that name (and blanks) is
 // that name, even when the name itself contains a blank; anything else is
 // cut at its first blank.
-std::string name_from_field(const std::string &field) {
+std::string name_from_field(const std::string& field) {
     std::string text = field.substr(0, field.find('\0'));
-    const std::string &current = Globals.filename;
+    const std::string& current = Globals.filename;
     if (!current.empty() && text.compare(0, current.size(), current) == 0 &&
         text.find_first_not_of(' ', current.size()) == std::string::npos)
         return current;
     return trim_at_whitespace(text);
 }
 
-void show_failure(WINDOW *popup, const char *title, int err) {
+void show_failure(WINDOW* popup, const char* title, int err) {
     if (popup) {
         wattroff(popup, A_REVERSE); // left on by the input field
         werase(popup);
@@ -158,14 +158,14 @@ int save_sync(int fd) {
     return 0;
 }
 
-std::string &trim_at_whitespace(std::string &text) {
+std::string& trim_at_whitespace(std::string& text) {
     size_t cut = text.find_first_of(" \t\n\r");
     if (cut != std::string::npos) text.erase(cut);
     return text;
 }
 
-int save_file_as(const std::string &name, const char **failure) {
-    const char *ignored;
+int save_file_as(const std::string& name, const char** failure) {
+    const char* ignored;
     if (!failure) failure = &ignored;
     *failure = open_failure;
     if (name.empty()) {
@@ -188,11 +188,11 @@ int save_file_as(const std::string &name, const char **failure) {
     else
         in_place = is_read_file || is_named_file;
 
-    FILE *out = fopen(name.c_str(), in_place ? "r+b" : "wb");
+    FILE* out = fopen(name.c_str(), in_place ? "r+b" : "wb");
     if (!out) return 0;
     if (in_place) {
         // From now on the window reads the file being written.
-        FILE *old = Globals.fp;
+        FILE* old = Globals.fp;
         Globals.fp = out;
         if (old && old != out) fclose(old);
         fp_reads_other_file = false;
@@ -228,7 +228,7 @@ int save_file_as(const std::string &name, const char **failure) {
 
 int save_file() {
     SavedInterrupt saved_interrupt = ignore_interrupt();
-    WINDOW *popup = popup_window(70, 6);
+    WINDOW* popup = popup_window(70, 6);
     if (!popup) {
         warn_beep();
         restore_interrupt(saved_interrupt);
@@ -249,7 +249,7 @@ int save_file() {
     if (field) {
         std::string name = name_from_field(*field);
         if (!name.empty()) {
-            const char *failure = nullptr;
+            const char* failure = nullptr;
             result = save_file_as(name, &failure);
             if (!result) show_failure(popup, failure, errno);
         }

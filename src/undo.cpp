@@ -15,15 +15,15 @@ UndoList UndoStack;
 namespace {
 
 bool stack_consistent() {
-    const UndoList &s = UndoStack;
+    const UndoList& s = UndoStack;
     if (s.size == 0) return !s.base && !s.top;
     if (s.size == 1) return s.base && s.base == s.top && !s.top->next;
     return s.base && s.top && s.base != s.top && !s.top->next;
 }
 
 // The record below `r` (walking from base), or null when r is the base.
-undo_record *record_below(undo_record *r) {
-    undo_record *p = UndoStack.base;
+undo_record* record_below(undo_record* r) {
+    undo_record* p = UndoStack.base;
     if (p == r) return nullptr;
     while (p && p->next != r)
         p = p->next;
@@ -31,15 +31,15 @@ undo_record *record_below(undo_record *r) {
 }
 
 // The newest record below `r` that changed offset o, of any kind.
-undo_record *earlier_change_at(uint64_t o, undo_record *r) {
-    undo_record *found = nullptr;
-    for (undo_record *p = UndoStack.base; p && p != r; p = p->next)
+undo_record* earlier_change_at(uint64_t o, undo_record* r) {
+    undo_record* found = nullptr;
+    for (undo_record* p = UndoStack.base; p && p != r; p = p->next)
         if (p->offset == o) found = p;
     return found;
 }
 
 // Offsets of the main window's rows: [first, end).
-void shown_range(uint64_t &first, uint64_t &end) {
+void shown_range(uint64_t& first, uint64_t& end) {
     first = first_shown();
     uint64_t rows = LINES - 2 >= 1 ? static_cast<uint64_t>(LINES - 2) : 1;
     end = first > UINT64_MAX - rows * 16 ? UINT64_MAX : first + rows * 16;
@@ -60,7 +60,7 @@ bool file_holds(uint64_t o, unsigned char v) {
     return got == 1 && on_disk == v;
 }
 
-void revert_overwrite(undo_record *r) {
+void revert_overwrite(undo_record* r) {
     uint64_t o = r->offset;
     get_byte(o); // the window must hold the byte before it is stored
     filebuff_modify(r->old_byte);
@@ -70,7 +70,7 @@ void revert_overwrite(undo_record *r) {
         Globals.file_state = 1;
         return;
     }
-    undo_record *e = earlier_change_at(o, r);
+    undo_record* e = earlier_change_at(o, r);
     if (e)
         mod_table_set(o, e->new_byte);
     else if (file_holds(o, r->old_byte))
@@ -78,7 +78,7 @@ void revert_overwrite(undo_record *r) {
 }
 
 void redraw_cursor_byte() {
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     int row = cursor_y - 1;
     if (w && cursor_loc <= Globals.filesize && row >= 0 && row < getmaxy(w)) {
         int b = get_byte(cursor_loc);
@@ -93,11 +93,11 @@ void redraw_cursor_byte() {
 }
 
 void pop_top() {
-    undo_record *r = UndoStack.top;
+    undo_record* r = UndoStack.top;
     if (UndoStack.size == 1) {
         UndoStack.base = UndoStack.top = nullptr;
     } else {
-        undo_record *below = record_below(r);
+        undo_record* below = record_below(r);
         assert(below && "undo list: top is not reached from base");
         below->next = nullptr;
         UndoStack.top = below;
@@ -110,7 +110,7 @@ void pop_top() {
 } // namespace
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
-    auto *r = new (std::nothrow) undo_record{
+    auto* r = new (std::nothrow) undo_record{
         kind,  offset, static_cast<unsigned char>(old_byte), static_cast<unsigned char>(new_byte),
         false, nullptr};
     if (!r) return; // the change stands; it just cannot be undone
@@ -130,7 +130,7 @@ void undoLastChange() {
         return;
     }
     assert(stack_consistent() && "undo list: count, base and top disagree");
-    undo_record *r = UndoStack.top;
+    undo_record* r = UndoStack.top;
     uint64_t o = r->offset;
     // A deleted last byte lies one past the end: show the end of the file.
     uint64_t seen = o > Globals.filesize ? Globals.filesize : o;
@@ -171,9 +171,9 @@ void undoLastChange() {
 }
 
 void undo_clear() {
-    undo_record *r = UndoStack.base;
+    undo_record* r = UndoStack.base;
     while (r) {
-        undo_record *next = r->next;
+        undo_record* next = r->next;
         delete r;
         r = next;
     }
@@ -181,6 +181,6 @@ void undo_clear() {
 }
 
 void undo_mark_saved() {
-    for (undo_record *r = UndoStack.base; r; r = r->next)
+    for (undo_record* r = UndoStack.base; r; r = r->next)
         r->saved = true;
 }

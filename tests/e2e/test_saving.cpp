@@ -16,15 +16,15 @@ std::string pattern(size_t n) {
 }
 
 // The change marker, the last column of the status line.
-std::string marker(Terminal &t) {
+std::string marker(Terminal& t) {
     return t.cell(0, t.cols() - 1).text;
 }
 
-::testing::AssertionResult expect_marker(Terminal &t, const std::string &m) {
+::testing::AssertionResult expect_marker(Terminal& t, const std::string& m) {
     return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'");
 }
 
-void start_on(Terminal &t, const std::string &name, const std::string &bytes,
+void start_on(Terminal& t, const std::string& name, const std::string& bytes,
               std::vector<std::string> options = {}) {
     t.write_file(name, bytes);
     options.push_back(name);
@@ -34,7 +34,7 @@ void start_on(Terminal &t, const std::string &name, const std::string &bytes,
 }
 
 // Control-O, then the name typed over the pre-filled one (empty: keep it).
-void save_as(Terminal &t, const std::string &name) {
+void save_as(Terminal& t, const std::string& name) {
     t.send(ctrl('o'));
     ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
                          "the save dialog's command bar"));
@@ -43,13 +43,13 @@ void save_as(Terminal &t, const std::string &name) {
 }
 
 // The screen row that shows `text`, or -1.
-int row_with(Terminal &t, const std::string &text) {
+int row_with(Terminal& t, const std::string& text) {
     for (int r = 0; r < t.lines(); ++r)
         if (t.row(r).find(text) != std::string::npos) return r;
     return -1;
 }
 
-::testing::AssertionResult expect_anywhere(Terminal &t, const std::string &text) {
+::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
     return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
 }
 

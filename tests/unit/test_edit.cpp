@@ -18,7 +18,7 @@ struct WholeFile {
     uint64_t loc = cursor_loc;
     Bytes buf = buffer;
     CursesScreen screen;
-    explicit WholeFile(const Bytes &bytes) {
+    explicit WholeFile(const Bytes& bytes) {
         Globals.buffered = 1;
         Globals.mode = 1;
         Globals.file_state = Globals.text_pane = Globals.ebcdic = 0;

@@ -26,7 +26,7 @@ struct PagedFile {
         char tmpl[] = "/tmp/morvane-filebuff-XXXXXX";
         dir = mkdtemp(tmpl);
         path = dir + "/f";
-        FILE *f = fopen(path.c_str(), "wb");
+        FILE* f = fopen(path.c_str(), "wb");
         for (uint64_t o = 0; o < length; ++o)
             fputc(pattern(o), f);
         fclose(f);
@@ -137,7 +137,7 @@ TEST(Window, NeverWrapsNorClaimsMoreThanTheBuffer) {
 
 TEST(Window, FileGrownSinceOpeningShowsAsItWasOpened) {
     PagedFile file(100);
-    FILE *more = fopen(file.path.c_str(), "ab");
+    FILE* more = fopen(file.path.c_str(), "ab");
     fputs("grown", more);
     fclose(more);
     get_byte(30000); // away and back: the page is read again
@@ -189,13 +189,13 @@ TEST(WriteModTable, WritesEveryEntryOrKeepsThemAllOnFailure) {
     PagedFile file(3000);
     for (uint64_t o : {0, 1009, 2018, 2999})
         mod_table_set(o, 0xEE);
-    FILE *full = fopen("/dev/full", "r+b");
+    FILE* full = fopen("/dev/full", "r+b");
     ASSERT_NE(full, nullptr);
     EXPECT_EQ(write_mod_table(full), -1);
     EXPECT_EQ(errno, ENOSPC);
     fclose(full);
     EXPECT_EQ(mod_table_entries, 4u) << "the edits must survive a failed save";
-    FILE *f = fopen(file.path.c_str(), "r+b");
+    FILE* f = fopen(file.path.c_str(), "r+b");
     ASSERT_EQ(write_mod_table(f), 0);
     EXPECT_EQ(mod_table_entries, 0u);
     rewind(f);

@@ -25,9 +25,9 @@ Bytes pattern(size_t n) {
     return v;
 }
 
-Bytes read_file(const std::string &path) {
+Bytes read_file(const std::string& path) {
     Bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE* f = fopen(path.c_str(), "rb");
     for (int c; f && (c = fgetc(f)) != EOF;)
         out.push_back(static_cast<unsigned char>(c));
     if (f) fclose(f);
@@ -69,15 +69,15 @@ struct Workspace {
         std::filesystem::current_path(old_cwd);
         std::filesystem::remove_all(dir);
     }
-    static void write(const std::string &name, const Bytes &bytes) {
-        FILE *f = fopen(name.c_str(), "wb");
+    static void write(const std::string& name, const Bytes& bytes) {
+        FILE* f = fopen(name.c_str(), "wb");
         fwrite(bytes.data(), 1, bytes.size(), f);
         fclose(f);
     }
     // Opens `name`, paged or whole, as start-up leaves it.
-    static void open(const std::string &name, bool whole = false) {
+    static void open(const std::string& name, bool whole = false) {
         if (Globals.fp) fclose(Globals.fp);
-        FILE *f = fopen(name.c_str(), "rb");
+        FILE* f = fopen(name.c_str(), "rb");
         ASSERT_NE(f, nullptr);
         struct stat st;
         fstat(fileno(f), &st);
@@ -179,7 +179,7 @@ TEST(SaveWrite, ShortWriteIsAFailureAndLosesNothing) {
         w.open("f", mode == 1);
         Globals.disk = mode == 2;
         w.change(60000, 0xC1);
-        const char *failure = nullptr;
+        const char* failure = nullptr;
         EXPECT_EQ(save_file_as("/dev/full", &failure), 0);
         EXPECT_EQ(errno, ENOSPC);
         EXPECT_STREQ(failure, "bCannot Save File");
@@ -197,7 +197,7 @@ TEST(SaveWrite, TargetThatCannotBeOpenedIsReportedAndTheFileStillReads) {
     w.write("f", pattern(40000));
     w.open("f");
     w.change(30000, 0xD1);
-    const char *failure = nullptr;
+    const char* failure = nullptr;
     EXPECT_EQ(save_file_as("missing/dir/f", &failure), 0);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_STREQ(failure, "Cannot Save File");
@@ -216,7 +216,7 @@ TEST(SaveWrite, OtherPathFormsOfTheEditedFileSaveInPlace) {
     ASSERT_EQ(link("f", "hard"), 0);
     w.open("f");
     uint64_t o = 10;
-    for (const std::string &name : std::vector<std::string>{"./f", w.dir + "/f", "soft", "hard"}) {
+    for (const std::string& name : std::vector<std::string>{"./f", w.dir + "/f", "soft", "hard"}) {
         SCOPED_TRACE(name);
         w.change(o, 0xE0);
         expected[o] = 0xE0;
@@ -243,7 +243,7 @@ TEST(SaveWrite, ReplacedFileUnderTheSameNameGetsAWholeCopy) {
 TEST(SaveWrite, OffsetsBeyond32BitsAreWrittenInPlace) {
     Workspace w;
     const uint64_t length = (uint64_t{3} << 30) + 5;
-    FILE *f = fopen("sparse", "wb");
+    FILE* f = fopen("sparse", "wb");
     ASSERT_EQ(ftruncate(fileno(f), static_cast<off_t>(length)), 0);
     fclose(f);
     w.open("sparse");
@@ -290,7 +290,7 @@ TEST(SaveDialog, CancelKeysAndAnEmptyNameWriteNothing) {
     w.write("f", pattern(100));
     w.open("f");
     w.change(7, 0x77);
-    for (const char *keys : {"\x07", "\x18", "\x1b", "\x15\n"}) {
+    for (const char* keys : {"\x07", "\x18", "\x1b", "\x15\n"}) {
         screen.feed(keys);
         EXPECT_EQ(save_file(), 0);
         EXPECT_EQ(Globals.file_state, 1);

@@ -15,9 +15,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes read_file(const std::string &path) {
+Bytes read_file(const std::string& path) {
     Bytes out;
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE* f = fopen(path.c_str(), "rb");
     for (int c; f && (c = fgetc(f)) != EOF;)
         out.push_back(static_cast<unsigned char>(c));
     if (f) fclose(f);
@@ -33,11 +33,11 @@ struct Editing {
     Bytes buf = buffer;
     std::string dir, path;
     CursesScreen screen;
-    Editing(const Bytes &bytes, bool whole) {
+    Editing(const Bytes& bytes, bool whole) {
         char tmpl[] = "/tmp/morvane-undo-XXXXXX";
         dir = mkdtemp(tmpl);
         path = dir + "/f";
-        FILE *f = fopen(path.c_str(), "wb");
+        FILE* f = fopen(path.c_str(), "wb");
         fwrite(bytes.data(), 1, bytes.size(), f);
         fclose(f);
         Globals.buffered = whole;
