@@ -34,8 +34,8 @@ inline void make_sparse_file(const std::string& path, uint64_t size) {
     close(fd);
 }
 
-// A file of `size` bytes of pseudo-random text (no early matches for the
-// search patterns), written in 1 MiB blocks.
+// A file of `size` bytes of pseudo-random lower-case text in 64-byte lines
+// (no early matches for the search patterns), written in 1 MiB blocks.
 inline void make_filled_file(const std::string& path, uint64_t size) {
     int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     if (fd < 0) throw std::runtime_error("open");
@@ -47,6 +47,7 @@ inline void make_filled_file(const std::string& path, uint64_t size) {
         x ^= x << 5;
         b = static_cast<unsigned char>('a' + x % 20);
     }
+    for (size_t i = 63; i < block.size(); i += 64) block[i] = '\n'; // lines, as text has
     for (uint64_t done = 0; done < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), size - done));
         if (write(fd, block.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("write");
