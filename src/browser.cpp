@@ -200,10 +200,9 @@ void change_dir_error(int err) {
     if (popup) {
         werase(popup);
         wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
-        mvwaddstr(popup, 1, 14, "Cannot Change Direcotry");
+        popup_text(popup, 1, 14, "Cannot Change Direcotry");
         std::string reason = std::string("Reason: ") + strerror(err);
-        int col = std::max(1, 25 - static_cast<int>(reason.size()) / 2);
-        mvwaddnstr(popup, 3, col, reason.c_str(), std::max(0, getmaxx(popup) - 1 - col));
+        popup_text(popup, 3, std::max(1, 25 - static_cast<int>(reason.size()) / 2), reason);
         wrefresh(popup);
         current_popup = popup;
     }

@@ -1,5 +1,6 @@
 // calc.cpp: the binary calculator, one unsigned 32-bit number shown in
 // bases 2, 8, 10 and 16; typing on any line changes all four.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@ constexpr const char *CALC_TITLE = "Binary Calculator";
 constexpr const char *CALC_KEYS = "^X/^G  Return   ^C  Exit   J  Down   K  Up";
 constexpr int FIELD_COL = 10;
 constexpr int FIELD_WIDTH = 64;
+constexpr int MARKER_WIDTH = 4; // " <==" or its blanks
 
 struct BaseInfo {
     const char *digits;
@@ -89,11 +91,14 @@ void draw_calc_line(calc_base_line *line, bool active) {
         field[i] = d ? d : ' ';
     }
     field[FIELD_WIDTH] = '\0';
+    // A terminal too narrow for the whole field loses its left end: that is
+    // where the blanks before the number are, and the digits stay in view.
+    int shown = std::clamp(getmaxx(w) - FIELD_COL - MARKER_WIDTH, 0, FIELD_WIDTH);
     wattrset(w, attr_normal() | A_REVERSE);
-    put_clipped(w, line->label_row, FIELD_COL, field);
+    put_clipped(w, line->label_row, FIELD_COL, field + (FIELD_WIDTH - shown));
 
     wattrset(w, active ? (attr_normal() | A_BOLD) : attr_normal());
-    put_clipped(w, line->label_row, FIELD_COL + FIELD_WIDTH, active ? " <==" : "    ");
+    put_clipped(w, line->label_row, FIELD_COL + shown, active ? " <==" : "    ");
     wattrset(w, attr_normal());
 }
 

@@ -56,7 +56,7 @@ WINDOW* popup_window(int width, int height) {
 // last visible cell marks the cut with '>'.
 static void put_centred_in_box(WINDOW* w, int row, int box_width, const std::string& text) {
     int inner = box_width - 2;
-    if (inner <= 0) return;
+    if (inner <= 0 || row < 1 || row >= getmaxy(w) - 1) return;
     int len = static_cast<int>(text.size());
     int col = box_width / 2 - len / 2;
     if (col >= 1 && col + len <= box_width - 1) {
@@ -77,11 +77,17 @@ void error_box(const std::string& message, int use_errno) {
     if (box) {
         werase(box);
         wborder(box, 0, 0, 0, 0, 0, 0, 0, 0);
-        put_centred_in_box(box, 1, 50, message);
-        put_centred_in_box(box, 3, 50, "Reason: " + reason);
+        // The box is narrower than 50 on a narrow terminal.
+        const int width = getmaxx(box);
+        put_centred_in_box(box, 1, width, message);
+        put_centred_in_box(box, 3, width, "Reason: " + reason);
         wrefresh(box);
     }
+    // Shown again by a resize while it waits; a dialog under it comes back after.
+    WINDOW* under = current_popup;
+    if (box) current_popup = box;
     read_key();
+    current_popup = under;
     if (box) delwin(box);
 }
 

@@ -65,9 +65,9 @@ void goto_offset(uint64_t limit) {
     SavedInterrupt saved = ignore_interrupt();
     current_popup = popup;
 
-    mvwaddstr(popup, 1, 20, "Goto Offset");
-    mvwaddstr(popup, 5, 2, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
-    mvwaddstr(popup, 3, 16, "Offset: ");
+    popup_text(popup, 1, 20, "Goto Offset");
+    popup_text(popup, 5, 2, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
+    popup_text(popup, 3, 16, "Offset: ");
     goto_bar_text("^G/^X/Escape Cancel   ^U Clear input");
 
     std::optional<std::string> text = read_line(popup, 3, 25, 12, 12, "0x");

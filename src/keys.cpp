@@ -73,6 +73,10 @@ bool lookup(const Table& table, int key, Value& out) {
 
 bool may_insert_delete() { return Globals.file_state != 2 && Globals.buffered; }
 
+// Only characters are typed into the file: a function key's code (Backspace,
+// Shift-Tab, F12 ...) is no byte, and its low bits would be stored as one.
+bool is_character(int key) { return key >= 0 && key <= 255; }
+
 void move_and_show(int arrow) {
     move_cursor(arrow);
     wrefresh(Globals.main_win);
@@ -199,7 +203,8 @@ void run_command(Cmd cmd) {
     case Cmd::Exit: exit_key(); break;
     case Cmd::Calculator: open_calculator(); break;
     case Cmd::Colour:
-        if (!color_forced_off) color = color ? 0 : 1;
+        // A terminal without colours keeps its reverse-video status line.
+        if (!color_forced_off && has_colors()) color = color ? 0 : 1;
         repaint_all();
         break;
     case Cmd::Escape: hex_escape_sequence(); break;
@@ -237,10 +242,10 @@ void hex_mode_key(int key_code) {
     if (lookup(hex_keys, key_code, cmd)) {
         run_command(cmd);
     } else if (Globals.text_pane == 1 && Globals.file_state != 2) {
-        edit_byte(key_code);
+        if (is_character(key_code)) edit_byte(key_code);
     } else if (lookup(letter_keys, key_code, letter)) {
         run_letter(letter);
-    } else if (Globals.file_state != 2) {
+    } else if (Globals.file_state != 2 && is_character(key_code)) {
         edit_byte(key_code);
     }
     refresh();

@@ -27,13 +27,18 @@ struct LineField {
     bool in_last_col() const { return pos == last(); }
 };
 
+// Cells of the field the popup can show: none on its right border and
+// beyond, where they would hide the frame or wrap onto the next row.
+int line_room(const LineField& f) {
+    return getmaxx(f.win) - 1 - f.col;
+}
+
 // A zero byte (left by Control-U) shows as a blank; anything else goes
 // through put_safe so that no typed control code or high byte reaches the
-// terminal raw. Cells beyond the window's right edge are not drawn: on a
-// narrow terminal they would wrap onto the popup's next row.
+// terminal raw.
 void line_draw_cells(const LineField &f) {
     if (wmove(f.win, f.row, f.col) == ERR) return;
-    int room = getmaxx(f.win) - f.col;
+    int room = line_room(f);
     for (int i = f.first; i <= f.last() && i - f.first < room; ++i) {
         char c = f.buf[static_cast<size_t>(i)];
         if (c == '\0')
@@ -59,7 +64,7 @@ void line_scroll_right(LineField &f) {
 void line_clear(LineField &f) {
     std::fill(f.buf.begin(), f.buf.begin() + f.len, '\0');
     if (wmove(f.win, f.row, f.col) != ERR) {
-        int room = getmaxx(f.win) - f.col;
+        int room = line_room(f);
         for (int i = 0; i < f.width && i < room; ++i)
             waddch(f.win, ' ');
     }
@@ -147,13 +152,26 @@ void line_right(LineField &f) {
     }
 }
 
-// Keys that count as typed characters. ERR and the resize pseudo-key are no
-// keys at all, although the EBCDIC setting accepts every value.
+// Keys that count as typed characters. Curses codes above 255 (arrows,
+// Home, End, function keys, the resize) are no characters, although -8, -a
+// and EBCDIC accept every value: their low eight bits would type an
+// arbitrary byte, End an 'h', into a file name.
 bool line_is_char_key(int key) {
-    return key >= 0 && key != KEY_RESIZE && is_printable(key);
+    return key >= 0 && key <= 0xFF && is_printable(key);
 }
 
 } // namespace
+
+int popup_room(WINDOW* popup, int row, int col) {
+    if (!popup || row < 1 || row >= getmaxy(popup) - 1 || col < 1) return 0;
+    return std::max(0, getmaxx(popup) - 1 - col);
+}
+
+int popup_text(WINDOW* popup, int row, int col, std::string_view text) {
+    int n = std::min(popup_room(popup, row, col), static_cast<int>(text.size()));
+    if (n > 0) mvwaddnstr(popup, row, col, text.data(), n);
+    return col + static_cast<int>(text.size());
+}
 
 std::optional<std::string> read_line(WINDOW *win, int row, int col, int len, int width,
                                      const char *text, LineKeyFilter accept) {

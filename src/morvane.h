@@ -249,6 +249,13 @@ void go_home();
 using LineKeyFilter = bool (*)(int key);
 std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
                                      const char* text, LineKeyFilter accept = nullptr);
+// Writes a dialog's text at (row, col) of its bordered popup, cut before the
+// right border and skipped on a row the popup lacks, so a popup shrunk to a
+// small terminal never wraps text or loses its frame. Returns the column
+// after the whole text.
+int popup_text(WINDOW* popup, int row, int col, std::string_view text);
+// Cells a dialog may write from `col` on `row` of its popup (0 outside it).
+int popup_room(WINDOW* popup, int row, int col);
 
 // ---------------------------------------------------------------- goto.cpp
 

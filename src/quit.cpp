@@ -83,6 +83,9 @@ void install_signal_handlers() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
     sigaction(SIGWINCH, &sa, nullptr);
+    // Control-\ would end the editor at once, losing unsaved changes and
+    // leaving the terminal raw: it is not a way out of an editor.
+    signal(SIGQUIT, SIG_IGN);
     sigset_t set = deferred_signals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }
@@ -113,13 +116,26 @@ void restore_interrupt(const SavedInterrupt& saved) {
     interrupt_kind = saved.kind;
 }
 
+static void show_quit_dialog();
+static int quit_selected = 0;          // choice on show while the quit dialog is open
+static WINDOW* quit_outer_popup = nullptr; // a dialog's popup under the quit dialog
+
+static void show_popup_again(WINDOW* w) {
+    if (!w) return;
+    touchwin(w);
+    wrefresh(w);
+}
+
 static void act_on_signals() {
     if (pending_resize) {
         pending_resize = 0;
         handle_resize();
-        if (current_popup) {
-            touchwin(current_popup);
-            wrefresh(current_popup);
+        if (quit_selected) {
+            // Built anew for the new size: the old one may have been cut.
+            show_popup_again(quit_outer_popup);
+            show_quit_dialog();
+        } else {
+            show_popup_again(current_popup);
         }
     }
     if (pending_interrupt) {
@@ -144,8 +160,10 @@ static bool input_gone() {
     struct pollfd p {key_input_fd, POLLIN, 0};
     if (poll(&p, 1, 0) <= 0) return false;
     if (p.revents & (POLLHUP | POLLNVAL | POLLERR)) return true;
+    // A descriptor that cannot say how much it holds (/dev/null) is at its
+    // end as well: it stays readable and never gives a key.
     int avail = 0;
-    return ioctl(key_input_fd, FIONREAD, &avail) == 0 && avail == 0;
+    return ioctl(key_input_fd, FIONREAD, &avail) != 0 || avail == 0;
 }
 
 int read_key() {
@@ -154,6 +172,9 @@ int read_key() {
         act_on_signals();
         nodelay(stdscr, TRUE);
         int key = wgetch(stdscr);
+        // curses reports its own resizing as a key; the resize has been
+        // handled already and must not reach a dispatcher as a character.
+        if (key == KEY_RESIZE) continue;
         if (key != ERR) return key;
 
         fd_set readable;
@@ -202,42 +223,71 @@ int read_key() {
     exit(0);
 }
 
+// Writes `s` at (row, col) of the popup in `extra` on top of the window's
+// attribute, never over its border: on a terminal smaller than the popup
+// the text is cut, and a row the popup does not have is skipped. Returns
+// the column after the text, as if it had all been written.
+static int put_in_popup(WINDOW* w, int row, int col, const char* s, attr_t extra) {
+    const int len = static_cast<int>(strlen(s));
+    const int room = getmaxx(w) - 1 - col;
+    if (row >= 1 && row < getmaxy(w) - 1 && room > 0) {
+        wattron(w, extra);
+        mvwaddnstr(w, row, col, s, len < room ? len : room);
+        wattroff(w, extra);
+    }
+    return col + len;
+}
+
 // The three forms of the choice line; the selected part is in reverse video.
 static void draw_quit_choices(WINDOW* w, int choice) {
     if (!w) return;
-    wmove(w, 4, 16);
-    auto plain = [w](const char* s) {
-        wattroff(w, A_REVERSE);
-        waddstr(w, s);
-    };
-    auto selected = [w](const char* s) {
-        wattron(w, A_REVERSE);
-        waddstr(w, s);
-        wattroff(w, A_REVERSE);
-    };
+    int col = 16;
     switch (choice) {
     case 1:
-        selected(" Yes ");
-        plain("      No       New File ");
+        col = put_in_popup(w, 4, col, " Yes ", A_REVERSE);
+        put_in_popup(w, 4, col, "      No       New File ", 0);
         break;
     case 2:
-        plain(" Yes      ");
-        selected(" No ");
-        plain("      New File ");
+        col = put_in_popup(w, 4, col, " Yes      ", 0);
+        col = put_in_popup(w, 4, col, " No ", A_REVERSE);
+        put_in_popup(w, 4, col, "      New File ", 0);
         break;
     default:
-        plain(" Yes       No      ");
-        selected(" New File ");
+        col = put_in_popup(w, 4, col, " Yes       No      ", 0);
+        put_in_popup(w, 4, col, " New File ", A_REVERSE);
         break;
     }
     wrefresh(w);
 }
 
+// The popup, its question, the choice line and the dialog's command bar, for
+// the current screen size.
+static void show_quit_dialog() {
+    if (current_popup && current_popup != quit_outer_popup) delwin(current_popup);
+    WINDOW* w = popup_window(60, 6);
+    current_popup = w;
+    if (w) {
+        if (Globals.file_state == 2)
+            put_in_popup(w, 2, 19, "   Really Quit?        ", 0);
+        else
+            put_in_popup(w, 2, 20, "Quit without Saving?", 0);
+    }
+    draw_quit_choices(w, quit_selected);
+    if (WINDOW* bar = Globals.help_win) {
+        static const char keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
+        const int width = getmaxx(bar);
+        mvwaddnstr(bar, 0, 0, keys, width);
+        for (int c = static_cast<int>(sizeof keys - 1); c < width; ++c)
+            waddch(bar, ' ');
+        wrefresh(bar);
+    }
+}
+
 // Reads keys until a choice is taken: 1 Yes, 2 No, 3 New File.
-static int quit_choice(WINDOW* w) {
-    int choice = 1;
+static int quit_choice() {
     for (;;) {
         int key = read_key();
+        int choice = quit_selected;
         bool take = true;
         switch (key) {
         case 'y':
@@ -261,7 +311,8 @@ static int quit_choice(WINDOW* w) {
         case 10: break;
         default: take = false; break;
         }
-        draw_quit_choices(w, choice);
+        quit_selected = choice;
+        draw_quit_choices(current_popup, choice);
         if (take) return choice;
     }
 }
@@ -270,25 +321,17 @@ void quit_dialog() {
     if (quit_dialog_open) return;
     quit_dialog_open = true;
 
-    WINDOW* w = popup_window(60, 6);
-    current_popup = w;
-    if (w) {
-        if (Globals.file_state == 2)
-            mvwaddstr(w, 2, 19, "   Really Quit?        ");
-        else
-            mvwaddstr(w, 2, 20, "Quit without Saving?");
-    }
-    draw_quit_choices(w, 1);
-    if (WINDOW* bar = Globals.help_win) {
-        static const char keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
-        mvwaddstr(bar, 0, 0, keys);
-        for (int c = static_cast<int>(sizeof keys - 1); c < COLS; ++c) waddch(bar, ' ');
-        wrefresh(bar);
-    }
-
-    int choice = quit_choice(w);
+    // The dialog may open over another dialog, whose popup must come back.
+    quit_outer_popup = current_popup;
     current_popup = nullptr;
-    if (w) delwin(w);
+    quit_selected = 1;
+    show_quit_dialog();
+
+    int choice = quit_choice();
+    quit_selected = 0;
+    if (current_popup) delwin(current_popup);
+    current_popup = quit_outer_popup;
+    quit_outer_popup = nullptr;
 
     if (choice == 1) quit_program();
     if (choice == 3) {
@@ -296,7 +339,11 @@ void quit_dialog() {
         if (Globals.fp) fclose(Globals.fp);
         Globals.fp = nullptr;
         FILE* none = nullptr;
+        current_popup = nullptr;
+        // From inside the calculator the new file waits behind it.
+        const int mode_before = Globals.mode;
         open_file(&none);
+        if (mode_before == 3) Globals.mode = 3;
         cursor_y = 1;
         cursor_x = 10;
         cursor_loc = 0;
@@ -304,6 +351,7 @@ void quit_dialog() {
         Globals.text_pane = 0;
     }
     redraw_all();
+    show_popup_again(current_popup);
     quit_dialog_open = false;
 }
 

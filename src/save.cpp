@@ -93,9 +93,60 @@ int write_whole_buffer(int fd) {
     return cut_to_length(fd, length);
 }
 
+#if defined(__linux__) || (defined(__FreeBSD__) && __FreeBSD__ >= 13)
+#define MORVANE_KERNEL_COPY 1
+#endif
+
+// Above this many modified bytes, patching them one by one into a kernel-side
+// copy costs more than laying them over the blocks ourselves.
+constexpr size_t kernel_copy_max_patches = 4096;
+
+// The file's bytes copied by the kernel (no pass through our memory, as cp
+// does), then the modified bytes written over them. 1: done; 0: the kernel
+// cannot copy between these files, nothing was written; -1: failed.
+int copy_in_kernel(int fd, uint64_t length) {
+#ifdef MORVANE_KERNEL_COPY
+    if (!Globals.fp || mod_table_entries > kernel_copy_max_patches) return 0;
+    int source = fileno(Globals.fp);
+    off_t in = 0;
+    off_t out = 0;
+    constexpr size_t step = size_t{64} << 20;
+    while (static_cast<uint64_t>(in) < length) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length - in, step));
+        ssize_t got = copy_file_range(source, &in, fd, &out, want, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            if (in == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                            errno == EOPNOTSUPP || errno == EBADF))
+                return 0;
+            return -1;
+        }
+        if (got == 0) { // the source ended early: the copy would lack its bytes
+            errno = EIO;
+            return -1;
+        }
+        poll_signals();
+    }
+    for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
+        for (mod_entry* e = mod_table ? mod_table[b] : nullptr; e; e = e->next) {
+            if (e->offset >= length) continue;
+            if (pwrite(fd, &e->value, 1, static_cast<off_t>(e->offset)) != 1) {
+                if (errno == 0) errno = EIO;
+                return -1;
+            }
+        }
+    return 1;
+#else
+    (void)fd;
+    (void)length;
+    return 0;
+#endif
+}
+
 // The file as shown (the table laid over it) into a new file, in large
 // blocks. A source that ends early fails: the copy would lack its bytes.
 int copy_shown_file(int fd) {
+    if (int done = copy_in_kernel(fd, Globals.filesize + 1); done != 0) return done > 0 ? 0 : -1;
     std::vector<unsigned char> chunk;
     try {
         chunk.resize(copy_chunk);

@@ -183,12 +183,14 @@ struct HexLayout {
 
 void hex_echo(const HexLayout &l, int i) {
     wattrset(l.win, A_NORMAL);
-    if (wmove(l.win, 3, l.col + 7 + i) == ERR) return;
+    if (popup_room(l.win, 3, l.col + 7 + i) == 0) return;
+    wmove(l.win, 3, l.col + 7 + i);
     put_text_cell(l.win, hex_input.bytes[static_cast<size_t>(i)]);
 }
 
 void hex_digit_at(const HexLayout &l, int column, char digit) {
     wattrset(l.win, attr_field());
+    if (popup_room(l.win, 6, column) == 0) return;
     mvwaddch(l.win, 6, column, static_cast<chtype>(static_cast<unsigned char>(digit)));
 }
 
@@ -207,20 +209,16 @@ HexInput *read_hex_bytes(WINDOW *window, int room, int width) {
     try {
         hex_input.bytes.assign(static_cast<size_t>(n), 0);
     } catch (const std::bad_alloc &) {
-        mvwaddstr(window, 4, l.col, "Not enough memory");
+        popup_text(window, 4, l.col, "Not enough memory");
         wrefresh(window);
         read_key();
         return nullptr;
     }
 
     wattrset(window, A_NORMAL);
-    mvwaddstr(window, 3, l.col, "text: ");
+    popup_text(window, 3, l.col, "text: ");
     wattrset(window, attr_field());
-    if (wmove(window, 6, l.col) != ERR) {
-        int cells = getmaxx(window) - l.col;
-        for (int i = 0; i < 3 * n + 2 && i < cells; ++i)
-            waddch(window, ' ');
-    }
+    popup_text(window, 6, l.col, std::string(static_cast<size_t>(3 * n + 2), ' '));
     wmove(window, 6, l.col);
     wrefresh(window);
 
@@ -299,17 +297,14 @@ constexpr SearchMenuEntry search_menu[3] = {
 void search_draw_menu(WINDOW *popup, int highlighted) {
     for (int i = 0; i < 3; ++i) {
         wattrset(popup, i == highlighted ? A_REVERSE : A_NORMAL);
-        mvwaddstr(popup, search_menu[i].row, search_menu[i].col, search_menu[i].label);
+        popup_text(popup, search_menu[i].row, search_menu[i].col, search_menu[i].label);
     }
     wattrset(popup, A_NORMAL);
 }
 
 void search_blank_menu(WINDOW *popup) {
-    for (const SearchMenuEntry &e : search_menu) {
-        if (wmove(popup, e.row, e.col) == ERR) continue;
-        for (size_t i = 0; i < strlen(e.label); ++i)
-            waddch(popup, ' ');
-    }
+    for (const SearchMenuEntry& e : search_menu)
+        popup_text(popup, e.row, e.col, std::string(strlen(e.label), ' '));
 }
 
 // Before the first search there is nothing to find again, so the arrows
@@ -321,10 +316,8 @@ int search_menu_step(int item, int direction) {
 
 void search_not_found(WINDOW *popup) {
     wattroff(popup, A_REVERSE);
-    if (wmove(popup, 6, 1) != ERR)
-        for (int i = 0; i < 58; ++i)
-            waddch(popup, ' ');
-    mvwaddstr(popup, 6, 19, "** String not found **");
+    popup_text(popup, 6, 1, std::string(58, ' '));
+    popup_text(popup, 6, 19, "** String not found **");
     wrefresh(popup);
     read_key();
 }
@@ -361,7 +354,7 @@ bool search_key_has_ebcdic(int key) {
 void search_text(WINDOW *popup) {
     last_pattern.reset();
     last_pattern_len = 0;
-    mvwaddstr(popup, 1, 25, "Text String");
+    popup_text(popup, 1, 25, "Text String");
     std::optional<std::string> field =
         read_line(popup, 6, 5, 50, 50, nullptr, Globals.ebcdic ? search_key_has_ebcdic : nullptr);
     if (!field) return;
@@ -374,7 +367,7 @@ void search_text(WINDOW *popup) {
 }
 
 void search_bytes(WINDOW *popup) {
-    mvwaddstr(popup, 1, 25, "Byte Search");
+    popup_text(popup, 1, 25, "Byte Search");
     HexInput *input = read_hex_bytes(popup, 16, 60);
     if (!input) return;
     if (!search_from_cursor(popup, input->bytes.data(), input->len)) return;
@@ -445,7 +438,7 @@ void search(int find_next) {
                "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search", COLS);
     wrefresh(Globals.help_win);
 
-    mvwaddstr(popup, 1, 27, "Search");
+    popup_text(popup, 1, 27, "Search");
     int choice = find_next_item;
     if (find_next)
         search_draw_menu(popup, search_used ? find_next_item : text_item); // never shown

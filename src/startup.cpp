@@ -1,5 +1,6 @@
 // startup.cpp: settings from the MORVANE variable and the command line,
 // curses and its windows, loading a file and the first screen.
+#include <fcntl.h>
 #include <getopt.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
@@ -128,13 +129,14 @@ static void read_options(int argc, char** argv) {
         {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "8abdfhnqrv", long_options, nullptr)) != -1) {
+        // Output that cannot be written (a full disk, a closed pipe) is a failure.
         if (c == 'h') {
             print_usage(argv[0]);
-            exit(0);
+            exit(fflush(stdout) == 0 ? 0 : 1);
         }
         if (c == 'v') {
             printf("%s\n", MORVANE_VERSION);
-            exit(0);
+            exit(fflush(stdout) == 0 ? 0 : 1);
         }
         set_option(c); // '?' (the library has complained already) sets nothing
     }
@@ -259,8 +261,25 @@ static bool find_device_size(FILE* stream, uint64_t& size) {
         return true;
     }
     if (end < 0) err = errno;
+    if (end == 0) err = ENODATA; // a device with nothing in it (/dev/null)
     errno = err ? err : ENOTSUP;
     return false;
+}
+
+// fopen(name, "rb"), except that opening a FIFO does not wait for a writer:
+// the editor would hang before its first screen, deaf to Control-C.
+static FILE* open_for_reading(const char* name) {
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, "rb");
+    if (!f) {
+        int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return f;
 }
 
 enum class Check { Load, Choose };
@@ -288,7 +307,7 @@ static void choose_file(FILE*& stream) {
     Globals.filename.clear();
     for (;;) {
         std::string name = file_browser();
-        FILE* f = fopen(name.c_str(), "rb");
+        FILE* f = open_for_reading(name.c_str());
         if (!f) {
             error_box("Cannot Open File", 1);
             continue;
@@ -308,8 +327,11 @@ static uint64_t fill_buffer(FILE* stream, uint64_t size) {
     while (total < want) {
         uint64_t request = std::min(chunk, want - total);
         size_t got = fread(buffer.data() + total, 1, request, stream);
+        // A read that fails after data has come ends the program even when it
+        // returns nothing: going on would hold the file cut short, and a save
+        // would write it so. (Nothing at all read is the caller's box.)
+        if (ferror(stream) && (got > 0 || total > 0)) fatal_error(nullptr, Globals.filename.c_str());
         if (got == 0) break;
-        if (ferror(stream)) fatal_error(nullptr, Globals.filename.c_str());
         total += got;
         if (total > size) fatal_error("file has changed, restart", nullptr);
     }
@@ -385,7 +407,7 @@ void start_editor(int argc, char** argv) {
     FILE* stream = nullptr;
     if (optind < argc) {
         const char* arg = argv[optind];
-        stream = fopen(arg, "rb");
+        stream = open_for_reading(arg);
         if (stream)
             Globals.filename = arg;
         else

@@ -179,6 +179,16 @@ TEST_F(LineInput, OnlyPrintableKeysAreTypedAndTheyAreShownSafely) {
     EXPECT_TRUE(wc[0] >= 0x20 || (a & A_ALTCHARSET)) << "control code stored in the cell";
 }
 
+TEST_F(LineInput, FunctionKeysTypeNothingEvenWhenEveryCodeCounts) {
+    const std::string keys = "a" + CursesScreen::key(KEY_END) + CursesScreen::key(KEY_HOME) +
+                             CursesScreen::key(KEY_NPAGE) + CursesScreen::key(KEY_UP) + "b\n";
+    Globals.print_set = 2;
+    EXPECT_EQ(*run(keys, 6, 6, nullptr), "ab" + std::string(5, ' '));
+    Globals.print_set = 1;
+    Globals.ebcdic = 1;
+    EXPECT_EQ(*run(keys, 6, 6, nullptr), "ab" + std::string(5, ' '));
+}
+
 TEST_F(LineInput, AKeyFilterRefusesKeysThatWouldOtherwiseBeTyped) {
     Globals.ebcdic = 1; // every key counts as a character
     meta(stdscr, TRUE); // a pipe has no tty modes: ask for all eight bits
@@ -196,11 +206,16 @@ TEST_F(LineInput, TheFieldKeepsItsAttributeAndIsDrawnInIt) {
     EXPECT_FALSE(CursesScreen::attrs(win_, 3, 9) & A_REVERSE);
 }
 
-TEST_F(LineInput, AFieldWiderThanItsWindowIsCutNotWrapped) {
+TEST_F(LineInput, AFieldWiderThanItsPopupIsCutBeforeTheFrame) {
     WINDOW *narrow = newwin(4, 12, 0, 0);
+    wborder(narrow, 0, 0, 0, 0, 0, 0, 0, 0);
     screen_.feed("abc\n");
     auto r = read_line(narrow, 1, 5, 20, 20, nullptr);
     EXPECT_EQ(r->substr(0, 3), "abc");
-    EXPECT_EQ(CursesScreen::text(narrow, 2), std::string(12, ' '));
+    EXPECT_EQ(CursesScreen::text(narrow, 1).substr(5, 6), "abc   ");
+    EXPECT_TRUE(CursesScreen::attrs(narrow, 1, 10) & A_REVERSE);
+    EXPECT_EQ(mvwinch(narrow, 1, 11) & A_CHARTEXT, ACS_VLINE & A_CHARTEXT) << "the frame stays";
+    EXPECT_FALSE(CursesScreen::attrs(narrow, 1, 11) & A_REVERSE);
+    EXPECT_EQ(CursesScreen::text(narrow, 2).substr(1, 10), std::string(10, ' '));
     delwin(narrow);
 }

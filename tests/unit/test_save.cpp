@@ -171,6 +171,25 @@ TEST(SaveWrite, PagedUnderANewNameCopiesTheFileWithTheChanges) {
     EXPECT_EQ(read_file("old"), with(expected, {{500, 0xB4}, {600, 0xB5}}));
 }
 
+// Past a few thousand changes the copy lays them over its blocks itself
+// instead of patching a kernel-side copy: both ways give the file as shown.
+TEST(SaveWrite, ManyChangesUnderANewNameTakeTheBlockCopy) {
+    Workspace w;
+    Bytes original = pattern(2 * 1024 * 1024 + 5);
+    w.write("old", original);
+    w.open("old");
+    Bytes expected = original;
+    for (uint64_t o = 3; o < original.size(); o += 300) {
+        unsigned char v = static_cast<unsigned char>(o * 7);
+        w.change(o, v);
+        expected[o] = v;
+    }
+    ASSERT_GT(mod_table_entries, 4096u);
+    ASSERT_EQ(save_file_as("new", nullptr), 1);
+    EXPECT_EQ(read_file("new"), expected);
+    EXPECT_EQ(read_file("old"), original);
+}
+
 TEST(SaveWrite, ShortWriteIsAFailureAndLosesNothing) {
     Workspace w;
     w.write("f", pattern(70000));

@@ -78,3 +78,54 @@ TEST(EnvVariable, LaterLettersWin) {
 }
 
 TEST(KeyTables, NoKeyIsBoundTwice) { EXPECT_TRUE(key_tables_are_unique()); }
+
+#if defined(__GLIBC__)
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A stream that gives 64 KiB, as much as one read asks for, then fails: the
+// failing read is one that returns nothing at all.
+constexpr size_t good_bytes = 64 * 1024;
+ssize_t failing_read(void* cookie, char* buf, size_t size) {
+    auto* given = static_cast<size_t*>(cookie);
+    if (*given >= good_bytes) {
+        errno = EIO;
+        return -1;
+    }
+    size_t n = std::min(size, good_bytes - *given);
+    memset(buf, 'x', n);
+    *given += n;
+    return static_cast<ssize_t>(n);
+}
+
+// Loads `path` (whose size stat reports) whole through that stream.
+[[noreturn]] void load_through_failing_stream(const char* path) {
+    Globals.filename = path;
+    Globals.buffered = 1;
+    size_t given = 0;
+    cookie_io_functions_t io{failing_read, nullptr, nullptr, nullptr};
+    FILE* stream = fopencookie(&given, "rb", io);
+    open_file(&stream);
+    exit(0); // loaded: the file would now be held cut short
+}
+
+} // namespace
+
+TEST(LoadingDeathTest, ReadErrorAfterTheFirstBlockEndsTheProgramInsteadOfCuttingTheFile) {
+    SavedSettings keep;
+    char path[] = "/tmp/morvane-load-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 100000), 0); // what stat reports
+    close(fd);
+    EXPECT_EXIT(load_through_failing_stream(path), ::testing::ExitedWithCode(1),
+                std::string(path) + ": Input/output error");
+    unlink(path);
+}
+#endif

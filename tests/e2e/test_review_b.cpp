@@ -1,0 +1,79 @@
+// Dialogs and the calculator on terminals narrower than their layout: text is
+// cut at the popup's frame instead of wrapping over it, and the calculator
+// keeps its numbers in view.
+#include <string>
+
+#include "terminal.h"
+
+namespace {
+
+const std::string side = "│";
+
+// A popup row of a 40-column popup at column 0: the frame, `inside` from
+// column 1, blanks up to the right frame at column 39.
+std::string framed(const std::string& inside) {
+    return side + inside + std::string(38 - inside.size(), ' ') + side;
+}
+
+void start_narrow(Terminal& t) {
+    t.write_file("data.bin", "Hello, narrow terminal");
+    t.start({"data.bin"});
+    ASSERT_TRUE(t.expect_text(1, 0, "00000000  48 65"));
+    ASSERT_TRUE(t.settle());
+}
+
+} // namespace
+
+TEST(NarrowDialogs, SearchTextIsCutAtTheFrameInsteadOfWrapping) {
+    Terminal t(14, 40);
+    start_narrow(t);
+    // The 60x10 popup shrinks to 40x10 at row 2, column 0.
+    t.send(ctrl('w'));
+    ASSERT_TRUE(t.expect_text(3, 27, "Search"));
+    EXPECT_TRUE(t.expect_row(7, framed(std::string(18, ' ') + "search for text stri")));
+    EXPECT_TRUE(t.expect_row(8, framed("")));
+    EXPECT_TRUE(t.expect_row(9, framed(std::string(19, ' ') + "search for Hex byte")));
+
+    // Twelve bytes: the eleventh ends at the frame, the twelfth has no room.
+    t.send("h4142434445464748494A4B4C");
+    EXPECT_TRUE(t.expect_row(8, framed("      41 42 43 44 45 46 47 48 49 4A 4B")));
+    EXPECT_TRUE(t.expect_row(5, framed("      text:  ABCDEFGHIJKL")));
+    t.send(keys::enter);
+    EXPECT_TRUE(t.expect_row(8, framed(std::string(18, ' ') + "** String not found ")));
+    EXPECT_TRUE(t.expect_row(9, framed("")));
+    t.send("x");
+    EXPECT_TRUE(t.expect_text(13, 0, "^G Help"));
+}
+
+TEST(NarrowDialogs, GotoHintIsCutAtTheFrameAndTheOffsetStillWorks) {
+    Terminal t(14, 40);
+    start_narrow(t);
+    // The 50x8 popup shrinks to 40x8 at row 3, column 0.
+    t.send(ctrl('t'));
+    ASSERT_TRUE(t.expect_text(4, 20, "Goto Offset"));
+    const std::string hint = "  Hint: Decimal 255 = Hex 0xFF = Octal 0377";
+    EXPECT_TRUE(t.expect_row(8, framed(" " + hint.substr(0, 37))));
+    EXPECT_TRUE(t.expect_row(9, framed("")));
+    t.send("10" + keys::enter);
+    EXPECT_TRUE(t.expect_text(1, 0, "00000010  72 6D"));
+}
+
+TEST(NarrowCalculator, SixtyColumnsShowEveryNumberBesideTheMarker) {
+    Terminal t(24, 60);
+    start_narrow(t);
+    t.send("\x1f"); // Control-_
+    ASSERT_TRUE(t.expect_text(23, 0, "^X/^G  Return"));
+    t.send("255");
+    // 46 of the field's 64 columns fit: its empty left end is what goes.
+    EXPECT_TRUE(
+        t.expect_row(4, " Base  2  " + std::string(14, ' ') + "00000000000000000000000011111111"));
+    EXPECT_TRUE(t.expect_row(6, " Base  8  " + std::string(43, ' ') + "377"));
+    EXPECT_TRUE(t.expect_row(8, " Base 10  " + std::string(43, ' ') + "255 <=="));
+    EXPECT_TRUE(t.expect_row(10, " Base 16  " + std::string(44, ' ') + "FF"));
+    EXPECT_TRUE(t.cell(8, 10).reverse);
+    EXPECT_TRUE(t.cell(8, 55).reverse);
+    EXPECT_FALSE(t.cell(8, 56).reverse);
+    EXPECT_TRUE(t.cell(8, 58).bold);
+    t.send(keys::esc);
+    EXPECT_TRUE(t.expect_text(1, 0, "00000000  48 65"));
+}
