@@ -75,7 +75,9 @@ bool may_insert_delete() { return Globals.file_state != 2 && Globals.buffered; }
 
 // Only characters are typed into the file: a function key's code (Backspace,
 // Shift-Tab, F12 ...) is no byte, and its low bits would be stored as one.
-bool is_character(int key) { return key >= 0 && key <= 255; }
+bool is_character(int key) {
+    return key >= 0 && key <= 255;
+}
 
 void move_and_show(int arrow) {
     move_cursor(arrow);

@@ -117,7 +117,7 @@ void restore_interrupt(const SavedInterrupt& saved) {
 }
 
 static void show_quit_dialog();
-static int quit_selected = 0;          // choice on show while the quit dialog is open
+static int quit_selected = 0;              // choice on show while the quit dialog is open
 static WINDOW* quit_outer_popup = nullptr; // a dialog's popup under the quit dialog
 
 static void show_popup_again(WINDOW* w) {

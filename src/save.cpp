@@ -286,8 +286,8 @@ int save_file() {
         return 0;
     }
     current_popup = popup;
-    mvwaddstr(popup, 1, 31, "Save File");
-    mvwaddstr(popup, 3, 2, "Filename: ");
+    popup_text(popup, 1, 31, "Save File");
+    popup_text(popup, 3, 2, "Filename: ");
     if (Globals.help_win) {
         werase(Globals.help_win);
         mvwaddstr(Globals.help_win, 0, 0, "^G/^X/Escape Cancel");

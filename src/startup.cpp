@@ -330,7 +330,8 @@ static uint64_t fill_buffer(FILE* stream, uint64_t size) {
         // A read that fails after data has come ends the program even when it
         // returns nothing: going on would hold the file cut short, and a save
         // would write it so. (Nothing at all read is the caller's box.)
-        if (ferror(stream) && (got > 0 || total > 0)) fatal_error(nullptr, Globals.filename.c_str());
+        if (ferror(stream) && (got > 0 || total > 0))
+            fatal_error(nullptr, Globals.filename.c_str());
         if (got == 0) break;
         total += got;
         if (total > size) fatal_error("file has changed, restart", nullptr);

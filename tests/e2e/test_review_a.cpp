@@ -14,7 +14,7 @@ const std::string sample20 = std::string("Hello, hex world!") + '\0' + "\x7f\xff
 const std::string sample_row0 =
     "00000000  48 65 6C 6C  6F 2C 20 68   65 78 20 77  6F 72 6C 64   Hello, hex world";
 
-void start_sample(Terminal &t, std::vector<std::string> args = {}) {
+void start_sample(Terminal& t, std::vector<std::string> args = {}) {
     t.write_file("sample.bin", sample20);
     args.push_back("sample.bin");
     t.start(args);
@@ -22,7 +22,7 @@ void start_sample(Terminal &t, std::vector<std::string> args = {}) {
 }
 
 // The row on screen now, after the program has gone quiet.
-std::string settled_row(Terminal &t, int r) {
+std::string settled_row(Terminal& t, int r) {
     t.settle();
     std::string row = t.row(r);
     return row.substr(0, row.find_last_not_of(' ') + 1);
@@ -51,9 +51,9 @@ TEST(NonCharacterKeys, BackspaceShiftTabAndF12InTheTextPaneChangeNoByte) {
     Terminal t;
     start_sample(t, {"-8"});
     t.send(keys::tab);
-    t.send("\x7f");      // Backspace: KEY_BACKSPACE
-    t.send("\x1b[Z");    // Shift-Tab: KEY_BTAB
-    t.send("\x1b[24~");  // F12
+    t.send("\x7f");     // Backspace: KEY_BACKSPACE
+    t.send("\x1b[Z");   // Shift-Tab: KEY_BTAB
+    t.send("\x1b[24~"); // F12
     EXPECT_EQ(settled_row(t, 1), sample_row0);
     EXPECT_EQ(t.cell(0, 79).text, " ");
     t.send(ctrl('x')); // no changes: ends at once
@@ -98,8 +98,8 @@ TEST(QuitDialogSize, NarrowTerminalCutsTheTextAtTheBorderAndAResizeRecentresIt) 
     EXPECT_TRUE(t.expect_text(7, 0, "└"));
     EXPECT_EQ(t.text(7, 39, 1), "┘");
     t.send(keys::right); // No
-    ASSERT_TRUE(t.expect(
-        [&] { return t.cell(6, 27).reverse && t.text(6, 27, 2) == "No"; }, "No selected"));
+    ASSERT_TRUE(
+        t.expect([&] { return t.cell(6, 27).reverse && t.text(6, 27, 2) == "No"; }, "No selected"));
 
     // Larger again: the whole dialog, centred, with No still selected.
     t.resize(12, 80);
@@ -187,9 +187,10 @@ TEST(OddInput, ErrorBoxSurvivesAResizeWhileItWaits) {
     Terminal t;
     t.start({"nosuch.bin"});
     ASSERT_TRUE(t.expect_text(12, 24, "Reason: No such file or directory"));
+    t.wipe(); // what is seen next is the program's repaint
     t.resize(20, 70);
     EXPECT_TRUE(t.expect_text(12, 24, "Reason: No such file or directory"));
-    EXPECT_TRUE(t.expect_text(10, 37, "nosuch.bin"));
+    EXPECT_TRUE(t.expect_text(10, 35, "nosuch.bin"));
     t.send(" ");
     EXPECT_TRUE(t.expect_text(0, 0, "File: ."));
     t.send(ctrl('c'));
