@@ -93,9 +93,25 @@ static void jump_show_prompt(int key, uint64_t distance, bool digits) {
 
 // Reads the distance. The typed value is kept apart until Enter, so that a
 // cancelled prompt leaves the last completed jump for 'n' to repeat.
+static int prompt_key;
+static uint64_t prompt_distance;
+static bool prompt_typed;
+static void jump_show_current_prompt() { jump_show_prompt(prompt_key, prompt_distance, prompt_typed); }
+
+// Keeps the prompt's state where a resize or the quit dialog, which rebuild
+// the screen under it, can draw it again.
+struct PromptOverlay {
+    PromptOverlay() { screen_overlay = jump_show_current_prompt; }
+    ~PromptOverlay() { screen_overlay = nullptr; }
+};
+
 static bool jump_prompt(int key) {
-    uint64_t distance = 0;
-    bool typed = false;
+    uint64_t& distance = prompt_distance;
+    bool& typed = prompt_typed;
+    prompt_key = key;
+    distance = 0;
+    typed = false;
+    PromptOverlay overlay;
     jump_show_prompt(key, distance, typed);
     for (;;) {
         int k = read_key();

@@ -91,6 +91,7 @@ struct SavedInterrupt {
 };
 extern Interrupt interrupt_kind;        // what Control-C does when not ignored
 extern bool quit_dialog_open;           // the quit dialog is on screen
+extern void (*screen_overlay)();         // shows a bar prompt again after a rebuilt screen
 
 void prepare_crash_restore();           // remembers the shell's terminal mode for crashes
 void install_signal_handlers();         // SIGWINCH handler; blocks SIGINT and SIGWINCH

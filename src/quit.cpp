@@ -126,7 +126,10 @@ static void show_popup_again(WINDOW* w) {
     wrefresh(w);
 }
 
+void (*screen_overlay)() = nullptr;
+
 static void act_on_signals() {
+    bool resized = pending_resize;
     if (pending_resize) {
         pending_resize = 0;
         handle_resize();
@@ -144,7 +147,13 @@ static void act_on_signals() {
             quit_dialog();
         else if (interrupt_kind == Interrupt::BrowserExit)
             browser_interrupt();
+        else
+            return;
+    } else if (!resized) {
+        return;
     }
+    // The screen was rebuilt under a prompt that lives in a bar.
+    if (screen_overlay) screen_overlay();
 }
 
 void poll_signals() {

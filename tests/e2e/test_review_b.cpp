@@ -77,3 +77,22 @@ TEST(NarrowCalculator, SixtyColumnsShowEveryNumberBesideTheMarker) {
     t.send(keys::esc);
     EXPECT_TRUE(t.expect_text(1, 0, "00000000  48 65"));
 }
+
+// The jump prompt lives in the command bar, which a resize or the quit
+// dialog's No rebuilds: it must come back with what was typed so far.
+TEST(JumpPrompt, SurvivesAResizeAndTheQuitDialogWithItsDigits) {
+    Terminal t(24, 80);
+    t.write_file("data.bin", std::string(4096, 'x'));
+    t.start({"data.bin"});
+    ASSERT_TRUE(t.expect_text(1, 0, "00000000  78 78"));
+    t.send("+1");
+    ASSERT_TRUE(t.expect_text(23, 0, "Offset: 0x00000000 + 0x1"));
+    t.resize(20, 80);
+    EXPECT_TRUE(t.expect_text(19, 0, "Offset: 0x00000000 + 0x1"));
+    t.send(ctrl('c'));
+    ASSERT_TRUE(t.expect_text(19, 0, "^G/^X/Escape Cancel   Y Yes"));
+    t.send("n");
+    EXPECT_TRUE(t.expect_text(19, 0, "Offset: 0x00000000 + 0x1"));
+    t.send("0" + keys::enter);
+    EXPECT_TRUE(t.expect_text(1, 0, "00000010  78 78"));
+}
