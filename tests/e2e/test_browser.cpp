@@ -41,7 +41,8 @@ void expect_selected(Terminal &t, int row, const std::string &name) {
     EXPECT_TRUE(t.expect_row(0, "File: " + name));
     EXPECT_TRUE(t.expect_text(row, 57, name + " "));
     EXPECT_TRUE(t.expect_cursor({row, 57}));
-    EXPECT_TRUE(t.cell(row, 57).bold) << t.dump({row});
+    // The plain listing and the highlight are separate writes: wait for both.
+    EXPECT_TRUE(t.expect([&] { return t.cell(row, 57).bold; }, "the name in bold"));
 }
 
 void start_browser(Terminal &t, const std::vector<std::string> &args = {}) {
