@@ -363,6 +363,18 @@ uint64_t text_page(uint64_t pos, int y, int x) {
 // Where a page drawn from `pos` at (0, 0) would end, without drawing it: the
 // same rows as text_page, found a row at a time. A row takes COLS-1 bytes, or
 // fewer when a line end (line feed; 0x2E in EBCDIC) closes it earlier.
+// Whether a line end lies in the n bytes from `from` (all inside the file).
+bool has_line_end(uint64_t from, uint64_t n, int line_end) {
+    while (n > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, text_block_size));
+        get_bytes(from, text_block.data(), chunk);
+        if (memchr(text_block.data(), line_end, chunk)) return true;
+        from += chunk;
+        n -= chunk;
+    }
+    return false;
+}
+
 uint64_t text_page_end(uint64_t pos) {
     WINDOW *w = Globals.main_win;
     const uint64_t last = Globals.filesize;
@@ -371,6 +383,13 @@ uint64_t text_page_end(uint64_t pos) {
     const int width = getmaxx(w);
     const uint64_t row_bytes = width >= 2 ? static_cast<uint64_t>(width - 1) : 1;
     const int line_end = Globals.ebcdic ? 0x2E : 0x0A;
+    // A page with no line end inside the file takes exactly its rows' bytes:
+    // long stretches without line feeds are stepped over a page at a time.
+    if (rows >= 2) {
+        const uint64_t page_bytes = row_bytes * static_cast<uint64_t>(rows - 1);
+        if (last - pos >= page_bytes - 1 && !has_line_end(pos, page_bytes, line_end))
+            return pos + page_bytes;
+    }
     uint64_t base = 0; // file offset of text_block[0]
     size_t held = 0;   // bytes of the file in text_block
     for (int y = 0; y < rows - 1; ++y) {
