@@ -11,6 +11,7 @@
 //
 // Writes go straight to the descriptor so that every failure is seen where
 // it happens, and nothing is reported saved before the target is synced.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,25 @@ FileId id_of_stream(FILE* f) {
 
 bool same_file(const FileId& a, const FileId& b) {
     return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
+}
+
+// Opening a FIFO for writing would wait for a reader for ever, with the
+// dialog deaf to Control-C: the target is opened without waiting (a FIFO
+// nobody reads fails at once) and then written as usual.
+FILE* open_target(const std::string& name, bool in_place) {
+    int flags = in_place ? O_RDWR : (O_WRONLY | O_CREAT | O_TRUNC);
+    int fd = open(name.c_str(), flags | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    int fl = fcntl(fd, F_GETFL);
+    FILE* f = nullptr;
+    if (fl >= 0 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0)
+        f = fdopen(fd, in_place ? "r+b" : "wb");
+    if (!f) {
+        int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return f;
 }
 
 int write_all(int fd, const unsigned char* p, uint64_t n) {
@@ -188,7 +208,10 @@ void show_failure(WINDOW* popup, const char* title, int err) {
         werase(popup);
         wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
         int inner = getmaxx(popup) - 2;
-        mvput_safe(popup, 1, 27, title, std::max(0, getmaxx(popup) - 1 - 27));
+        // A popup narrowed by a small terminal moves the title left rather
+        // than cutting it.
+        int title_col = std::max(1, std::min(27, inner + 1 - static_cast<int>(strlen(title))));
+        mvput_safe(popup, 1, title_col, title, std::max(0, inner + 1 - title_col));
         std::string reason = std::string("Reason: ") + strerror(err);
         int col = 35 - static_cast<int>(reason.size()) / 2;
         if (col < 1 || col + static_cast<int>(reason.size()) > inner + 1) col = 1;
@@ -239,7 +262,7 @@ int save_file_as(const std::string& name, const char** failure) {
     else
         in_place = is_read_file || is_named_file;
 
-    FILE* out = fopen(name.c_str(), in_place ? "r+b" : "wb");
+    FILE* out = open_target(name, in_place);
     if (!out) return 0;
     if (in_place) {
         // From now on the window reads the file being written.

@@ -1,0 +1,76 @@
+// Saving to targets that are not plain files, and the failure box on a
+// terminal too narrow for the full-width dialog.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "terminal.h"
+
+namespace {
+
+std::string marker(Terminal& t) {
+    return t.cell(0, t.cols() - 1).text;
+}
+
+::testing::AssertionResult expect_marker(Terminal& t, const std::string& m) {
+    return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'");
+}
+
+int row_with(Terminal& t, const std::string& text) {
+    for (int r = 0; r < t.lines(); ++r)
+        if (t.row(r).find(text) != std::string::npos) return r;
+    return -1;
+}
+
+::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
+    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
+}
+
+void start_changed(Terminal& t, const std::string& bytes) {
+    t.write_file("a.bin", bytes);
+    t.start({"a.bin"});
+    ASSERT_TRUE(t.expect_text(1, 0, "00000000  "));
+    t.send("1");
+    ASSERT_TRUE(expect_marker(t, "M"));
+}
+
+void save_as(Terminal& t, const std::string& name) {
+    t.send(ctrl('o'));
+    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
+                         "the save dialog's command bar"));
+    if (!name.empty()) t.send(ctrl('u') + name);
+    t.send(keys::enter);
+}
+
+} // namespace
+
+TEST(SaveTargets, FifoWithoutAReaderFailsInsteadOfHangingTheDialog) {
+    Terminal t;
+    std::string original(40, 'x');
+    ASSERT_EQ(mkfifo(t.path("p").c_str(), 0600), 0);
+    start_changed(t, original);
+    save_as(t, "p");
+    EXPECT_TRUE(expect_anywhere(t, "Cannot Save File"));
+    EXPECT_TRUE(expect_anywhere(t, std::string("Reason: ") + strerror(ENXIO)));
+    t.send("x");
+    EXPECT_TRUE(t.expect([&] { return row_with(t, "Cannot Save File") < 0; }, "the box closes"));
+    EXPECT_TRUE(expect_marker(t, "M"));
+    EXPECT_TRUE(t.expect_text(0, 0, "File: a.bin "));
+    save_as(t, "");
+    EXPECT_TRUE(expect_marker(t, " "));
+    EXPECT_EQ(t.read_file("a.bin"), "\x18" + original.substr(1));
+}
+
+TEST(SaveTargets, NarrowFailureBoxShowsTheWholeTitleInsideItsBorder) {
+    Terminal t(24, 40);
+    start_changed(t, std::string(16, 'x'));
+    save_as(t, "/dev/full");
+    ASSERT_TRUE(expect_anywhere(t, "bCannot Save File"));
+    int r = row_with(t, "bCannot Save File");
+    std::string row = t.row(r);
+    EXPECT_LT(row.find("bCannot Save File"), row.rfind("\u2502")) << t.dump({r});
+    t.send("x");
+    EXPECT_TRUE(expect_marker(t, "M"));
+}
