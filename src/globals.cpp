@@ -17,6 +17,7 @@ std::vector<unsigned char> buffer;
 int32_t buf_spare = 1024;
 std::vector<uint64_t> text_row_starts;
 WINDOW* current_popup = nullptr;
+const char* current_bar = nullptr;
 OutputCharset output_charset = OutputCharset::Ascii;
 
 void fatal_error(const char* message, const char* subject) {

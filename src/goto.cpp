@@ -68,12 +68,15 @@ void goto_offset(uint64_t limit) {
     popup_text(popup, 1, 20, "Goto Offset");
     popup_text(popup, 5, 2, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
     popup_text(popup, 3, 16, "Offset: ");
-    goto_bar_text("^G/^X/Escape Cancel   ^U Clear input");
+    static constexpr const char* bar = "^G/^X/Escape Cancel   ^U Clear input";
+    goto_bar_text(bar);
+    current_bar = bar;
 
     std::optional<std::string> text = read_line(popup, 3, 25, 12, 12, "0x");
     if (text && (*text)[0] != '\0') goto_place(goto_target(text->c_str(), limit));
 
     current_popup = nullptr;
+    current_bar = nullptr;
     if (popup) delwin(popup);
     restore_interrupt(saved);
 }

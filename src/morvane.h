@@ -55,6 +55,7 @@ extern std::vector<unsigned char> buffer; // page cache or the whole file (+ spa
 extern int32_t buf_spare;                 // free bytes after the data (whole-file mode)
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
 extern WINDOW* current_popup;             // dialog popup shown again after a resize
+extern const char* current_bar;           // its command-bar text, shown again with it
 
 // How the terminal can show bytes 0xA0..0xFF (set at start-up from the locale).
 enum class OutputCharset { Ascii, Utf8, Latin1 };

@@ -120,10 +120,31 @@ static void show_quit_dialog();
 static int quit_selected = 0;              // choice on show while the quit dialog is open
 static WINDOW* quit_outer_popup = nullptr; // a dialog's popup under the quit dialog
 
+static int lines_before_resize = 0; // the size a resize came from
+static int cols_before_resize = 0;
+
+// A popup that was centred on the old screen is centred again on the new one
+// (popups placed elsewhere, like the help menu, stay where they are).
+static void recentre(WINDOW* w) {
+    int h = getmaxy(w), wd = getmaxx(w);
+    int old_y = lines_before_resize / 2 - h / 2, old_x = cols_before_resize / 2 - wd / 2;
+    if (getbegy(w) != old_y || getbegx(w) != old_x) return;
+    int y = LINES / 2 - h / 2, x = COLS / 2 - wd / 2;
+    if (y >= 0 && x >= 0 && y + h <= LINES && x + wd <= COLS) mvwin(w, y, x);
+}
+
 static void show_popup_again(WINDOW* w) {
     if (!w) return;
+    recentre(w);
     touchwin(w);
     wrefresh(w);
+}
+
+static void show_bar_again() {
+    if (!current_bar || !Globals.help_win) return;
+    werase(Globals.help_win);
+    mvwaddnstr(Globals.help_win, 0, 0, current_bar, COLS);
+    wrefresh(Globals.help_win);
 }
 
 void (*screen_overlay)() = nullptr;
@@ -139,6 +160,7 @@ static void act_on_signals() {
             show_quit_dialog();
         } else {
             show_popup_again(current_popup);
+            show_bar_again();
         }
     }
     if (pending_interrupt) {
@@ -361,6 +383,7 @@ void quit_dialog() {
     }
     redraw_all();
     show_popup_again(current_popup);
+    show_bar_again();
     quit_dialog_open = false;
 }
 
@@ -392,6 +415,8 @@ void handle_resize() {
         if (*w) delwin(*w);
         *w = nullptr;
     }
+    lines_before_resize = LINES;
+    cols_before_resize = COLS;
     if (resizeterm(size.ws_row, size.ws_col) == ERR) {
         endwin();
         fputs("Cannot initialize screen - curses!\n\n", stderr);

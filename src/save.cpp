@@ -314,6 +314,7 @@ int save_file() {
     if (Globals.help_win) {
         werase(Globals.help_win);
         mvwaddstr(Globals.help_win, 0, 0, "^G/^X/Escape Cancel");
+        current_bar = "^G/^X/Escape Cancel";
         wnoutrefresh(Globals.help_win);
     }
     wrefresh(popup);
@@ -330,6 +331,7 @@ int save_file() {
     }
 
     current_popup = nullptr;
+    current_bar = nullptr;
     delwin(popup);
     restore_interrupt(saved_interrupt);
     return result;

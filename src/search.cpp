@@ -433,9 +433,9 @@ void search(int find_next) {
     SavedInterrupt saved = ignore_interrupt();
     current_popup = popup;
 
+    current_bar = "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search";
     werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, 0,
-               "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search", COLS);
+    mvwaddnstr(Globals.help_win, 0, 0, current_bar, COLS);
     wrefresh(Globals.help_win);
 
     popup_text(popup, 1, 27, "Search");
@@ -457,6 +457,7 @@ void search(int find_next) {
     }
 
     current_popup = nullptr;
+    current_bar = nullptr;
     if (popup) delwin(popup);
     restore_interrupt(saved);
 }

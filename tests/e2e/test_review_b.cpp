@@ -96,3 +96,21 @@ TEST(JumpPrompt, SurvivesAResizeAndTheQuitDialogWithItsDigits) {
     t.send("0" + keys::enter);
     EXPECT_TRUE(t.expect_text(1, 0, "00000010  78 78"));
 }
+
+// A resize while a dialog is open centres its popup on the new screen and
+// shows the dialog's own command bar again, not the editor's.
+TEST(DialogResize, GotoPopupIsCentredAgainWithItsOwnBar) {
+    Terminal t(24, 80);
+    t.write_file("data.bin", std::string(256, 'x'));
+    t.start({"data.bin"});
+    ASSERT_TRUE(t.expect_text(1, 0, "00000000  78 78"));
+    t.send(ctrl('t'));
+    // 50x8 popup centred on 80x24: row 8, column 15.
+    ASSERT_TRUE(t.expect_text(9, 35, "Goto Offset"));
+    t.resize(30, 100);
+    // Centred on 100x30: row 11, column 25.
+    EXPECT_TRUE(t.expect_text(12, 45, "Goto Offset"));
+    EXPECT_TRUE(t.expect_row(29, "^G/^X/Escape Cancel   ^U Clear input"));
+    t.send("10" + keys::enter);
+    EXPECT_TRUE(t.expect_text(1, 0, "00000010  78 78"));
+}
