@@ -189,8 +189,9 @@ TEST(OddInput, ErrorBoxSurvivesAResizeWhileItWaits) {
     ASSERT_TRUE(t.expect_text(12, 24, "Reason: No such file or directory"));
     t.wipe(); // what is seen next is the program's repaint
     t.resize(20, 70);
-    EXPECT_TRUE(t.expect_text(12, 24, "Reason: No such file or directory"));
-    EXPECT_TRUE(t.expect_text(10, 35, "nosuch.bin"));
+    // Centred again on the new screen: the 50x6 box at row 7, column 10.
+    EXPECT_TRUE(t.expect_text(10, 19, "Reason: No such file or directory"));
+    EXPECT_TRUE(t.expect_text(8, 30, "nosuch.bin"));
     t.send(" ");
     EXPECT_TRUE(t.expect_text(0, 0, "File: ."));
     t.send(ctrl('c'));
