@@ -52,8 +52,8 @@ void BM_Search_find_pattern_1GiB(benchmark::State& state) {
     Globals.filesize = GiB - 1;
     get_byte_miss(0);
     for (auto _ : state) {
-        SearchResult r = find_pattern(reinterpret_cast<const unsigned char*>(needle), 1, 6,
-                                      Globals.filesize);
+        SearchResult r =
+            find_pattern(reinterpret_cast<const unsigned char*>(needle), 1, 6, Globals.filesize);
         if (!r.found || r.offset + 1 != GiB - 4096) state.SkipWithError("wrong match");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
@@ -76,9 +76,10 @@ void BM_Reference_memmem_1GiB(benchmark::State& state) {
 
 void BM_Reference_grep_F_1GiB(benchmark::State& state) {
     std::string cmd = "grep -c -F " + std::string(needle) + " " + search_file() + " >/dev/null";
-    for (auto _ : state) state.SetIterationTime(seconds_of([&] {
-        if (system(cmd.c_str()) != 0) state.SkipWithError("grep failed");
-    }));
+    for (auto _ : state)
+        state.SetIterationTime(seconds_of([&] {
+            if (system(cmd.c_str()) != 0) state.SkipWithError("grep failed");
+        }));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
 }
 
@@ -95,7 +96,9 @@ void save_one_byte_in_place(benchmark::State& state, uint64_t size) {
     }
 }
 
-void BM_SaveOneByteInPlace_1MiB(benchmark::State& s) { save_one_byte_in_place(s, MiB); }
+void BM_SaveOneByteInPlace_1MiB(benchmark::State& s) {
+    save_one_byte_in_place(s, MiB);
+}
 void BM_SaveOneByteInPlace_16GiB_sparse(benchmark::State& s) {
     save_one_byte_in_place(s, 16 * GiB);
 }

@@ -45,7 +45,8 @@ void BM_Reference_PaintFullScreen(benchmark::State& state) {
     unsigned n = 0;
     for (auto _ : state) {
         line[n++ % 80] ^= 1; // every frame differs, as a scrolled screen does
-        for (int r = 0; r < LINES - 2; ++r) mvwaddnstr(Globals.main_win, r, 0, line.c_str(), 80);
+        for (int r = 0; r < LINES - 2; ++r)
+            mvwaddnstr(Globals.main_win, r, 0, line.c_str(), 80);
         wrefresh(Globals.main_win);
     }
 }

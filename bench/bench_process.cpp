@@ -26,7 +26,8 @@ struct RunResult {
     long max_rss_kib;
 };
 
-RunResult run_and_quit(const std::string& file, const char* keys, const char* program = MORVANE_BINARY) {
+RunResult run_and_quit(const std::string& file, const char* keys,
+                       const char* program = MORVANE_BINARY) {
     struct winsize ws {};
     ws.ws_row = 24;
     ws.ws_col = 80;
@@ -47,7 +48,9 @@ RunResult run_and_quit(const std::string& file, const char* keys, const char* pr
     int status = 0;
     struct rusage usage {};
     for (;;) {
-        struct pollfd p {master, POLLIN, 0};
+        struct pollfd p {
+            master, POLLIN, 0
+        };
         if (poll(&p, 1, 50) > 0 && read(master, sink, sizeof sink) <= 0) {
             // The child closed the terminal: it is exiting.
         }
@@ -76,19 +79,28 @@ void open_and_quit(benchmark::State& state, uint64_t size) {
 void BM_Reference_CatInPty_1KiB(benchmark::State& state) {
     std::string path = bench_dir() + "/cat-1024";
     make_sparse_file(path, 1024);
-    for (auto _ : state) state.SetIterationTime(run_and_quit(path, "", "/bin/cat").seconds);
+    for (auto _ : state)
+        state.SetIterationTime(run_and_quit(path, "", "/bin/cat").seconds);
     unlink(path.c_str());
 }
 
-void BM_OpenFirstScreenAndQuit_1KiB(benchmark::State& s) { open_and_quit(s, 1024); }
+void BM_OpenFirstScreenAndQuit_1KiB(benchmark::State& s) {
+    open_and_quit(s, 1024);
+}
 void BM_OpenFirstScreenAndQuit_16GiB_sparse(benchmark::State& s) {
     open_and_quit(s, 16ULL << 30);
 }
 
 } // namespace
 
-BENCHMARK(BM_Reference_CatInPty_1KiB)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_OpenFirstScreenAndQuit_1KiB)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reference_CatInPty_1KiB)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenFirstScreenAndQuit_1KiB)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenFirstScreenAndQuit_16GiB_sparse)
     ->UseManualTime()
     ->Iterations(20)

@@ -47,10 +47,12 @@ inline void make_filled_file(const std::string& path, uint64_t size) {
         x ^= x << 5;
         b = static_cast<unsigned char>('a' + x % 20);
     }
-    for (size_t i = 63; i < block.size(); i += 64) block[i] = '\n'; // lines, as text has
+    for (size_t i = 63; i < block.size(); i += 64)
+        block[i] = '\n'; // lines, as text has
     for (uint64_t done = 0; done < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), size - done));
-        if (write(fd, block.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("write");
+        if (write(fd, block.data(), n) != static_cast<ssize_t>(n))
+            throw std::runtime_error("write");
         done += n;
     }
     close(fd);

@@ -22,18 +22,18 @@
 
 #include "morvane.h"
 
-NameNode *browser_list = nullptr;
-NameNode *browser_selected = nullptr;
-std::vector<NameNode *> browser_pages;
+NameNode* browser_list = nullptr;
+NameNode* browser_selected = nullptr;
+std::vector<NameNode*> browser_pages;
 int browser_page = 0;
 int browser_page_count = 0;
 
 namespace {
 
 constexpr int NAME_COL = 57; // where names start, whatever the status part's width
-constexpr const char *KEYS_LISTING = "^C ^X  Exit   ^M  Select File   k  Up   j  Down";
-constexpr const char *KEYS_REDRAW = "^C ^X  Exit   ^M  Select File";
-constexpr const char *KEYS_RESIZE = "^C ^X  Exit Program   ^M  Select File";
+constexpr const char* KEYS_LISTING = "^C ^X  Exit   ^M  Select File   k  Up   j  Down";
+constexpr const char* KEYS_REDRAW = "^C ^X  Exit   ^M  Select File";
+constexpr const char* KEYS_RESIZE = "^C ^X  Exit Program   ^M  Select File";
 
 // With fewer than 3 lines there is no listing row: keys still work on the
 // state, but nothing is drawn into the editing area.
@@ -41,31 +41,31 @@ bool can_draw() {
     return LINES >= 3 && Globals.main_win;
 }
 
-NameNode *page_first(int page) {
+NameNode* page_first(int page) {
     if (page < 0 || page >= static_cast<int>(browser_pages.size())) return nullptr;
     return browser_pages[static_cast<size_t>(page)];
 }
 
 // The entry on `row` (from 0) of `page`, or the page's last entry when the
 // page is shorter.
-NameNode *node_at(int page, int row) {
-    NameNode *n = page_first(page);
+NameNode* node_at(int page, int row) {
+    NameNode* n = page_first(page);
     if (!n) return nullptr;
-    NameNode *next_page = page_first(page + 1);
+    NameNode* next_page = page_first(page + 1);
     for (int i = 0; i < row && n->p && n->p != next_page; ++i)
         n = n->p;
     return n;
 }
 
-int row_on_page(int page, const NameNode *target) {
+int row_on_page(int page, const NameNode* target) {
     int row = 0;
-    for (NameNode *n = page_first(page); n && n != target; n = n->p)
+    for (NameNode* n = page_first(page); n && n != target; n = n->p)
         ++row;
     return row;
 }
 
-NameNode *last_node() {
-    NameNode *n = browser_list;
+NameNode* last_node() {
+    NameNode* n = browser_list;
     while (n && n->p)
         n = n->p;
     return n;
@@ -88,7 +88,7 @@ void show_page() {
     highlight_name(browser_selected, cursor_y - 1, 1);
 }
 
-void move_highlight(NameNode *to, int new_cursor_y) {
+void move_highlight(NameNode* to, int new_cursor_y) {
     highlight_name(browser_selected, cursor_y - 1, 0);
     browser_selected = to;
     cursor_y = new_cursor_y;
@@ -96,7 +96,7 @@ void move_highlight(NameNode *to, int new_cursor_y) {
 }
 
 void refresh_all_windows() {
-    for (WINDOW *w : {Globals.status_win, Globals.help_win})
+    for (WINDOW* w : {Globals.status_win, Globals.help_win})
         if (w) wnoutrefresh(w);
     finish_move();
 }
@@ -170,7 +170,7 @@ std::string current_directory() {
         if (errno != ERANGE) fatal_error(nullptr, "getcwd");
         try {
             buf.resize(buf.size() * 2);
-        } catch (const std::bad_alloc &) {
+        } catch (const std::bad_alloc&) {
             fatal_error("Not enough memory", nullptr);
         }
     }
@@ -186,7 +186,7 @@ void release_listing() {
 }
 
 void draw_new_listing() {
-    for (WINDOW *w : {Globals.status_win, Globals.main_win, Globals.help_win})
+    for (WINDOW* w : {Globals.status_win, Globals.main_win, Globals.help_win})
         if (w) werase(w);
     draw_listing(page_first(0));
     highlight_name(browser_selected, 0, 1);
@@ -196,7 +196,7 @@ void draw_new_listing() {
 }
 
 void change_dir_error(int err) {
-    WINDOW *popup = popup_window(50, 6);
+    WINDOW* popup = popup_window(50, 6);
     if (popup) {
         werase(popup);
         wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -218,18 +218,18 @@ void change_dir_error(int err) {
 
 // Enter on the selected entry: its name when it is not a directory, nothing
 // when a directory was entered (or could not be, after the error popup).
-std::optional<std::string> select_entry(const std::string &cur_dir) {
-    const std::string &name = browser_selected->name;
+std::optional<std::string> select_entry(const std::string& cur_dir) {
+    const std::string& name = browser_selected->name;
     struct stat st;
     if (stat(name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         try {
             return std::string(name);
-        } catch (const std::bad_alloc &) {
+        } catch (const std::bad_alloc&) {
             fatal_error("Not enough memory", nullptr);
         }
     }
 
-    DIR *dir = opendir(name.c_str());
+    DIR* dir = opendir(name.c_str());
     int err = dir ? 0 : errno;
     if (dir) closedir(dir);
     int changed = chdir(name.c_str());
@@ -243,7 +243,7 @@ std::optional<std::string> select_entry(const std::string &cur_dir) {
 }
 
 // Keys until Enter; see select_entry for the result.
-std::optional<std::string> browse_keys(const std::string &cur_dir) {
+std::optional<std::string> browse_keys(const std::string& cur_dir) {
     for (;;) {
         int key = read_key();
         if (key == 10 || key == KEY_ENTER) return select_entry(cur_dir);
@@ -252,7 +252,7 @@ std::optional<std::string> browse_keys(const std::string &cur_dir) {
             escape_sequence();
             continue;
         }
-        for (const BrowserKey &k : BROWSER_KEYS)
+        for (const BrowserKey& k : BROWSER_KEYS)
             if (k.key == key) {
                 k.action();
                 break;
@@ -261,16 +261,16 @@ std::optional<std::string> browse_keys(const std::string &cur_dir) {
 }
 
 std::string user_name(uid_t uid) {
-    if (struct passwd *pw = getpwuid(uid)) return pw->pw_name;
+    if (struct passwd* pw = getpwuid(uid)) return pw->pw_name;
     return std::to_string(uid);
 }
 
 std::string group_name(gid_t gid) {
-    if (struct group *gr = getgrgid(gid)) return gr->gr_name;
+    if (struct group* gr = getgrgid(gid)) return gr->gr_name;
     return std::to_string(gid);
 }
 
-std::string listing_status(const std::string &name) {
+std::string listing_status(const std::string& name) {
     struct stat st;
     if (stat(name.c_str(), &st) != 0) return std::string(NAME_COL, ' ');
     std::string owner = user_name(st.st_uid).substr(0, 10);
@@ -293,7 +293,7 @@ int browser_rows() {
 }
 
 std::string permission_string(unsigned mode) {
-    static constexpr const char *RWX[8] = {"---", "--x", "-w-", "-wx", "r--", "r-x", "rw-", "rwx"};
+    static constexpr const char* RWX[8] = {"---", "--x", "-w-", "-wx", "r--", "r-x", "rw-", "rwx"};
     char type = '-';
     if (S_ISDIR(mode))
         type = 'd';
@@ -317,7 +317,7 @@ std::string permission_string(unsigned mode) {
     return s;
 }
 
-std::string listing_line(const std::string &name, int cols) {
+std::string listing_line(const std::string& name, int cols) {
     if (cols <= 0) return {};
     std::string line = listing_status(name);
     if (cols > NAME_COL) line.append(name, 0, static_cast<size_t>(cols - NAME_COL));
@@ -328,7 +328,7 @@ std::string listing_line(const std::string &name, int cols) {
 // Lists `cur_dir`; when that fails (a directory entered but unreadable after
 // all), lists `prev_dir` and goes back there, so listing and working
 // directory agree.
-void browser_list_directory(std::string &cur_dir, const std::string &prev_dir) {
+void browser_list_directory(std::string& cur_dir, const std::string& prev_dir) {
     browser_list = getDirectory(cur_dir.c_str());
     if (browser_list) return;
     int first_error = errno;
@@ -348,17 +348,17 @@ void build_pages() {
         browser_pages.clear();
         int rows = browser_rows();
         int i = 0;
-        for (NameNode *n = browser_list; n; n = n->p, ++i)
+        for (NameNode* n = browser_list; n; n = n->p, ++i)
             if (i % rows == 0) browser_pages.push_back(n);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         fatal_error("Not enough memory", nullptr);
     }
     browser_page_count = static_cast<int>(browser_pages.size());
 }
 
-void draw_listing(NameNode *first) {
+void draw_listing(NameNode* first) {
     if (!can_draw()) return;
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     int rows = std::min(LINES - 2, getmaxy(w));
     int cols = getmaxx(w);
     wattrset(w, attr_normal());
@@ -372,17 +372,17 @@ void draw_listing(NameNode *first) {
     }
 }
 
-void highlight_name(NameNode *node, int row, int on) {
+void highlight_name(NameNode* node, int row, int on) {
     if (!can_draw() || !node) return;
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     if (row < 0 || row >= getmaxy(w) || getmaxx(w) <= NAME_COL) return;
     wattrset(w, on ? attr_modified() : attr_normal());
     mvput_safe(w, row, NAME_COL, node->name, getmaxx(w) - NAME_COL);
     wattrset(w, attr_normal());
 }
 
-void draw_browser_title(const std::string &name) {
-    WINDOW *w = Globals.status_win;
+void draw_browser_title(const std::string& name) {
+    WINDOW* w = Globals.status_win;
     if (!w) return;
     std::string line = "File: " + name;
     line.resize(static_cast<size_t>(getmaxx(w)), ' ');
@@ -390,8 +390,8 @@ void draw_browser_title(const std::string &name) {
     mvput_safe(w, 0, 0, line);
 }
 
-void draw_browser_keys(const char *text) {
-    WINDOW *w = Globals.help_win;
+void draw_browser_keys(const char* text) {
+    WINDOW* w = Globals.help_win;
     if (!w) return;
     wattrset(w, attr_help());
     mvwaddnstr(w, 0, 0, text, getmaxx(w));
@@ -430,7 +430,7 @@ void browser_page_down() {
         cursor_y = row_on_page(browser_page, browser_selected) + 1;
         show_page();
     } else {
-        NameNode *last = last_node();
+        NameNode* last = last_node();
         move_highlight(last, row_on_page(browser_page, last) + 1);
     }
     finish_move();
@@ -461,7 +461,7 @@ void browser_home() {
 
 void browser_end() {
     int last_page = browser_page_count - 1;
-    NameNode *last = last_node();
+    NameNode* last = last_node();
     if (last_page < 0 || !last) return;
     int row = row_on_page(last_page, last);
     if (browser_page != last_page) {
@@ -476,7 +476,7 @@ void browser_end() {
 }
 
 void browser_redraw() {
-    for (WINDOW *w : {Globals.status_win, Globals.main_win, Globals.help_win})
+    for (WINDOW* w : {Globals.status_win, Globals.main_win, Globals.help_win})
         if (w) {
             werase(w);
             wrefresh(w);
@@ -492,7 +492,7 @@ void browser_resize_redraw() {
     if (!browser_list) return; // between listings: the next pass draws
     build_pages();
     int index = 0;
-    NameNode *n = browser_list;
+    NameNode* n = browser_list;
     while (n && n != browser_selected) {
         n = n->p;
         ++index;

@@ -7,20 +7,20 @@
 
 #include "morvane.h"
 
-calc_base_line *calc_lines[4] = {};
+calc_base_line* calc_lines[4] = {};
 int calc_line = 3;
 
 namespace {
 
-constexpr const char *CALC_TITLE = "Binary Calculator";
-constexpr const char *CALC_KEYS = "^X/^G  Return   ^C  Exit   J  Down   K  Up";
+constexpr const char* CALC_TITLE = "Binary Calculator";
+constexpr const char* CALC_KEYS = "^X/^G  Return   ^C  Exit   J  Down   K  Up";
 constexpr int FIELD_COL = 10;
 constexpr int FIELD_WIDTH = 64;
 constexpr int MARKER_WIDTH = 4; // " <==" or its blanks
 
 struct BaseInfo {
-    const char *digits;
-    const char *label;
+    const char* digits;
+    const char* label;
     int32_t row;
     uint32_t base;
 };
@@ -33,15 +33,15 @@ constexpr BaseInfo BASES[4] = {
 
 // A line's base follows from its digit set: "01" is base 2, the 22 upper- and
 // lower-case hexadecimal digits are base 16.
-uint32_t base_of(const calc_base_line *line) {
+uint32_t base_of(const calc_base_line* line) {
     size_t n = line->digit_set ? strlen(line->digit_set) : 10;
     if (n == 22) return 16;
     return (n == 2 || n == 8) ? static_cast<uint32_t>(n) : 10;
 }
 
-const char *label_of(const calc_base_line *line) {
+const char* label_of(const calc_base_line* line) {
     uint32_t base = base_of(line);
-    for (const BaseInfo &b : BASES)
+    for (const BaseInfo& b : BASES)
         if (b.base == base) return b.label;
     return "Base 10";
 }
@@ -53,12 +53,12 @@ int digit_value(int ch) {
 
 // Writes `s` at (row, col) without running past the window's right edge:
 // on a narrow terminal curses would wrap the rest onto the next row.
-void put_clipped(WINDOW *w, int row, int col, const char *s) {
+void put_clipped(WINDOW* w, int row, int col, const char* s) {
     if (!w || row < 0 || col < 0 || row >= getmaxy(w) || col >= getmaxx(w)) return;
     mvwaddnstr(w, row, col, s, getmaxx(w) - col);
 }
 
-void render_digits(calc_base_line *line) {
+void render_digits(calc_base_line* line) {
     memset(line->digit_text, 0, sizeof line->digit_text);
     uint32_t base = base_of(line);
     if (base == 2) {
@@ -78,8 +78,8 @@ void render_digits(calc_base_line *line) {
         line->digit_text[i] = text[n - 1 - i];
 }
 
-void draw_calc_line(calc_base_line *line, bool active) {
-    WINDOW *w = Globals.main_win;
+void draw_calc_line(calc_base_line* line, bool active) {
+    WINDOW* w = Globals.main_win;
     if (!w) return;
     wattrset(w, attr_normal());
     put_clipped(w, line->label_row, line->label_col, label_of(line));
@@ -113,7 +113,7 @@ void draw_calc_keys() {
 }
 
 void refresh_calc_windows() {
-    for (WINDOW *w : {Globals.status_win, Globals.help_win, Globals.main_win})
+    for (WINDOW* w : {Globals.status_win, Globals.help_win, Globals.main_win})
         if (w) wnoutrefresh(w);
     doupdate();
 }
@@ -125,7 +125,7 @@ bool is_erase_key(int key) {
 } // namespace
 
 void draw_calc_status() {
-    WINDOW *w = Globals.status_win;
+    WINDOW* w = Globals.status_win;
     if (!w) return;
     werase(w);
     wattrset(w, attr_status());
@@ -139,18 +139,18 @@ void draw_calc_status() {
             mvwaddch(w, 0, c, ' ');
 }
 
-void draw_calc_lines(calc_base_line *line2, calc_base_line *line8, calc_base_line *line10,
-                     calc_base_line *line16, int active) {
-    calc_base_line *lines[4] = {line2, line8, line10, line16};
+void draw_calc_lines(calc_base_line* line2, calc_base_line* line8, calc_base_line* line10,
+                     calc_base_line* line16, int active) {
+    calc_base_line* lines[4] = {line2, line8, line10, line16};
     for (int i = 0; i < 4; ++i)
         if (lines[i]) draw_calc_line(lines[i], active == i + 1);
 }
 
-void calc_key(calc_base_line *line2, calc_base_line *line8, calc_base_line *line10,
-              calc_base_line *line16, int key, int active) {
-    calc_base_line *lines[4] = {line2, line8, line10, line16};
+void calc_key(calc_base_line* line2, calc_base_line* line8, calc_base_line* line10,
+              calc_base_line* line16, int key, int active) {
+    calc_base_line* lines[4] = {line2, line8, line10, line16};
     if (active < 1 || active > 4) return;
-    calc_base_line *line = lines[active - 1];
+    calc_base_line* line = lines[active - 1];
     uint32_t base = base_of(line);
     uint32_t value = line->line_value;
 
@@ -165,11 +165,11 @@ void calc_key(calc_base_line *line2, calc_base_line *line8, calc_base_line *line
         if (key <= 0 || key > 255 || !strchr(line->digit_set, key)) return;
         value = value * base + static_cast<uint32_t>(digit_value(key));
     }
-    for (calc_base_line *l : lines)
+    for (calc_base_line* l : lines)
         l->line_value = value;
 }
 
-void calc_move_line(int key, int *line) {
+void calc_move_line(int key, int* line) {
     int upper = (key >= 0 && key <= 255) ? std::toupper(key) : 0;
     if (key == KEY_UP || upper == 'K')
         *line = *line <= 1 ? 4 : *line - 1;
@@ -198,7 +198,7 @@ void calculator() {
     }
     calc_line = 3;
 
-    for (WINDOW *w : {Globals.main_win, Globals.status_win, Globals.help_win})
+    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
         if (w) werase(w);
     draw_calc_title();
     draw_calc_status();
@@ -223,6 +223,6 @@ void calculator() {
     }
 
     // The records die with this call: nothing may draw them afterwards.
-    for (calc_base_line *&l : calc_lines)
+    for (calc_base_line*& l : calc_lines)
         l = nullptr;
 }

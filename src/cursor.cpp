@@ -60,7 +60,7 @@ void settle_cursor() {
 }
 
 void scroll_to(uint64_t first) {
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     if (!w) return;
     wmove(w, 0, 0);
     draw_rows(first);

@@ -11,29 +11,29 @@
 
 // Relinks the nodes in place: the browser's list needs no array and the
 // recursion is only log2(n) deep.
-NameNode *msort(NameNode *list) {
+NameNode* msort(NameNode* list) {
     if (!list || !list->p) return list;
 
     size_t n = 0;
-    for (NameNode *q = list; q; q = q->p)
+    for (NameNode* q = list; q; q = q->p)
         ++n;
 
     // The first half is the shorter one when n is odd.
-    NameNode *fnp = list;
+    NameNode* fnp = list;
     for (size_t i = 1; i < n / 2; ++i) {
         assert(fnp && fnp->p && "msort: list shorter than counted");
         fnp = fnp->p;
     }
     assert(fnp && fnp->p && "msort: list shorter than counted");
-    NameNode *second = fnp->p;
+    NameNode* second = fnp->p;
     fnp->p = nullptr;
 
-    NameNode *a = msort(list);
-    NameNode *b = msort(second);
+    NameNode* a = msort(list);
+    NameNode* b = msort(second);
 
     // Ties go to the first half so that equal names keep their order.
     NameNode head;
-    NameNode *tail = &head;
+    NameNode* tail = &head;
     while (a && b) {
         if (strcmp(a->name.c_str(), b->name.c_str()) <= 0) {
             tail->p = a;
@@ -48,25 +48,25 @@ NameNode *msort(NameNode *list) {
     return head.p;
 }
 
-void free_name_list(NameNode *list) {
+void free_name_list(NameNode* list) {
     while (list) {
-        NameNode *next = list->p;
+        NameNode* next = list->p;
         delete list;
         list = next;
     }
 }
 
-NameNode *getDirectory(const char *path) {
-    DIR *dir = opendir(path);
+NameNode* getDirectory(const char* path) {
+    DIR* dir = opendir(path);
     if (!dir) return nullptr; // errno is the failure's, for the caller's message
 
-    NameNode *head = nullptr;
-    NameNode *tail = nullptr;
+    NameNode* head = nullptr;
+    NameNode* tail = nullptr;
     size_t count = 0;
     try {
         // A read error ends the list early; what was read is still listed.
-        while (struct dirent *entry = readdir(dir)) {
-            NameNode *node = new NameNode{entry->d_name, nullptr};
+        while (struct dirent* entry = readdir(dir)) {
+            NameNode* node = new NameNode{entry->d_name, nullptr};
             if (tail)
                 tail->p = node;
             else
@@ -74,7 +74,7 @@ NameNode *getDirectory(const char *path) {
             tail = node;
             ++count;
         }
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         fatal_error("Not enough memory", nullptr);
     }
 

@@ -42,7 +42,8 @@ WINDOW* popup_window(int width, int height) {
     if (height > LINES) height = LINES;
     if (width > COLS) width = COLS;
     WINDOW* w = nullptr;
-    if (width > 0 && height > 0) w = newwin(height, width, LINES / 2 - height / 2, COLS / 2 - width / 2);
+    if (width > 0 && height > 0)
+        w = newwin(height, width, LINES / 2 - height / 2, COLS / 2 - width / 2);
     if (!w) {
         fputs("Cannot open up popup window\n", stderr);
         return nullptr;
@@ -92,15 +93,27 @@ void error_box(const std::string& message, int use_errno) {
     if (box) delwin(box);
 }
 
-attr_t attr_normal() { return color ? COLOR_PAIR(1) : A_NORMAL; }
-attr_t attr_modified() { return color ? (A_BOLD | COLOR_PAIR(2)) : A_BOLD; }
-attr_t attr_status() { return color ? (A_BOLD | COLOR_PAIR(4)) : A_REVERSE; }
-attr_t attr_help() { return color ? (A_BOLD | COLOR_PAIR(3)) : A_NORMAL; }
-attr_t attr_field() { return color ? (A_BOLD | COLOR_PAIR(4)) : A_REVERSE; }
+attr_t attr_normal() {
+    return color ? COLOR_PAIR(1) : A_NORMAL;
+}
+attr_t attr_modified() {
+    return color ? (A_BOLD | COLOR_PAIR(2)) : A_BOLD;
+}
+attr_t attr_status() {
+    return color ? (A_BOLD | COLOR_PAIR(4)) : A_REVERSE;
+}
+attr_t attr_help() {
+    return color ? (A_BOLD | COLOR_PAIR(3)) : A_NORMAL;
+}
+attr_t attr_field() {
+    return color ? (A_BOLD | COLOR_PAIR(4)) : A_REVERSE;
+}
 
 // A one-cell mark for bytes the terminal cannot show; it is not '.', so such
 // bytes stay distinguishable from those shown as '.'.
-static void put_stand_in(WINDOW* w) { waddch(w, ACS_CKBOARD); }
+static void put_stand_in(WINDOW* w) {
+    waddch(w, ACS_CKBOARD);
+}
 
 void put_byte_cell(WINDOW* w, int b) {
     if (b >= 0x20 && b <= 0x7E) {

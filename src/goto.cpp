@@ -13,23 +13,23 @@ static_assert(sizeof(unsigned long long) == sizeof(uint64_t), "strtoull must yie
 uint64_t jump_distance = 0;
 int jump_key = 0;
 
-uint64_t goto_target(const char *text, uint64_t limit) {
+uint64_t goto_target(const char* text, uint64_t limit) {
     if (!text) return 0;
-    const char *p = text;
+    const char* p = text;
     while (isspace(static_cast<unsigned char>(*p)))
         ++p;
     // strtoull would turn "-5" into 2^64-5 without reporting anything; a
     // negative offset is as invalid as any other unusable text.
     if (*p == '-') return 0;
     errno = 0;
-    char *end = nullptr;
+    char* end = nullptr;
     unsigned long long value = strtoull(p, &end, 0);
     if (errno != 0 || end == p) return 0;
     return value < limit ? value : limit;
 }
 
 uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t last,
-                     bool &clamped) {
+                     bool& clamped) {
     clamped = false;
     if (distance == 0) return from;
     if (forwards) {
@@ -54,14 +54,14 @@ static void goto_place(uint64_t target) {
     cursor_y = 1;
 }
 
-static void goto_bar_text(const char *text) {
+static void goto_bar_text(const char* text) {
     werase(Globals.help_win);
     mvwaddnstr(Globals.help_win, 0, 0, text, COLS);
     wrefresh(Globals.help_win);
 }
 
 void goto_offset(uint64_t limit) {
-    WINDOW *popup = popup_window(50, 8);
+    WINDOW* popup = popup_window(50, 8);
     SavedInterrupt saved = ignore_interrupt();
     current_popup = popup;
 
@@ -99,7 +99,9 @@ static void jump_show_prompt(int key, uint64_t distance, bool digits) {
 static int prompt_key;
 static uint64_t prompt_distance;
 static bool prompt_typed;
-static void jump_show_current_prompt() { jump_show_prompt(prompt_key, prompt_distance, prompt_typed); }
+static void jump_show_current_prompt() {
+    jump_show_prompt(prompt_key, prompt_distance, prompt_typed);
+}
 
 // Keeps the prompt's state where a resize or the quit dialog, which rebuild
 // the screen under it, can draw it again.

@@ -42,7 +42,7 @@ int help_first = 0; // index of the first line shown
 // Writes the part of `text` starting at `col` that falls within columns
 // lo..hi-1 of `row`; the popup's frame and anything beside it stay intact
 // however narrow the terminal is.
-void help_put_clipped(WINDOW *w, int row, int col, std::string_view text, int lo, int hi) {
+void help_put_clipped(WINDOW* w, int row, int col, std::string_view text, int lo, int hi) {
     if (w == nullptr || row < 0 || row >= getmaxy(w)) return;
     if (hi > getmaxx(w)) hi = getmaxx(w);
     size_t skip = 0;
@@ -56,7 +56,7 @@ void help_put_clipped(WINDOW *w, int row, int col, std::string_view text, int lo
     mvwaddnstr(w, row, col, text.data() + skip, static_cast<int>(n));
 }
 
-void help_clear_inside(WINDOW *popup) {
+void help_clear_inside(WINDOW* popup) {
     if (LINES < 5 || COLS < 3) return;
     for (int row = 1; row <= LINES - 4; ++row)
         help_put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1,
@@ -90,7 +90,7 @@ void prepare_help_text() {
     Globals.help_lines = static_cast<int32_t>(help_text.size());
 }
 
-void draw_help_frame(WINDOW *popup, int first_line, int row_limit) {
+void draw_help_frame(WINDOW* popup, int first_line, int row_limit) {
     if (popup == nullptr) return;
     wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
     int heading = COLS / 2 - 6;
@@ -101,7 +101,7 @@ void draw_help_frame(WINDOW *popup, int first_line, int row_limit) {
         help_put_clipped(popup, LINES - 3, more, "(more)", 1, COLS - 1);
 }
 
-void draw_help_lines(WINDOW *popup, int first_line, int row_limit) {
+void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
     if (row_limit < 2 || first_line < 0) return;
     for (int i = 0; i <= row_limit - 2; ++i) {
         size_t line = static_cast<size_t>(first_line + i);
@@ -112,7 +112,7 @@ void draw_help_lines(WINDOW *popup, int first_line, int row_limit) {
 
 void help_menu() {
     // A terminal of one or two lines has no editing area to cover.
-    WINDOW *popup = LINES >= 3 ? popup_window(COLS, LINES - 2) : nullptr;
+    WINDOW* popup = LINES >= 3 ? popup_window(COLS, LINES - 2) : nullptr;
     if (popup) mvwin(popup, 1, 0);
     SavedInterrupt saved = ignore_interrupt();
     current_popup = popup;

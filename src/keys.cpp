@@ -6,13 +6,37 @@
 
 namespace {
 
-constexpr int ctrl(char c) { return c & 0x1F; }
+constexpr int ctrl(char c) {
+    return c & 0x1F;
+}
 constexpr int ESC = 27;
 
 enum class Cmd {
-    Up, Down, Left, Right, PageUp, PageDown, Home, End, Insert, Delete, ToggleView, Help,
-    SwitchPane, Redraw, FindNext, Save, Spacing, Charset, Goto, Undo, Search, Exit, Calculator,
-    Colour, Escape
+    Up,
+    Down,
+    Left,
+    Right,
+    PageUp,
+    PageDown,
+    Home,
+    End,
+    Insert,
+    Delete,
+    ToggleView,
+    Help,
+    SwitchPane,
+    Redraw,
+    FindNext,
+    Save,
+    Spacing,
+    Charset,
+    Goto,
+    Undo,
+    Search,
+    Exit,
+    Calculator,
+    Colour,
+    Escape
 };
 
 struct KeyBinding {
@@ -22,47 +46,82 @@ struct KeyBinding {
 
 // Tried first, in both panes.
 constexpr KeyBinding hex_keys[] = {
-    {KEY_UP, Cmd::Up},           {KEY_DOWN, Cmd::Down},       {KEY_LEFT, Cmd::Left},
-    {KEY_RIGHT, Cmd::Right},     {KEY_PPAGE, Cmd::PageUp},    {KEY_A3, Cmd::PageUp},
-    {ctrl('B'), Cmd::PageUp},    {ctrl('Y'), Cmd::PageUp},    {KEY_NPAGE, Cmd::PageDown},
-    {KEY_C3, Cmd::PageDown},     {ctrl('F'), Cmd::PageDown},  {ctrl('V'), Cmd::PageDown},
-    {KEY_HOME, Cmd::Home},       {KEY_END, Cmd::End},         {ctrl('A'), Cmd::Insert},
-    {KEY_IC, Cmd::Insert},       {ctrl('D'), Cmd::Delete},    {KEY_DC, Cmd::Delete},
-    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},     {KEY_F(1), Cmd::Help},
-    {'\t', Cmd::SwitchPane},     {ctrl('L'), Cmd::Redraw},    {ctrl('N'), Cmd::FindNext},
-    {ctrl('O'), Cmd::Save},      {KEY_F(2), Cmd::Save},       {ctrl('P'), Cmd::Spacing},
-    {ctrl('R'), Cmd::Charset},   {ctrl('T'), Cmd::Goto},      {ctrl('U'), Cmd::Undo},
-    {ctrl('W'), Cmd::Search},    {ctrl('X'), Cmd::Exit},      {KEY_F(3), Cmd::Exit},
-    {31, Cmd::Calculator},       {KEY_F(5), Cmd::Colour},     {ESC, Cmd::Escape},
+    {KEY_UP, Cmd::Up},
+    {KEY_DOWN, Cmd::Down},
+    {KEY_LEFT, Cmd::Left},
+    {KEY_RIGHT, Cmd::Right},
+    {KEY_PPAGE, Cmd::PageUp},
+    {KEY_A3, Cmd::PageUp},
+    {ctrl('B'), Cmd::PageUp},
+    {ctrl('Y'), Cmd::PageUp},
+    {KEY_NPAGE, Cmd::PageDown},
+    {KEY_C3, Cmd::PageDown},
+    {ctrl('F'), Cmd::PageDown},
+    {ctrl('V'), Cmd::PageDown},
+    {KEY_HOME, Cmd::Home},
+    {KEY_END, Cmd::End},
+    {ctrl('A'), Cmd::Insert},
+    {KEY_IC, Cmd::Insert},
+    {ctrl('D'), Cmd::Delete},
+    {KEY_DC, Cmd::Delete},
+    {ctrl('E'), Cmd::ToggleView},
+    {ctrl('G'), Cmd::Help},
+    {KEY_F(1), Cmd::Help},
+    {'\t', Cmd::SwitchPane},
+    {ctrl('L'), Cmd::Redraw},
+    {ctrl('N'), Cmd::FindNext},
+    {ctrl('O'), Cmd::Save},
+    {KEY_F(2), Cmd::Save},
+    {ctrl('P'), Cmd::Spacing},
+    {ctrl('R'), Cmd::Charset},
+    {ctrl('T'), Cmd::Goto},
+    {ctrl('U'), Cmd::Undo},
+    {ctrl('W'), Cmd::Search},
+    {ctrl('X'), Cmd::Exit},
+    {KEY_F(3), Cmd::Exit},
+    {31, Cmd::Calculator},
+    {KEY_F(5), Cmd::Colour},
+    {ESC, Cmd::Escape},
 };
 
 // Letter commands: in the hex pane, or in either pane of a read-only file.
-enum class Letter { PageUp, PageDown, Left, Down, Up, Right, Goto, Search, JumpPlus, JumpMinus, JumpAgain };
+enum class Letter {
+    PageUp,
+    PageDown,
+    Left,
+    Down,
+    Up,
+    Right,
+    Goto,
+    Search,
+    JumpPlus,
+    JumpMinus,
+    JumpAgain
+};
 struct LetterBinding {
     int key;
     Letter cmd;
 };
 constexpr LetterBinding letter_keys[] = {
-    {'u', Letter::PageUp},   {'U', Letter::PageUp},   {'y', Letter::PageUp},
-    {'Y', Letter::PageUp},   {'v', Letter::PageDown}, {'V', Letter::PageDown},
-    {' ', Letter::PageDown}, {'h', Letter::Left},     {'H', Letter::Left},
-    {'j', Letter::Down},     {'J', Letter::Down},     {'k', Letter::Up},
-    {'K', Letter::Up},       {'l', Letter::Right},    {'L', Letter::Right},
-    {'t', Letter::Goto},     {'T', Letter::Goto},     {'w', Letter::Search},
-    {'W', Letter::Search},   {'+', Letter::JumpPlus}, {'-', Letter::JumpMinus},
+    {'u', Letter::PageUp},    {'U', Letter::PageUp},    {'y', Letter::PageUp},
+    {'Y', Letter::PageUp},    {'v', Letter::PageDown},  {'V', Letter::PageDown},
+    {' ', Letter::PageDown},  {'h', Letter::Left},      {'H', Letter::Left},
+    {'j', Letter::Down},      {'J', Letter::Down},      {'k', Letter::Up},
+    {'K', Letter::Up},        {'l', Letter::Right},     {'L', Letter::Right},
+    {'t', Letter::Goto},      {'T', Letter::Goto},      {'w', Letter::Search},
+    {'W', Letter::Search},    {'+', Letter::JumpPlus},  {'-', Letter::JumpMinus},
     {'n', Letter::JumpAgain}, {'N', Letter::JumpAgain},
 };
 
 // Text view: every key not listed is ignored.
 constexpr KeyBinding text_keys[] = {
-    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},  {ctrl('L'), Cmd::Redraw},
-    {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},  {ctrl('R'), Cmd::Charset},
+    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},   {ctrl('L'), Cmd::Redraw},
+    {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},   {ctrl('R'), Cmd::Charset},
     {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search}, {ctrl('X'), Cmd::Exit},
     {ESC, Cmd::Escape},
 };
 
-template <typename Table, typename Value>
-bool lookup(const Table& table, int key, Value& out) {
+template <typename Table, typename Value> bool lookup(const Table& table, int key, Value& out) {
     for (const auto& binding : table)
         if (binding.key == key) {
             out = binding.cmd;
@@ -71,7 +130,9 @@ bool lookup(const Table& table, int key, Value& out) {
     return false;
 }
 
-bool may_insert_delete() { return Globals.file_state != 2 && Globals.buffered; }
+bool may_insert_delete() {
+    return Globals.file_state != 2 && Globals.buffered;
+}
 
 // Only characters are typed into the file: a function key's code (Backspace,
 // Shift-Tab, F12 ...) is no byte, and its low bits would be stored as one.
@@ -118,25 +179,43 @@ void hex_escape_sequence() {
     int key = read_key();
     if (key == 'O') {
         switch (read_key()) {
-        case 'A': move_and_show(KEY_UP); break;
-        case 'B': move_and_show(KEY_DOWN); break;
-        case 'C': move_and_show(KEY_RIGHT); break;
-        case 'D': move_and_show(KEY_LEFT); break;
-        default: break;
+        case 'A':
+            move_and_show(KEY_UP);
+            break;
+        case 'B':
+            move_and_show(KEY_DOWN);
+            break;
+        case 'C':
+            move_and_show(KEY_RIGHT);
+            break;
+        case 'D':
+            move_and_show(KEY_LEFT);
+            break;
+        default:
+            break;
         }
     } else if (key == '[') {
         switch (read_key()) {
-        case '1': go_home(); break;
+        case '1':
+            go_home();
+            break;
         case '2':
             if (may_insert_delete()) insert_byte(0, 0);
             break;
         case '3':
             if (may_insert_delete()) delete_byte(0);
             break;
-        case '4': go_end(); break;
-        case '5': page(false); break;
-        case '6': page(true); break;
-        default: break;
+        case '4':
+            go_end();
+            break;
+        case '5':
+            page(false);
+            break;
+        case '6':
+            page(true);
+            break;
+        default:
+            break;
         }
         read_key(); // the '~' that ends these sequences
     } else if (key == 'v') {
@@ -153,27 +232,49 @@ void repaint_all() {
 
 void run_command(Cmd cmd) {
     switch (cmd) {
-    case Cmd::Up: move_and_show(KEY_UP); break;
-    case Cmd::Down: move_and_show(KEY_DOWN); break;
-    case Cmd::Left: move_and_show(KEY_LEFT); break;
-    case Cmd::Right: move_and_show(KEY_RIGHT); break;
-    case Cmd::PageUp: page(false); break;
-    case Cmd::PageDown: page(true); break;
-    case Cmd::Home: go_home(); break;
-    case Cmd::End: go_end(); break;
+    case Cmd::Up:
+        move_and_show(KEY_UP);
+        break;
+    case Cmd::Down:
+        move_and_show(KEY_DOWN);
+        break;
+    case Cmd::Left:
+        move_and_show(KEY_LEFT);
+        break;
+    case Cmd::Right:
+        move_and_show(KEY_RIGHT);
+        break;
+    case Cmd::PageUp:
+        page(false);
+        break;
+    case Cmd::PageDown:
+        page(true);
+        break;
+    case Cmd::Home:
+        go_home();
+        break;
+    case Cmd::End:
+        go_end();
+        break;
     case Cmd::Insert:
         if (may_insert_delete()) insert_byte(0, 0);
         break;
     case Cmd::Delete:
         if (may_insert_delete()) delete_byte(0);
         break;
-    case Cmd::ToggleView: toggle_view(); break;
+    case Cmd::ToggleView:
+        toggle_view();
+        break;
     case Cmd::Help:
         help_menu();
         redraw_all();
         break;
-    case Cmd::SwitchPane: switch_pane(); break;
-    case Cmd::Redraw: repaint_all(); break;
+    case Cmd::SwitchPane:
+        switch_pane();
+        break;
+    case Cmd::Redraw:
+        repaint_all();
+        break;
     case Cmd::FindNext:
         search(1);
         redraw_all();
@@ -202,25 +303,43 @@ void run_command(Cmd cmd) {
         search(0);
         redraw_all();
         break;
-    case Cmd::Exit: exit_key(); break;
-    case Cmd::Calculator: open_calculator(); break;
+    case Cmd::Exit:
+        exit_key();
+        break;
+    case Cmd::Calculator:
+        open_calculator();
+        break;
     case Cmd::Colour:
         // A terminal without colours keeps its reverse-video status line.
         if (!color_forced_off && has_colors()) color = color ? 0 : 1;
         repaint_all();
         break;
-    case Cmd::Escape: hex_escape_sequence(); break;
+    case Cmd::Escape:
+        hex_escape_sequence();
+        break;
     }
 }
 
 void run_letter(Letter cmd) {
     switch (cmd) {
-    case Letter::PageUp: page(false); break;
-    case Letter::PageDown: page(true); break;
-    case Letter::Left: move_and_show(KEY_LEFT); break;
-    case Letter::Down: move_and_show(KEY_DOWN); break;
-    case Letter::Up: move_and_show(KEY_UP); break;
-    case Letter::Right: move_and_show(KEY_RIGHT); break;
+    case Letter::PageUp:
+        page(false);
+        break;
+    case Letter::PageDown:
+        page(true);
+        break;
+    case Letter::Left:
+        move_and_show(KEY_LEFT);
+        break;
+    case Letter::Down:
+        move_and_show(KEY_DOWN);
+        break;
+    case Letter::Up:
+        move_and_show(KEY_UP);
+        break;
+    case Letter::Right:
+        move_and_show(KEY_RIGHT);
+        break;
     case Letter::Goto:
         goto_offset(Globals.filesize);
         redraw_all();
@@ -229,9 +348,15 @@ void run_letter(Letter cmd) {
         search(0);
         redraw_all();
         break;
-    case Letter::JumpPlus: jump_relative('+'); break;
-    case Letter::JumpMinus: jump_relative('-'); break;
-    case Letter::JumpAgain: jump_relative(0); break;
+    case Letter::JumpPlus:
+        jump_relative('+');
+        break;
+    case Letter::JumpMinus:
+        jump_relative('-');
+        break;
+    case Letter::JumpAgain:
+        jump_relative(0);
+        break;
     }
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 struct LineField {
-    WINDOW *win;
+    WINDOW* win;
     int row;
     int col;
     int len;
@@ -36,7 +36,7 @@ int line_room(const LineField& f) {
 // A zero byte (left by Control-U) shows as a blank; anything else goes
 // through put_safe so that no typed control code or high byte reaches the
 // terminal raw.
-void line_draw_cells(const LineField &f) {
+void line_draw_cells(const LineField& f) {
     if (wmove(f.win, f.row, f.col) == ERR) return;
     int room = line_room(f);
     for (int i = f.first; i <= f.last() && i - f.first < room; ++i) {
@@ -48,20 +48,20 @@ void line_draw_cells(const LineField &f) {
     }
 }
 
-void line_place_cursor(const LineField &f) {
+void line_place_cursor(const LineField& f) {
     wmove(f.win, f.row, f.col + (f.pos - f.first));
 }
 
-void line_redraw(const LineField &f) {
+void line_redraw(const LineField& f) {
     line_draw_cells(f);
     line_place_cursor(f);
 }
 
-void line_scroll_right(LineField &f) {
+void line_scroll_right(LineField& f) {
     if (f.last() < f.len - 1) ++f.first;
 }
 
-void line_clear(LineField &f) {
+void line_clear(LineField& f) {
     std::fill(f.buf.begin(), f.buf.begin() + f.len, '\0');
     if (wmove(f.win, f.row, f.col) != ERR) {
         int room = line_room(f);
@@ -73,7 +73,7 @@ void line_clear(LineField &f) {
     line_place_cursor(f);
 }
 
-void line_delete_before(LineField &f) {
+void line_delete_before(LineField& f) {
     if (f.pos == 0) {
         warn_beep();
         return;
@@ -93,11 +93,11 @@ void line_delete_before(LineField &f) {
 // Room for one more blank: the last position holds no character. A byte of
 // 0x80 and above counts as a character (it can be typed with -8 or -a), so
 // inserting never pushes one out.
-bool line_has_room(const LineField &f) {
+bool line_has_room(const LineField& f) {
     return static_cast<unsigned char>(f.buf[static_cast<size_t>(f.len - 1)]) <= ' ';
 }
 
-void line_insert_blank(LineField &f) {
+void line_insert_blank(LineField& f) {
     if (f.pos < f.len - 1 && line_has_room(f)) {
         bool at_last_col = f.in_last_col();
         f.buf.erase(static_cast<size_t>(f.len - 1), 1);
@@ -116,7 +116,7 @@ void line_insert_blank(LineField &f) {
     warn_beep();
 }
 
-void line_overwrite(LineField &f, int key) {
+void line_overwrite(LineField& f, int key) {
     f.buf[static_cast<size_t>(f.pos)] = static_cast<char>(key & 0xFF);
     if (!f.in_last_col()) {
         ++f.pos;
@@ -129,7 +129,7 @@ void line_overwrite(LineField &f, int key) {
     line_redraw(f);
 }
 
-void line_left(LineField &f) {
+void line_left(LineField& f) {
     if (f.pos == 0) return;
     if (f.in_first_col()) {
         if (f.first > 0) --f.first;
@@ -141,7 +141,7 @@ void line_left(LineField &f) {
     line_place_cursor(f);
 }
 
-void line_right(LineField &f) {
+void line_right(LineField& f) {
     if (!f.in_last_col()) {
         ++f.pos;
         line_place_cursor(f);
@@ -173,8 +173,8 @@ int popup_text(WINDOW* popup, int row, int col, std::string_view text) {
     return col + static_cast<int>(text.size());
 }
 
-std::optional<std::string> read_line(WINDOW *win, int row, int col, int len, int width,
-                                     const char *text, LineKeyFilter accept) {
+std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
+                                     const char* text, LineKeyFilter accept) {
     wmove(win, row, col);
     wattrset(win, attr_field());
 
@@ -187,7 +187,7 @@ std::optional<std::string> read_line(WINDOW *win, int row, int col, int len, int
     LineField f{win, row, col, len, width, {}};
     try {
         f.buf.assign(static_cast<size_t>(len) + 1, ' ');
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         error_box("Not enough memory", 0);
         return std::nullopt;
     }

@@ -46,16 +46,16 @@ struct EditorGlobals {
 };
 extern EditorGlobals Globals;
 
-extern int32_t cursor_x;   // hex-pane column of the digit under the cursor
-extern int32_t cursor_y;   // screen row of the cursor, 1..LINES-2
-extern uint64_t cursor_loc; // file offset of the byte under the cursor
-extern int32_t color;      // non-zero: colour in use (-1 only while parsing options)
-extern bool color_forced_off;            // -n given: F5 never turns colour on
+extern int32_t cursor_x;                  // hex-pane column of the digit under the cursor
+extern int32_t cursor_y;                  // screen row of the cursor, 1..LINES-2
+extern uint64_t cursor_loc;               // file offset of the byte under the cursor
+extern int32_t color;                     // non-zero: colour in use (-1 only while parsing options)
+extern bool color_forced_off;             // -n given: F5 never turns colour on
 extern std::vector<unsigned char> buffer; // page cache or the whole file (+ spare + 1)
 extern int32_t buf_spare;                 // free bytes after the data (whole-file mode)
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
-extern WINDOW* current_popup;             // dialog popup shown again after a resize
-extern const char* current_bar;           // its command-bar text, shown again with it
+extern WINDOW* current_popup;                 // dialog popup shown again after a resize
+extern const char* current_bar;               // its command-bar text, shown again with it
 
 // How the terminal can show bytes 0xA0..0xFF (set at start-up from the locale).
 enum class OutputCharset { Ascii, Utf8, Latin1 };
@@ -90,9 +90,9 @@ struct SavedInterrupt {
     struct sigaction action;
     Interrupt kind;
 };
-extern Interrupt interrupt_kind;        // what Control-C does when not ignored
-extern bool quit_dialog_open;           // the quit dialog is on screen
-extern void (*screen_overlay)();         // shows a bar prompt again after a rebuilt screen
+extern Interrupt interrupt_kind; // what Control-C does when not ignored
+extern bool quit_dialog_open;    // the quit dialog is on screen
+extern void (*screen_overlay)(); // shows a bar prompt again after a rebuilt screen
 
 void prepare_crash_restore();           // remembers the shell's terminal mode for crashes
 void install_signal_handlers();         // SIGWINCH handler; blocks SIGINT and SIGWINCH
@@ -133,7 +133,7 @@ struct mod_entry {
     mod_entry* next;
 };
 inline constexpr int MOD_TABLE_BUCKETS = 1009;
-extern mod_entry** mod_table;   // 1009 bucket heads, or null before init
+extern mod_entry** mod_table;    // 1009 bucket heads, or null before init
 extern size_t mod_table_entries; // number of entries (fast paths when 0)
 
 int get_byte_miss(uint64_t offset);
@@ -177,7 +177,7 @@ struct undo_record {
     uint64_t offset;
     unsigned char old_byte;
     unsigned char new_byte;
-    bool saved;   // a save has written this change into the file
+    bool saved; // a save has written this change into the file
     undo_record* next;
 };
 struct UndoList {
@@ -227,8 +227,8 @@ int cursor_screen_col(); // cursor_x, or its text-pane column
 void place_cursor();     // terminal cursor onto the cursor's cell, refresh
 uint64_t first_shown();  // offset of the first row of the hex view
 
-std::string status_text(int cols);                 // the status line before the marker
-char status_marker();                              // 'M', 'R' or ' '
+std::string status_text(int cols); // the status line before the marker
+char status_marker();              // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
 void draw_status();
 void draw_status_noflush(); // draw_status staged only: the caller's doupdate shows it
@@ -266,8 +266,7 @@ extern int jump_key;
 uint64_t goto_target(const char* text, uint64_t limit); // conversion and clamping
 // Where a relative jump from `from` lands, kept within 0..last; `clamped`
 // tells that the distance had to be cut (the caller beeps).
-uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t last,
-                     bool& clamped);
+uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t last, bool& clamped);
 void goto_offset(uint64_t limit);
 void jump_relative(int key);
 
@@ -342,7 +341,7 @@ void free_name_list(NameNode* list);
 
 // ---------------------------------------------------------------- browser.cpp
 
-extern NameNode* browser_list;               // head of the list being browsed
+extern NameNode* browser_list; // head of the list being browsed
 extern NameNode* browser_selected;
 extern std::vector<NameNode*> browser_pages; // first node of every page
 extern int browser_page;

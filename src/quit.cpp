@@ -27,8 +27,12 @@ int key_input_fd = 0;
 static volatile sig_atomic_t pending_interrupt = 0;
 static volatile sig_atomic_t pending_resize = 0;
 
-static void on_interrupt(int) { pending_interrupt = 1; }
-static void on_resize(int) { pending_resize = 1; }
+static void on_interrupt(int) {
+    pending_interrupt = 1;
+}
+static void on_resize(int) {
+    pending_resize = 1;
+}
 
 static sigset_t deferred_signals() {
     sigset_t set;
@@ -188,7 +192,9 @@ void poll_signals() {
 // The keyboard is gone when its descriptor reports a hang-up or an end of
 // input: without this check a closed terminal would spin the key loop.
 static bool input_gone() {
-    struct pollfd p {key_input_fd, POLLIN, 0};
+    struct pollfd p {
+        key_input_fd, POLLIN, 0
+    };
     if (poll(&p, 1, 0) <= 0) return false;
     if (p.revents & (POLLHUP | POLLNVAL | POLLERR)) return true;
     // A descriptor that cannot say how much it holds (/dev/null) is at its
@@ -231,7 +237,8 @@ int read_key() {
 [[noreturn]] void quit_program() {
     if (stdscr) {
         move(LINES - 1, 0);
-        for (int i = 0; i < COLS; ++i) addch(' ');
+        for (int i = 0; i < COLS; ++i)
+            addch(' ');
         refresh();
     }
     if (Globals.help_win) {
@@ -322,14 +329,20 @@ static int quit_choice() {
         bool take = true;
         switch (key) {
         case 'y':
-        case 'Y': choice = 1; break;
+        case 'Y':
+            choice = 1;
+            break;
         case 'n':
         case 'N':
         case 7:
         case 24:
-        case 27: choice = 2; break;
+        case 27:
+            choice = 2;
+            break;
         case 'f':
-        case 'F': choice = 3; break;
+        case 'F':
+            choice = 3;
+            break;
         case '\t':
         case KEY_RIGHT:
             choice = choice % 3 + 1;
@@ -339,8 +352,11 @@ static int quit_choice() {
             choice = choice == 1 ? 3 : choice - 1;
             take = false;
             break;
-        case 10: break;
-        default: take = false; break;
+        case 10:
+            break;
+        default:
+            take = false;
+            break;
         }
         quit_selected = choice;
         draw_quit_choices(current_popup, choice);

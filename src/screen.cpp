@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::array<unsigned char, 256> make_ebcdic_display() {
     std::array<unsigned char, 256> t{};
-    for (auto &c : t)
+    for (auto& c : t)
         c = '.';
     auto run = [&t](int code, char first, int count) {
         for (int i = 0; i < count; ++i)
@@ -45,7 +45,7 @@ constexpr std::array<unsigned char, 256> make_ebcdic_display() {
         {0x7A, ':'}, {0x7B, '#'}, {0x7C, '@'}, {0x7D, '\''}, {0x7E, '='}, {0x7F, '"'}, {0x8B, '{'},
         {0x9B, '}'}, {0xA1, '~'}, {0xAD, '['}, {0xBD, ']'},  {0xC0, '{'}, {0xD0, '}'}, {0xE0, '\\'},
     };
-    for (const Pair &p : singles)
+    for (const Pair& p : singles)
         t[p.code] = static_cast<unsigned char>(p.shown);
     return t;
 }
@@ -79,13 +79,13 @@ namespace {
 constexpr int wide_cols[16] = {10, 13, 16, 19, 23, 26, 29, 32, 37, 40, 43, 46, 50, 53, 56, 59};
 constexpr int compact_cols[16] = {10, 12, 14, 16, 19, 21, 23, 25, 28, 30, 32, 34, 37, 39, 41, 43};
 
-const int *layout_cols(bool wide) {
+const int* layout_cols(bool wide) {
     return wide ? wide_cols : compact_cols;
 }
 
 // Byte index of a digit column in a layout, or -1 for a column without a digit.
 int byte_in_layout(unsigned col, bool wide) {
-    const int *cols = layout_cols(wide);
+    const int* cols = layout_cols(wide);
     for (int i = 0; i < 16; ++i)
         if (col == static_cast<unsigned>(cols[i]) || col == static_cast<unsigned>(cols[i] + 1))
             return i;
@@ -149,7 +149,7 @@ int is_printable(int c) {
     }
 }
 
-void put_text_cell(WINDOW *w, int b) {
+void put_text_cell(WINDOW* w, int b) {
     if (Globals.ebcdic) {
         waddch(w, ebcdic_display[static_cast<unsigned>(b) & 0xFF]);
         return;
@@ -166,18 +166,18 @@ namespace {
 
 // Writes one cell, or nothing when the column lies outside the window: on
 // terminals narrower than the layout the panes are cut, never wrapped.
-inline void put_cell(WINDOW *w, int y, int x, int width, chtype ch) {
+inline void put_cell(WINDOW* w, int y, int x, int width, chtype ch) {
     if (x >= 0 && x < width) mvwaddch(w, y, x, ch);
 }
 
-inline void put_blanks(WINDOW *w, int y, int from, int to, int width) {
+inline void put_blanks(WINDOW* w, int y, int from, int to, int width) {
     if (from < 0) from = 0;
     if (to > width - 1) to = width - 1;
     for (int x = from; x <= to; ++x)
         mvwaddch(w, y, x, ' ');
 }
 
-void draw_offset_label(WINDOW *w, int y, uint64_t offset, int width) {
+void draw_offset_label(WINDOW* w, int y, uint64_t offset, int width) {
     char label[16];
     snprintf(label, sizeof label, "%08X  ", static_cast<unsigned>(offset & 0xFFFFFFFFu));
     for (int x = 0; x < 10; ++x)
@@ -197,14 +197,14 @@ bool is_modified(uint64_t offset) {
 } // namespace
 
 void draw_rows(uint64_t start) {
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     if (!w) return;
     const int rows = getmaxy(w);
     const int width = getmaxx(w);
     const bool wide = Globals.spacing != 0;
     const attr_t normal = attr_normal();
     const attr_t modified = attr_modified();
-    const int *cols = layout_cols(wide);
+    const int* cols = layout_cols(wide);
     const int row_fill_from = wide ? 61 : 45;
     const uint64_t first = start & ~uint64_t{15};
     const uint64_t last = Globals.filesize;
@@ -263,7 +263,7 @@ void set_row_start(size_t n, uint64_t value) {
 }
 
 void clear_row_starts() {
-    for (auto &e : text_row_starts)
+    for (auto& e : text_row_starts)
         e = 0;
 }
 
@@ -274,7 +274,7 @@ void size_row_starts(int rows) {
     if (text_row_starts.size() >= need) return;
     try {
         text_row_starts.resize(need);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         fatal_error("Not enough memory", nullptr);
     }
 }
@@ -307,7 +307,7 @@ class ForwardBytes {
 // main_win, and fills text_row_starts. Returns the first offset not drawn.
 // text_page_end must find the same rows: a change here belongs there too.
 uint64_t text_page(uint64_t pos, int y, int x) {
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     const uint64_t last = Globals.filesize;
     if (pos > last || !w) {
         set_row_start(0, pos + 1);
@@ -376,7 +376,7 @@ bool has_line_end(uint64_t from, uint64_t n, int line_end) {
 }
 
 uint64_t text_page_end(uint64_t pos) {
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     const uint64_t last = Globals.filesize;
     if (pos > last || !w) return pos;
     const int rows = getmaxy(w);
@@ -407,9 +407,9 @@ uint64_t text_page_end(uint64_t pos) {
             const size_t index = static_cast<size_t>(at - base);
             const size_t span =
                 static_cast<size_t>(std::min<uint64_t>(row_bytes - taken, held - index));
-            const unsigned char *from = text_block.data() + index;
-            if (const void *hit = memchr(from, line_end, span)) {
-                taken += static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - from) + 1;
+            const unsigned char* from = text_block.data() + index;
+            if (const void* hit = memchr(from, line_end, span)) {
+                taken += static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - from) + 1;
                 break;
             }
             taken += span;
@@ -436,9 +436,9 @@ uint64_t text_page_start(uint64_t top) {
         const uint64_t lo = hi >= text_block_size ? hi - (text_block_size - 1) : 1;
         const size_t n = static_cast<size_t>(hi - lo) + 1;
         get_bytes(lo, text_block.data(), n);
-        if (const void *lf = memrchr(text_block.data(), 0x0A, n))
+        if (const void* lf = memrchr(text_block.data(), 0x0A, n))
             return lo +
-                   static_cast<uint64_t>(static_cast<const unsigned char *>(lf) -
+                   static_cast<uint64_t>(static_cast<const unsigned char*>(lf) -
                                          text_block.data()) +
                    1;
         hi = lo - 1;
@@ -448,15 +448,15 @@ uint64_t text_page_start(uint64_t top) {
 
 } // namespace
 
-void draw_text_page(uint64_t &pos) {
-    WINDOW *w = Globals.main_win;
+void draw_text_page(uint64_t& pos) {
+    WINDOW* w = Globals.main_win;
     pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
 }
 
-void draw_text_view(uint64_t top, int &cur_row, int &cur_col) {
+void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
     cur_row = 1;
     cur_col = 0;
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     if (!w) return;
     const int rows = getmaxy(w);
     size_row_starts(rows);
@@ -499,7 +499,7 @@ void put_terminal_cursor(int y, int x) {
     if (x > COLS - 1) x = COLS - 1;
     if (y < 0) y = 0;
     if (x < 0) x = 0;
-    if (WINDOW *w = Globals.main_win) {
+    if (WINDOW* w = Globals.main_win) {
         int wy = y - getbegy(w);
         if (wy >= 0 && wy < getmaxy(w) && x < getmaxx(w)) wmove(w, wy, x);
     }
@@ -550,7 +550,7 @@ std::string status_text(int cols) {
                         std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
                     ' ');
         text += tail;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         fatal_error("Not enough memory", nullptr);
     }
     // The marker owns the last column; long offsets are cut before it.
@@ -570,7 +570,7 @@ char status_marker() {
 }
 
 void draw_status_noflush() {
-    WINDOW *w = Globals.status_win;
+    WINDOW* w = Globals.status_win;
     if (!w) return;
     const int width = getmaxx(w);
     if (width <= 0) return;
@@ -594,9 +594,9 @@ void draw_status() {
 namespace {
 
 struct BarEntry {
-    const char *key;
-    const char *what;
-    const char *what_read_only; // null: the same text
+    const char* key;
+    const char* what;
+    const char* what_read_only; // null: the same text
     int after;                  // index of an entry that must have been printed, or -1
     bool writable_only;
 };
@@ -620,13 +620,13 @@ std::string command_bar_text(int cols, int file_state) {
     bool printed[bar_entry_count] = {};
     int room = cols;
     for (int i = 0; i < bar_entry_count; ++i) {
-        const BarEntry &e = bar_entries[i];
+        const BarEntry& e = bar_entries[i];
         if (e.writable_only && read_only) continue;
         if (e.after >= 0 && !printed[e.after]) continue;
         // An entry needs one column to spare after its long form, whatever is printed.
         const int long_width = static_cast<int>(strlen(e.key) + strlen(e.what));
         if (room < long_width + 1) continue;
-        const char *what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
+        const char* what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
         bar += e.key;
         bar += what;
         room -= static_cast<int>(strlen(e.key) + strlen(what));
@@ -636,7 +636,7 @@ std::string command_bar_text(int cols, int file_state) {
 }
 
 static void draw_command_bar_noflush() {
-    WINDOW *w = Globals.help_win;
+    WINDOW* w = Globals.help_win;
     if (!w) return;
     const int width = getmaxx(w);
     const std::string bar = command_bar_text(COLS, Globals.file_state);
@@ -653,9 +653,9 @@ void draw_command_bar() {
 // ----------------------------------------------------------------- repaint
 
 void redraw_all() {
-    WINDOW *status = Globals.status_win;
-    WINDOW *main = Globals.main_win;
-    WINDOW *help = Globals.help_win;
+    WINDOW* status = Globals.status_win;
+    WINDOW* main = Globals.main_win;
+    WINDOW* help = Globals.help_win;
     // The file browser draws its own screen; without windows there is nothing to draw.
     if (Globals.mode == 0 || !status || !main || !help) return;
 

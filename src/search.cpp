@@ -18,7 +18,7 @@ HexInput hex_input;
 
 // ------------------------------------------------------------ pattern search
 
-std::array<uint64_t, 256> search_shift_table(const unsigned char *pattern, uint64_t pattern_len) {
+std::array<uint64_t, 256> search_shift_table(const unsigned char* pattern, uint64_t pattern_len) {
     std::array<uint64_t, 256> shift;
     shift.fill(pattern_len);
     for (uint64_t j = 0; j + 1 < pattern_len; ++j)
@@ -42,7 +42,7 @@ constexpr std::array<unsigned char, 256> search_byte_commonness = [] {
         c[b] = 110;
     for (int b = '0'; b <= '9'; ++b)
         c[b] = 130;
-    const char *letters = "zqjxkvbpygfwmucldrhsnioate"; // rising English frequency
+    const char* letters = "zqjxkvbpygfwmucldrhsnioate"; // rising English frequency
     for (int i = 0; letters[i]; ++i)
         c[static_cast<unsigned char>(letters[i])] = static_cast<unsigned char>(140 + 4 * i);
     c['\n'] = 200;
@@ -54,7 +54,7 @@ constexpr std::array<unsigned char, 256> search_byte_commonness = [] {
 }();
 
 struct SearchNeedle {
-    const unsigned char *bytes;
+    const unsigned char* bytes;
     uint64_t len;
     std::array<uint64_t, 256> shift;
     uint64_t guard; // index of the pattern's rarest byte
@@ -69,8 +69,8 @@ struct SearchNeedle {
 // fast while that byte is rare in the data), and Horspool's shifts once
 // memchr stops too often for it to pay. Neither skips a position that could
 // hold a match, so the first match is the one a plain Horspool search finds.
-uint64_t search_block(const unsigned char *block, uint64_t block_len, const SearchNeedle &n,
-                      bool &found) {
+uint64_t search_block(const unsigned char* block, uint64_t block_len, const SearchNeedle& n,
+                      bool& found) {
     const uint64_t m = n.len;
     const uint64_t q_end = block_len - m; // last position whose window fits
     const unsigned char guard_byte = n.bytes[n.guard];
@@ -82,9 +82,9 @@ uint64_t search_block(const unsigned char *block, uint64_t block_len, const Sear
     while (q <= q_end) {
         // Many stops per byte scanned: memchr no longer pays, switch.
         if (false_hits > 64 && false_hits * 16 > q) break;
-        const void *hit = memchr(block + q + n.guard, guard_byte, q_end - q + 1);
+        const void* hit = memchr(block + q + n.guard, guard_byte, q_end - q + 1);
         if (!hit) return q_end + 1;
-        q = static_cast<uint64_t>(static_cast<const unsigned char *>(hit) - block) - n.guard;
+        q = static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - block) - n.guard;
         if (memcmp(block + q, n.bytes, m) == 0) {
             found = true;
             return q;
@@ -105,7 +105,7 @@ uint64_t search_block(const unsigned char *block, uint64_t block_len, const Sear
 
 } // namespace
 
-SearchResult find_pattern(const unsigned char *pattern, uint64_t start, uint64_t pattern_len,
+SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
                           uint64_t count) {
     SearchResult result{0, 0};
     if (pattern_len == 0 || count == 0 || count < pattern_len) return result;
@@ -116,7 +116,7 @@ SearchResult find_pattern(const unsigned char *pattern, uint64_t start, uint64_t
     std::vector<unsigned char> block;
     try {
         block.resize(block_cap);
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
         return result; // no room for the window: reported as not found
     }
 
@@ -147,7 +147,7 @@ SearchResult find_pattern(const unsigned char *pattern, uint64_t start, uint64_t
 
 // ------------------------------------------------------------ text patterns
 
-TextPattern text_search_pattern(const std::string &field, int ebcdic) {
+TextPattern text_search_pattern(const std::string& field, int ebcdic) {
     TextPattern result;
     size_t end = field.find('\0');
     if (end == std::string::npos) end = field.size();
@@ -176,19 +176,19 @@ namespace {
 
 // Where read_hex_bytes draws: the label and echo on row 3, the digits on row 6.
 struct HexLayout {
-    WINDOW *win;
+    WINDOW* win;
     int col;
     int high_col(int i) const { return col + 3 * i; }
 };
 
-void hex_echo(const HexLayout &l, int i) {
+void hex_echo(const HexLayout& l, int i) {
     wattrset(l.win, A_NORMAL);
     if (popup_room(l.win, 3, l.col + 7 + i) == 0) return;
     wmove(l.win, 3, l.col + 7 + i);
     put_text_cell(l.win, hex_input.bytes[static_cast<size_t>(i)]);
 }
 
-void hex_digit_at(const HexLayout &l, int column, char digit) {
+void hex_digit_at(const HexLayout& l, int column, char digit) {
     wattrset(l.win, attr_field());
     if (popup_room(l.win, 6, column) == 0) return;
     mvwaddch(l.win, 6, column, static_cast<chtype>(static_cast<unsigned char>(digit)));
@@ -200,7 +200,7 @@ bool hex_is_backspace(int key) {
 
 } // namespace
 
-HexInput *read_hex_bytes(WINDOW *window, int room, int width) {
+HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
     const int n = room > 0 ? room : 0;
     const HexLayout l{window, width / 2 - (3 * n - 1) / 2};
 
@@ -208,7 +208,7 @@ HexInput *read_hex_bytes(WINDOW *window, int room, int width) {
     hex_input.bytes = std::vector<unsigned char>();
     try {
         hex_input.bytes.assign(static_cast<size_t>(n), 0);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         popup_text(window, 4, l.col, "Not enough memory");
         wrefresh(window);
         read_key();
@@ -228,13 +228,13 @@ HexInput *read_hex_bytes(WINDOW *window, int room, int width) {
         if (key == 10) return &hex_input;
         if (key == 3 || key == 7 || key == 24 || key == 27) return nullptr;
 
-        int &len = hex_input.len;
+        int& len = hex_input.len;
         if (is_hex_digit(key)) {
             if (len == n) {
                 warn_beep();
                 continue;
             }
-            unsigned char &b = hex_input.bytes[static_cast<size_t>(len)];
+            unsigned char& b = hex_input.bytes[static_cast<size_t>(len)];
             char digit = static_cast<char>(toupper(key));
             if (!low_awaited) {
                 b = static_cast<unsigned char>(hex_value(key) * 16);
@@ -263,7 +263,7 @@ HexInput *read_hex_bytes(WINDOW *window, int room, int width) {
                 continue;
             } else {
                 --len;
-                unsigned char &b = hex_input.bytes[static_cast<size_t>(len)];
+                unsigned char& b = hex_input.bytes[static_cast<size_t>(len)];
                 b = static_cast<unsigned char>(b & 0xF0);
                 hex_digit_at(l, l.high_col(len) + 1, '0');
                 hex_echo(l, len);
@@ -286,7 +286,7 @@ enum SearchItem { find_next_item = 0, text_item = 1, hex_item = 2 };
 struct SearchMenuEntry {
     int row;
     int col;
-    const char *label;
+    const char* label;
 };
 constexpr SearchMenuEntry search_menu[3] = {
     {3, 26, "Find Next"},
@@ -294,7 +294,7 @@ constexpr SearchMenuEntry search_menu[3] = {
     {7, 20, "search for Hex bytes"},
 };
 
-void search_draw_menu(WINDOW *popup, int highlighted) {
+void search_draw_menu(WINDOW* popup, int highlighted) {
     for (int i = 0; i < 3; ++i) {
         wattrset(popup, i == highlighted ? A_REVERSE : A_NORMAL);
         popup_text(popup, search_menu[i].row, search_menu[i].col, search_menu[i].label);
@@ -302,7 +302,7 @@ void search_draw_menu(WINDOW *popup, int highlighted) {
     wattrset(popup, A_NORMAL);
 }
 
-void search_blank_menu(WINDOW *popup) {
+void search_blank_menu(WINDOW* popup) {
     for (const SearchMenuEntry& e : search_menu)
         popup_text(popup, e.row, e.col, std::string(strlen(e.label), ' '));
 }
@@ -314,7 +314,7 @@ int search_menu_step(int item, int direction) {
     return (item + direction + 3) % 3;
 }
 
-void search_not_found(WINDOW *popup) {
+void search_not_found(WINDOW* popup) {
     wattroff(popup, A_REVERSE);
     popup_text(popup, 6, 1, std::string(58, ' '));
     popup_text(popup, 6, 19, "** String not found **");
@@ -324,7 +324,7 @@ void search_not_found(WINDOW *popup) {
 
 // Looks from the byte after the cursor to the last byte; a match moves the
 // cursor onto its first byte with its row at the top of the screen.
-bool search_from_cursor(WINDOW *popup, const unsigned char *pattern, int len) {
+bool search_from_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
     if (len > 0 && cursor_loc < Globals.filesize) {
         SearchResult r = find_pattern(pattern, cursor_loc + 1, static_cast<uint64_t>(len),
                                       Globals.filesize - cursor_loc);
@@ -339,7 +339,7 @@ bool search_from_cursor(WINDOW *popup, const unsigned char *pattern, int len) {
     return false;
 }
 
-void search_find_next(WINDOW *popup) {
+void search_find_next(WINDOW* popup) {
     if (last_pattern)
         search_from_cursor(popup, last_pattern->data(), last_pattern_len);
     else
@@ -351,7 +351,7 @@ bool search_key_has_ebcdic(int key) {
     return key >= 0 && key < 128;
 }
 
-void search_text(WINDOW *popup) {
+void search_text(WINDOW* popup) {
     last_pattern.reset();
     last_pattern_len = 0;
     popup_text(popup, 1, 25, "Text String");
@@ -366,9 +366,9 @@ void search_text(WINDOW *popup) {
     search_from_cursor(popup, last_pattern->data(), last_pattern_len);
 }
 
-void search_bytes(WINDOW *popup) {
+void search_bytes(WINDOW* popup) {
     popup_text(popup, 1, 25, "Byte Search");
-    HexInput *input = read_hex_bytes(popup, 16, 60);
+    HexInput* input = read_hex_bytes(popup, 16, 60);
     if (!input) return;
     if (!search_from_cursor(popup, input->bytes.data(), input->len)) return;
     input->bytes.resize(static_cast<size_t>(input->len));
@@ -379,7 +379,7 @@ void search_bytes(WINDOW *popup) {
 }
 
 // The menu's choice, or -1 when it was cancelled.
-int search_choose(WINDOW *popup) {
+int search_choose(WINDOW* popup) {
     int item = search_used ? find_next_item : text_item;
     search_draw_menu(popup, item);
     wrefresh(popup);
@@ -425,7 +425,7 @@ int search_choose(WINDOW *popup) {
 } // namespace
 
 void search(int find_next) {
-    WINDOW *popup = popup_window(60, 10);
+    WINDOW* popup = popup_window(60, 10);
     if (find_next && !last_pattern) {
         if (popup) delwin(popup);
         return;

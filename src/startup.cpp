@@ -30,9 +30,13 @@ extern char** environ;
 
 static void set_option(int letter) {
     switch (letter) {
-    case '8': Globals.print_set = 2; break;
+    case '8':
+        Globals.print_set = 2;
+        break;
     case 'a':
-    case 'A': Globals.print_set = 3; break;
+    case 'A':
+        Globals.print_set = 3;
+        break;
     case 'b':
     case 'B':
         Globals.buf_size = 0;
@@ -44,17 +48,24 @@ static void set_option(int letter) {
         Globals.file_state = 2;
         break;
     case 'f':
-    case 'F': Globals.file_state = 0; break;
+    case 'F':
+        Globals.file_state = 0;
+        break;
     case 'n':
     case 'N':
         color = -1;
         color_forced_off = true;
         break;
     case 'q':
-    case 'Q': Globals.beep_on = 0; break;
+    case 'Q':
+        Globals.beep_on = 0;
+        break;
     case 'r':
-    case 'R': Globals.file_state = 2; break;
-    default: break;
+    case 'R':
+        Globals.file_state = 2;
+        break;
+    default:
+        break;
     }
 }
 
@@ -120,13 +131,17 @@ static void assign_defaults() {
 
 static void read_options(int argc, char** argv) {
     // Position in this table identifies a long option; each maps to its letter.
-    static const struct option long_options[] = {
-        {"help", no_argument, nullptr, 'h'},    {"highbit", no_argument, nullptr, '8'},
-        {"alltext", no_argument, nullptr, 'a'}, {"readonly", no_argument, nullptr, 'r'},
-        {"version", no_argument, nullptr, 'v'}, {"disk", no_argument, nullptr, 'd'},
-        {"buffer", no_argument, nullptr, 'b'},  {"quiet", no_argument, nullptr, 'q'},
-        {"force", no_argument, nullptr, 'f'},   {"nocolor", no_argument, nullptr, 'n'},
-        {nullptr, 0, nullptr, 0}};
+    static const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
+                                                 {"highbit", no_argument, nullptr, '8'},
+                                                 {"alltext", no_argument, nullptr, 'a'},
+                                                 {"readonly", no_argument, nullptr, 'r'},
+                                                 {"version", no_argument, nullptr, 'v'},
+                                                 {"disk", no_argument, nullptr, 'd'},
+                                                 {"buffer", no_argument, nullptr, 'b'},
+                                                 {"quiet", no_argument, nullptr, 'q'},
+                                                 {"force", no_argument, nullptr, 'f'},
+                                                 {"nocolor", no_argument, nullptr, 'n'},
+                                                 {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "8abdfhnqrv", long_options, nullptr)) != -1) {
         // Output that cannot be written (a full disk, a closed pipe) is a failure.
@@ -172,7 +187,9 @@ static void set_up_colour() {
     }
 }
 
-int main_rows() { return std::max(LINES - 2, 1); }
+int main_rows() {
+    return std::max(LINES - 2, 1);
+}
 
 // Terminals of fewer than 3 lines leave the editing area no row of its own:
 // it then keeps one row (overlapping a bar) so that no window is ever missing.
@@ -417,7 +434,8 @@ void start_editor(int argc, char** argv) {
     open_file(&stream);
 
     wmove(Globals.status_win, 0, 0);
-    for (int i = 0; i < COLS; ++i) waddch(Globals.status_win, ' ');
+    for (int i = 0; i < COLS; ++i)
+        waddch(Globals.status_win, ' ');
     draw_status();
     draw_command_bar();
     draw_rows(cursor_loc);

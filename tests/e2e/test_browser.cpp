@@ -23,12 +23,12 @@ const std::string resize_bar = "^C ^X  Exit Program   ^M  Select File";
 const std::string writable_bar =
     "^G Help   ^C Exit (No Save)   ^T goTo Offset   ^X Exit and Save   ^W Search";
 
-std::string pad(const std::string &s, size_t width) {
+std::string pad(const std::string& s, size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
 }
 
 // ".", ".." and files f01.. so that the test directory has `n` entries.
-void make_entries(Terminal &t, int n) {
+void make_entries(Terminal& t, int n) {
     for (int i = 1; i <= n - 2; ++i) {
         char name[16];
         snprintf(name, sizeof name, "f%02d", i);
@@ -37,7 +37,7 @@ void make_entries(Terminal &t, int n) {
 }
 
 // The browser shows `name` highlighted on screen row `row` and in the title.
-void expect_selected(Terminal &t, int row, const std::string &name) {
+void expect_selected(Terminal& t, int row, const std::string& name) {
     EXPECT_TRUE(t.expect_row(0, "File: " + name));
     EXPECT_TRUE(t.expect_text(row, 57, name + " "));
     EXPECT_TRUE(t.expect_cursor({row, 57}));
@@ -45,13 +45,13 @@ void expect_selected(Terminal &t, int row, const std::string &name) {
     EXPECT_TRUE(t.expect([&] { return t.cell(row, 57).bold; }, "the name in bold"));
 }
 
-void start_browser(Terminal &t, const std::vector<std::string> &args = {}) {
+void start_browser(Terminal& t, const std::vector<std::string>& args = {}) {
     t.start(args);
     ASSERT_TRUE(t.expect_row(t.lines() - 1, listing_bar));
     ASSERT_TRUE(t.expect_cursor({1, 57}));
 }
 
-bool have(const char *path) {
+bool have(const char* path) {
     return access(path, X_OK) == 0;
 }
 
@@ -73,8 +73,8 @@ TEST(BrowserStart, NoFileListsTheWorkingDirectoryInLongFormat) {
     ASSERT_EQ(utimes(t.path("data.bin").c_str(), times), 0);
     struct stat st;
     ASSERT_EQ(stat(t.path("data.bin").c_str(), &st), 0);
-    struct passwd *pw = getpwuid(st.st_uid);
-    struct group *gr = getgrgid(st.st_gid);
+    struct passwd* pw = getpwuid(st.st_uid);
+    struct group* gr = getgrgid(st.st_gid);
     std::string owner = pw ? pw->pw_name : std::to_string(st.st_uid);
     std::string group = gr ? gr->gr_name : std::to_string(st.st_gid);
 
@@ -105,7 +105,7 @@ TEST(BrowserKeys, TwoEntriesKeepTheHighlightOnTheSecond) {
     start_browser(t);
     t.send(keys::down);
     expect_selected(t, 2, "..");
-    for (const std::string &key : {keys::down, keys::page_down, keys::end, std::string("j")}) {
+    for (const std::string& key : {keys::down, keys::page_down, keys::end, std::string("j")}) {
         t.send(key);
         t.settle();
         expect_selected(t, 2, "..");
@@ -196,7 +196,7 @@ TEST(BrowserDirectories, UnreadableDirectoryShowsThePopupAndListsAgain) {
     ASSERT_EQ(chmod(t.path("locked").c_str(), 0311), 0);
     if (geteuid() == 0) {
         // Root lacks no permission: run the program as "nobody" instead.
-        const char *setpriv = have("/usr/bin/setpriv") ? "/usr/bin/setpriv"
+        const char* setpriv = have("/usr/bin/setpriv") ? "/usr/bin/setpriv"
                               : have("/bin/setpriv")   ? "/bin/setpriv"
                                                        : nullptr;
         if (!setpriv || !getpwnam("nobody"))
@@ -205,10 +205,10 @@ TEST(BrowserDirectories, UnreadableDirectoryShowsThePopupAndListsAgain) {
         fs::path root = fs::path(t.dir()).parent_path();
         chmod(root.c_str(), 0755);
         chmod(t.dir().c_str(), 0755);
-        for (const auto &entry : fs::directory_iterator(root))
+        for (const auto& entry : fs::directory_iterator(root))
             if (entry.is_directory() && entry.path() != fs::path(t.dir()))
                 chmod(entry.path().c_str(), 0777); // the sanitizer log directory
-        struct passwd *nobody = getpwnam("nobody");
+        struct passwd* nobody = getpwnam("nobody");
         t.start_program({setpriv, "--reuid=" + std::to_string(nobody->pw_uid),
                          "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups",
                          MORVANE_BINARY});
@@ -235,7 +235,7 @@ TEST(BrowserDirectories, UnreadableDirectoryShowsThePopupAndListsAgain) {
 }
 
 TEST(BrowserExit, ControlXAndControlCEndTheProgramWithStatusZero) {
-    for (const std::string &key : {ctrl('x'), ctrl('c')}) {
+    for (const std::string& key : {ctrl('x'), ctrl('c')}) {
         Terminal t(24, 80);
         t.write_file("a", "a");
         start_browser(t);
@@ -248,7 +248,7 @@ TEST(BrowserExit, ControlXAndControlCEndTheProgramWithStatusZero) {
 }
 
 TEST(BrowserExit, TinyTerminalStillExitsOnControlXAndControlC) {
-    for (const std::string &key : {ctrl('x'), ctrl('c')}) {
+    for (const std::string& key : {ctrl('x'), ctrl('c')}) {
         Terminal t(2, 10);
         t.write_file("a", "a");
         t.start();

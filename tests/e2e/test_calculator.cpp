@@ -12,13 +12,13 @@ const std::string calc_status = "Integer: 32 bits     Long: 64 bits";
 
 // The screen row of a base line: label at column 1, the 64-column field at
 // column 10, the marker after it on the active line.
-std::string base_row(const std::string &label, const std::string &digits, bool active) {
+std::string base_row(const std::string& label, const std::string& digits, bool active) {
     return " " + label + "  " + std::string(64 - digits.size(), ' ') + digits +
            (active ? " <==" : "");
 }
 
-void expect_calculator(Terminal &t, const std::string &b2, const std::string &b8,
-                       const std::string &b10, const std::string &b16, int active) {
+void expect_calculator(Terminal& t, const std::string& b2, const std::string& b8,
+                       const std::string& b10, const std::string& b16, int active) {
     EXPECT_TRUE(t.expect_row(0, calc_status));
     EXPECT_TRUE(t.expect_text(2, t.cols() / 2 - 8, "Binary Calculator"));
     EXPECT_TRUE(t.expect_row(4, base_row("Base  2", b2, active == 1)));
@@ -28,7 +28,7 @@ void expect_calculator(Terminal &t, const std::string &b2, const std::string &b8
     EXPECT_TRUE(t.expect_row(t.lines() - 1, calc_bar));
 }
 
-void open_editor(Terminal &t) {
+void open_editor(Terminal& t) {
     t.write_file("sample.bin", "Hello, calculator");
     t.start({"sample.bin"});
     ASSERT_TRUE(t.expect_text(1, 0, "00000000  48 65 6C 6C"));

@@ -41,12 +41,12 @@ std::string offset_text(unsigned cursor, unsigned last) {
 }
 
 // Everything below the status line, which shows the cursor's offset.
-::testing::AssertionResult expect_body(Terminal &t) {
+::testing::AssertionResult expect_body(Terminal& t) {
     std::vector<std::string> rows = sample20_screen();
     return t.expect_rows(1, std::vector<std::string>(rows.begin() + 1, rows.end()));
 }
 
-void start_sample(Terminal &t, const std::vector<std::string> &options = {}) {
+void start_sample(Terminal& t, const std::vector<std::string>& options = {}) {
     t.write_file("sample.bin", sample20);
     std::vector<std::string> args = options;
     args.push_back("sample.bin");
@@ -54,7 +54,7 @@ void start_sample(Terminal &t, const std::vector<std::string> &options = {}) {
     ASSERT_TRUE(t.expect_row(1, sample20_screen()[1]));
 }
 
-void start_all_a(Terminal &t) {
+void start_all_a(Terminal& t) {
     t.write_file("a.bin", all_a);
     t.start({"a.bin"});
     ASSERT_TRUE(t.expect_row(1, a_row(0, t.cols())));
@@ -107,7 +107,7 @@ const std::string choice_line = " Yes       No       New File ";
 const std::string dialog_bar = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
 
 // Which part of the choice line is in reverse video: 1 Yes, 2 No, 3 New File.
-::testing::AssertionResult selected(Terminal &t, int choice) {
+::testing::AssertionResult selected(Terminal& t, int choice) {
     const int first[] = {0, 0, 10, 19}, width[] = {0, 5, 4, 10};
     return t.expect(
         [&] {
@@ -121,7 +121,7 @@ const std::string dialog_bar = "^G/^X/Escape Cancel   Y Yes   N No   F New File"
         "choice " + std::to_string(choice) + " selected");
 }
 
-void open_quit_dialog(Terminal &t) {
+void open_quit_dialog(Terminal& t) {
     t.send(ctrl('c'));
     EXPECT_TRUE(t.expect_text(dialog_top + 2, dialog_left + 20, "Quit without Saving?"));
     EXPECT_TRUE(selected(t, 1));
@@ -197,7 +197,7 @@ TEST(QuitDialog, EscapeAndNReturnToTheRedrawnEditor) {
     start_sample(t);
     t.send(keys::right); // the cursor's place must survive the dialog
     ASSERT_TRUE(t.expect_cursor({1, 11}));
-    for (const std::string &key : {keys::esc, std::string("n"), std::string("N")}) {
+    for (const std::string& key : {keys::esc, std::string("n"), std::string("N")}) {
         SCOPED_TRACE(key);
         open_quit_dialog(t);
         t.send(key);
@@ -229,7 +229,7 @@ namespace {
 
 // The file of 'A' paged down twice, then into the text pane, where a stray
 // '~' or 'x' would be typed into the file.
-void start_in_text_pane_two_pages_down(Terminal &t) {
+void start_in_text_pane_two_pages_down(Terminal& t) {
     start_all_a(t);
     t.send(keys::page_down + keys::page_down);
     ASSERT_TRUE(t.expect_row(1, a_row(0x2A0)));
@@ -238,7 +238,7 @@ void start_in_text_pane_two_pages_down(Terminal &t) {
     ASSERT_TRUE(t.settle());
 }
 
-void expect_view_at(Terminal &t, unsigned top, unsigned cursor) {
+void expect_view_at(Terminal& t, unsigned top, unsigned cursor) {
     EXPECT_TRUE(t.expect_row(1, a_row(top)));
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(cursor, 0x3FF)));
     EXPECT_EQ(t.text(0, 79, 1), " ") << "nothing was typed into the file";
@@ -334,10 +334,10 @@ TEST(Panes, ControlPTwiceReturnsToTheSameDigit) {
 
 namespace {
 
-bool coloured(Terminal &t) {
+bool coloured(Terminal& t) {
     return t.cell(0, 0).bg == 6 && t.cell(1, 10).bg == 4 && t.cell(5, 40).bg == 4;
 }
-bool plain(Terminal &t) {
+bool plain(Terminal& t) {
     return t.cell(0, 0).reverse && t.cell(0, 0).bg == -1 && t.cell(1, 10).bg == -1 &&
            t.cell(5, 40).bg == -1;
 }

@@ -26,7 +26,7 @@ std::vector<std::string> sample20_screen() {
 }
 
 // The box of a failed start on 80x24: 50x6 at row 9, column 15.
-void expect_error_box(Terminal &t, const std::string &message, const std::string &reason) {
+void expect_error_box(Terminal& t, const std::string& message, const std::string& reason) {
     const int top = 9, left = 15;
     std::string line = "Reason: " + reason;
     EXPECT_TRUE(t.expect_text(top + 3, left + 25 - static_cast<int>(line.size()) / 2, line));
@@ -45,7 +45,7 @@ void expect_error_box(Terminal &t, const std::string &message, const std::string
 }
 
 // The browser's first screen in a directory whose entries are known.
-void expect_browser(Terminal &t, const std::vector<std::string> &names) {
+void expect_browser(Terminal& t, const std::vector<std::string>& names) {
     EXPECT_TRUE(t.expect_row(0, "File: ."));
     EXPECT_TRUE(t.expect_row(23, browser_bar));
     for (size_t i = 0; i < names.size(); ++i)
@@ -53,7 +53,7 @@ void expect_browser(Terminal &t, const std::vector<std::string> &names) {
     EXPECT_TRUE(t.expect_cursor({1, 57}));
 }
 
-std::string usage_text(const std::string &program) {
+std::string usage_text(const std::string& program) {
     return "Usage: " + program +
            " [options] [file]\n"
            "Options:\n"
@@ -71,7 +71,7 @@ std::string usage_text(const std::string &program) {
            "  -v, --version           Print the version number and exit.\n";
 }
 
-std::string without_cr(const std::string &s) {
+std::string without_cr(const std::string& s) {
     std::string out;
     for (char c : s)
         if (c != '\r') out += c;
@@ -81,7 +81,7 @@ std::string without_cr(const std::string &s) {
 } // namespace
 
 TEST(Options, HelpPrintsTheUsageTextAloneAndLeavesTheTerminalAlone) {
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"-h"}, {"--help"}, {"-b", "-h", "-q", "sample.bin"}}) {
         SCOPED_TRACE(args.front());
         Terminal t;
@@ -107,7 +107,7 @@ TEST(Options, HelpPrintsTheUsageTextAloneAndLeavesTheTerminalAlone) {
 }
 
 TEST(Options, VersionPrintsTheNumberAloneAndExits) {
-    for (const std::vector<std::string> &args :
+    for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"-v"}, {"--version"}, {"-q", "-v", "sample.bin"}}) {
         SCOPED_TRACE(args.front());
         Terminal t;
@@ -172,7 +172,7 @@ TEST(FirstScreen, OnlyTheFirstFileArgumentIsOpened) {
 
 namespace {
 
-void open_help_and_expect_insert_delete_lines(Terminal &t, bool buffered) {
+void open_help_and_expect_insert_delete_lines(Terminal& t, bool buffered) {
     t.send(ctrl('g'));
     std::string insert = "Insert/Add Byte     ", del = "Delete Byte         ";
     std::string disabled = "Disabled.  Use -b, --buffer option to enable";
@@ -183,7 +183,7 @@ void open_help_and_expect_insert_delete_lines(Terminal &t, bool buffered) {
 
 // On a one-byte file "A": "1" sets the high nibble, "2" the low nibble of the
 // last byte, which also rings the bell. Returns the bells rung.
-int type_on_the_last_digit(Terminal &t) {
+int type_on_the_last_digit(Terminal& t) {
     int before = t.bells();
     t.send("12");
     EXPECT_TRUE(
@@ -342,7 +342,7 @@ std::string large_file() {
     return bytes;
 }
 
-void expect_last_bytes_reachable(const std::vector<std::string> &options) {
+void expect_last_bytes_reachable(const std::vector<std::string>& options) {
     Terminal t;
     t.write_file("big.bin", large_file());
     std::vector<std::string> args = options;

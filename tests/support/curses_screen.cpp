@@ -59,7 +59,8 @@ CursesScreen::~CursesScreen() {
 std::string CursesScreen::text(WINDOW* w, int row) {
     std::string s;
     int cols = getmaxx(w);
-    for (int c = 0; c < cols; ++c) s += ch(w, row, c);
+    for (int c = 0; c < cols; ++c)
+        s += ch(w, row, c);
     return s;
 }
 
@@ -102,21 +103,37 @@ void CursesScreen::feed(const std::string& bytes) {
 
 std::string CursesScreen::key(int code) {
     switch (code) {
-    case KEY_UP: return "\033OA";
-    case KEY_DOWN: return "\033OB";
-    case KEY_RIGHT: return "\033OC";
-    case KEY_LEFT: return "\033OD";
-    case KEY_HOME: return "\033OH";
-    case KEY_END: return "\033OF";
-    case KEY_PPAGE: return "\033[5~";
-    case KEY_NPAGE: return "\033[6~";
-    case KEY_DC: return "\033[3~";
-    case KEY_IC: return "\033[2~";
-    case KEY_BACKSPACE: return "\177";
-    case KEY_F(1): return "\033OP";
-    case KEY_F(2): return "\033OQ";
-    case KEY_F(3): return "\033OR";
-    case KEY_F(5): return "\033[15~";
-    default: throw std::runtime_error("no sequence for key");
+    case KEY_UP:
+        return "\033OA";
+    case KEY_DOWN:
+        return "\033OB";
+    case KEY_RIGHT:
+        return "\033OC";
+    case KEY_LEFT:
+        return "\033OD";
+    case KEY_HOME:
+        return "\033OH";
+    case KEY_END:
+        return "\033OF";
+    case KEY_PPAGE:
+        return "\033[5~";
+    case KEY_NPAGE:
+        return "\033[6~";
+    case KEY_DC:
+        return "\033[3~";
+    case KEY_IC:
+        return "\033[2~";
+    case KEY_BACKSPACE:
+        return "\177";
+    case KEY_F(1):
+        return "\033OP";
+    case KEY_F(2):
+        return "\033OQ";
+    case KEY_F(3):
+        return "\033OR";
+    case KEY_F(5):
+        return "\033[15~";
+    default:
+        throw std::runtime_error("no sequence for key");
     }
 }

@@ -21,7 +21,7 @@
 
 namespace fs = std::filesystem;
 
-std::ostream &operator<<(std::ostream &os, const Pos &p) {
+std::ostream& operator<<(std::ostream& os, const Pos& p) {
     return os << "(" << p.row << ", " << p.col << ")";
 }
 
@@ -35,7 +35,7 @@ static std::string rtrim(std::string s) {
     return s;
 }
 
-static void append_utf8(std::string &out, uint32_t c) {
+static void append_utf8(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -53,7 +53,7 @@ static void append_utf8(std::string &out, uint32_t c) {
     }
 }
 
-static int colour_index(const VTermColor &c, bool foreground) {
+static int colour_index(const VTermColor& c, bool foreground) {
     if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return -1;
     if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
     return -2; // direct RGB: the program never asks for it
@@ -66,7 +66,7 @@ static int colour_index(const VTermColor &c, bool foreground) {
 // be split across reads, so the state lives from one chunk to the next.
 class RepExpander {
   public:
-    std::string feed(const char *data, size_t len) {
+    std::string feed(const char* data, size_t len) {
         std::string out;
         for (size_t i = 0; i < len; ++i)
             step(static_cast<unsigned char>(data[i]), out);
@@ -75,7 +75,7 @@ class RepExpander {
 
   private:
     enum class State { Ground, Esc, EscInter, Csi, String, StringEsc };
-    void step(unsigned char b, std::string &out) {
+    void step(unsigned char b, std::string& out) {
         switch (state_) {
         case State::Ground:
             if (b == 0x1b) {
@@ -133,7 +133,7 @@ class RepExpander {
             return;
         }
     }
-    void flush(std::string &out) {
+    void flush(std::string& out) {
         out += seq_;
         seq_.clear();
         state_ = State::Ground;
@@ -144,19 +144,19 @@ class RepExpander {
 };
 
 struct TerminalCallbacks {
-    static int bell(void *user) {
-        ++static_cast<Terminal *>(user)->bells_;
+    static int bell(void* user) {
+        ++static_cast<Terminal*>(user)->bells_;
         return 1;
     }
-    static int settermprop(VTermProp prop, VTermValue *val, void *user) {
-        auto *t = static_cast<Terminal *>(user);
+    static int settermprop(VTermProp prop, VTermValue* val, void* user) {
+        auto* t = static_cast<Terminal*>(user);
         if (prop == VTERM_PROP_ALTSCREEN) t->altscreen_on_ = val->boolean;
         if (prop == VTERM_PROP_CURSORVISIBLE) t->cursor_visible_ = val->boolean;
         return 1;
     }
     // Answers to the child's queries (cursor position, device attributes).
-    static void output(const char *s, size_t len, void *user) {
-        auto *t = static_cast<Terminal *>(user);
+    static void output(const char* s, size_t len, void* user) {
+        auto* t = static_cast<Terminal*>(user);
         while (len > 0 && t->master_ >= 0) {
             ssize_t n = write(t->master_, s, len);
             if (n < 0 && errno == EINTR) continue;
@@ -204,40 +204,40 @@ Terminal::~Terminal() {
     fs::remove_all(root_, ignored);
 }
 
-void Terminal::write_file(const std::string &name, const std::string &bytes) const {
+void Terminal::write_file(const std::string& name, const std::string& bytes) const {
     std::ofstream f(path(name), std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!f) throw std::runtime_error("cannot write " + path(name));
 }
 
-std::string Terminal::read_file(const std::string &name) const {
+std::string Terminal::read_file(const std::string& name) const {
     std::ifstream f(path(name), std::ios::binary);
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
 }
 
-void Terminal::make_dir(const std::string &name) const {
+void Terminal::make_dir(const std::string& name) const {
     fs::create_directories(path(name));
 }
 
-void Terminal::start(const std::vector<std::string> &args, const Env &env) {
+void Terminal::start(const std::vector<std::string>& args, const Env& env) {
     std::vector<std::string> argv{MORVANE_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     spawn(MORVANE_BINARY, argv, env);
 }
 
-void Terminal::start_program(const std::vector<std::string> &argv, const Env &env) {
+void Terminal::start_program(const std::vector<std::string>& argv, const Env& env) {
     spawn(argv.at(0), argv, env);
 }
 
-void Terminal::spawn(const std::string &file, const std::vector<std::string> &argv,
-                     const Env &extra) {
+void Terminal::spawn(const std::string& file, const std::vector<std::string>& argv,
+                     const Env& extra) {
     if (pid_ > 0) throw std::logic_error("Terminal already started a program");
     vterm_screen_enable_altscreen(vts_, altscreen_emulated_ ? 1 : 0);
     vterm_screen_reset(vts_, 1);
 
-    const char *path_var = getenv("PATH");
+    const char* path_var = getenv("PATH");
     Env env{
         {"PATH", path_var ? path_var : "/usr/bin:/bin"},
         {"HOME", dir_},
@@ -245,8 +245,8 @@ void Terminal::spawn(const std::string &file, const std::vector<std::string> &ar
         {"ESCDELAY", "25"},
         {"ASAN_OPTIONS", "log_path=" + log_dir_ + "/asan:halt_on_error=1:detect_leaks=1"},
         {"UBSAN_OPTIONS", "log_path=" + log_dir_ + "/ubsan:halt_on_error=1:print_stacktrace=1"}};
-    for (const auto &[name, value] : extra) {
-        auto same = [&](const auto &e) { return e.first == name; };
+    for (const auto& [name, value] : extra) {
+        auto same = [&](const auto& e) { return e.first == name; };
         if (auto it = std::find_if(env.begin(), env.end(), same); it != env.end())
             it->second = value;
         else
@@ -254,14 +254,14 @@ void Terminal::spawn(const std::string &file, const std::vector<std::string> &ar
     }
     // Everything the child needs is built before fork.
     std::vector<std::string> env_text;
-    for (const auto &[name, value] : env)
+    for (const auto& [name, value] : env)
         env_text.push_back(name + "=" + value);
-    std::vector<char *> envp, args;
-    for (auto &e : env_text)
+    std::vector<char*> envp, args;
+    for (auto& e : env_text)
         envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> argv_copy = argv;
-    for (auto &a : argv_copy)
+    for (auto& a : argv_copy)
         args.push_back(a.data());
     args.push_back(nullptr);
     std::string workdir = dir_;
@@ -330,7 +330,7 @@ int Terminal::pending_input() {
     return n;
 }
 
-void Terminal::send(const std::string &bytes) {
+void Terminal::send(const std::string& bytes) {
     if (master_ < 0) throw std::logic_error("send before start");
     // The tty flushes its queues when it turns Control-C or Control-\ into a
     // signal: output still in flight would be lost, and curses, believing it
@@ -457,7 +457,7 @@ int Terminal::bells() {
     return bells_;
 }
 
-const std::string &Terminal::output() {
+const std::string& Terminal::output() {
     pump(0);
     return output_;
 }
@@ -512,7 +512,7 @@ bool Terminal::canonical_echo_mode() {
 
 void Terminal::check_sanitizer_logs() {
     std::error_code ec;
-    for (const auto &entry : fs::directory_iterator(log_dir_, ec)) {
+    for (const auto& entry : fs::directory_iterator(log_dir_, ec)) {
         std::string name = entry.path().filename().string();
         if (std::find(reported_logs_.begin(), reported_logs_.end(), name) != reported_logs_.end())
             continue;
@@ -524,7 +524,7 @@ void Terminal::check_sanitizer_logs() {
     }
 }
 
-std::string Terminal::dump(const std::vector<int> &marked) {
+std::string Terminal::dump(const std::vector<int>& marked) {
     pump(0);
     std::ostringstream s;
     Pos c = cursor();
@@ -540,7 +540,7 @@ std::string Terminal::dump(const std::vector<int> &marked) {
     return s.str();
 }
 
-bool Terminal::wait_for(const std::function<bool()> &done, int timeout_ms) {
+bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         pump(0);
@@ -554,15 +554,15 @@ bool Terminal::wait_for(const std::function<bool()> &done, int timeout_ms) {
     }
 }
 
-::testing::AssertionResult Terminal::expect(const std::function<bool()> &done,
-                                            const std::string &what, int timeout_ms) {
+::testing::AssertionResult Terminal::expect(const std::function<bool()>& done,
+                                            const std::string& what, int timeout_ms) {
     if (wait_for(done, timeout_ms)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << (running() ? "timed out" : "the program ended") << " waiting for " << what << "\n"
            << dump();
 }
 
-::testing::AssertionResult Terminal::rows_match(int first, const std::vector<std::string> &rows,
+::testing::AssertionResult Terminal::rows_match(int first, const std::vector<std::string>& rows,
                                                 int timeout_ms) {
     auto differing = [&] {
         std::vector<int> out;
@@ -586,7 +586,7 @@ bool Terminal::wait_for(const std::function<bool()> &done, int timeout_ms) {
     return ::testing::AssertionFailure() << s.str();
 }
 
-::testing::AssertionResult Terminal::expect_screen(const std::vector<std::string> &rows,
+::testing::AssertionResult Terminal::expect_screen(const std::vector<std::string>& rows,
                                                    int timeout_ms) {
     if (static_cast<int>(rows.size()) != lines_)
         return ::testing::AssertionFailure()
@@ -594,16 +594,16 @@ bool Terminal::wait_for(const std::function<bool()> &done, int timeout_ms) {
     return rows_match(0, rows, timeout_ms);
 }
 
-::testing::AssertionResult Terminal::expect_rows(int first, const std::vector<std::string> &rows,
+::testing::AssertionResult Terminal::expect_rows(int first, const std::vector<std::string>& rows,
                                                  int timeout_ms) {
     return rows_match(first, rows, timeout_ms);
 }
 
-::testing::AssertionResult Terminal::expect_row(int r, const std::string &text, int timeout_ms) {
+::testing::AssertionResult Terminal::expect_row(int r, const std::string& text, int timeout_ms) {
     return rows_match(r, {text}, timeout_ms);
 }
 
-::testing::AssertionResult Terminal::expect_text(int r, int c, const std::string &expected,
+::testing::AssertionResult Terminal::expect_text(int r, int c, const std::string& expected,
                                                  int timeout_ms) {
     auto ok = expect(
         [&] {
@@ -624,8 +624,8 @@ bool Terminal::wait_for(const std::function<bool()> &done, int timeout_ms) {
     return expect([&] { return cursor() == p; }, what.str(), timeout_ms);
 }
 
-::testing::AssertionResult Terminal::holds_for(const std::function<bool()> &still,
-                                               const std::string &what, int window_ms) {
+::testing::AssertionResult Terminal::holds_for(const std::function<bool()>& still,
+                                               const std::string& what, int window_ms) {
     auto end = Clock::now() + std::chrono::milliseconds(window_ms);
     do {
         pump(0);

@@ -60,9 +60,9 @@ class RepExpander;
 struct Pos {
     int row;
     int col;
-    bool operator==(const Pos &) const = default;
+    bool operator==(const Pos&) const = default;
 };
-std::ostream &operator<<(std::ostream &os, const Pos &p);
+std::ostream& operator<<(std::ostream& os, const Pos& p);
 
 struct Cell {
     std::string text; // UTF-8, " " for an empty cell
@@ -103,15 +103,15 @@ class Terminal {
 
     explicit Terminal(int lines = 24, int cols = 80);
     ~Terminal();
-    Terminal(const Terminal &) = delete;
-    Terminal &operator=(const Terminal &) = delete;
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
 
     // Files of the test, in the child's working directory.
-    const std::string &dir() const { return dir_; }
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    void write_file(const std::string &name, const std::string &bytes) const;
-    std::string read_file(const std::string &name) const;
-    void make_dir(const std::string &name) const;
+    const std::string& dir() const { return dir_; }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    void write_file(const std::string& name, const std::string& bytes) const;
+    std::string read_file(const std::string& name) const;
+    void make_dir(const std::string& name) const;
 
     // On by default: libvterm keeps an alternate screen as xterm does. Turn
     // it off before start() to see what is left on the one screen after the
@@ -119,11 +119,11 @@ class Terminal {
     void emulate_altscreen(bool on) { altscreen_emulated_ = on; }
 
     // The program under test with its arguments (argv[0] is MORVANE_BINARY).
-    void start(const std::vector<std::string> &args = {}, const Env &env = {});
+    void start(const std::vector<std::string>& args = {}, const Env& env = {});
     // Any program: argv[0] is argv.front(); looked up with execvp.
-    void start_program(const std::vector<std::string> &argv, const Env &env = {});
+    void start_program(const std::vector<std::string>& argv, const Env& env = {});
 
-    void send(const std::string &bytes);
+    void send(const std::string& bytes);
     bool settle(int quiet_ms = 80, int timeout_ms = default_timeout_ms);
     void resize(int lines, int cols); // the kernel sends SIGWINCH
 
@@ -139,7 +139,7 @@ class Terminal {
     bool altscreen(); // the child has switched to the alternate screen
     int bells();      // bells rung so far
     // Everything the child printed, byte for byte (after the tty's onlcr).
-    const std::string &output();
+    const std::string& output();
     // Blanks the emulated screen without telling the child, so a test can
     // see whether the program repaints.
     void wipe();
@@ -152,37 +152,37 @@ class Terminal {
     bool canonical_echo_mode();
 
     // Expectations: poll until true; on timeout the failure holds the screen.
-    ::testing::AssertionResult expect_screen(const std::vector<std::string> &rows,
+    ::testing::AssertionResult expect_screen(const std::vector<std::string>& rows,
                                              int timeout_ms = default_timeout_ms);
     // Rows first..first+rows.size()-1 only.
-    ::testing::AssertionResult expect_rows(int first, const std::vector<std::string> &rows,
+    ::testing::AssertionResult expect_rows(int first, const std::vector<std::string>& rows,
                                            int timeout_ms = default_timeout_ms);
-    ::testing::AssertionResult expect_row(int r, const std::string &text,
+    ::testing::AssertionResult expect_row(int r, const std::string& text,
                                           int timeout_ms = default_timeout_ms);
     // The cells from (r, c) read `text`.
-    ::testing::AssertionResult expect_text(int r, int c, const std::string &text,
+    ::testing::AssertionResult expect_text(int r, int c, const std::string& text,
                                            int timeout_ms = default_timeout_ms);
     ::testing::AssertionResult expect_cursor(Pos p, int timeout_ms = default_timeout_ms);
-    ::testing::AssertionResult expect(const std::function<bool()> &done, const std::string &what,
+    ::testing::AssertionResult expect(const std::function<bool()>& done, const std::string& what,
                                       int timeout_ms = default_timeout_ms);
     // Fails as soon as `still` turns false within the window.
-    ::testing::AssertionResult holds_for(const std::function<bool()> &still,
-                                         const std::string &what, int window_ms = 300);
+    ::testing::AssertionResult holds_for(const std::function<bool()>& still,
+                                         const std::string& what, int window_ms = 300);
     // Settles, then fails if any cell text or the cursor changes in the window.
     ::testing::AssertionResult expect_unchanged(int window_ms = 300);
 
     // The screen as text with row numbers, rows listed in `marked` flagged.
-    std::string dump(const std::vector<int> &marked = {});
+    std::string dump(const std::vector<int>& marked = {});
 
   private:
     using Clock = std::chrono::steady_clock;
-    void spawn(const std::string &file, const std::vector<std::string> &argv, const Env &env);
+    void spawn(const std::string& file, const std::vector<std::string>& argv, const Env& env);
     bool pump(int wait_ms); // reads the child's output; true if any arrived
-    bool wait_for(const std::function<bool()> &done, int timeout_ms);
+    bool wait_for(const std::function<bool()>& done, int timeout_ms);
     int pending_input(); // bytes written to the pty that the child has not read
     void reap(int status);
     void check_sanitizer_logs();
-    ::testing::AssertionResult rows_match(int first, const std::vector<std::string> &rows,
+    ::testing::AssertionResult rows_match(int first, const std::vector<std::string>& rows,
                                           int timeout_ms);
 
     int lines_, cols_;
@@ -193,8 +193,8 @@ class Terminal {
     int exit_status_ = -1;
     bool altscreen_emulated_ = true;
     std::unique_ptr<RepExpander> rep_;
-    VTerm *vt_ = nullptr;
-    VTermScreen *vts_ = nullptr;
+    VTerm* vt_ = nullptr;
+    VTermScreen* vts_ = nullptr;
     std::string output_;
     Clock::time_point last_output_;
     std::vector<std::string> reported_logs_;

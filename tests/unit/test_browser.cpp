@@ -38,14 +38,14 @@ struct WorkDir {
         EXPECT_EQ(chdir(saved.c_str()), 0);
         std::filesystem::remove_all(path);
     }
-    void file(const std::string &name, size_t size = 0) const {
-        FILE *f = fopen((path + "/" + name).c_str(), "w");
+    void file(const std::string& name, size_t size = 0) const {
+        FILE* f = fopen((path + "/" + name).c_str(), "w");
         ASSERT_NE(f, nullptr);
         for (size_t i = 0; i < size; ++i)
             fputc('x', f);
         fclose(f);
     }
-    void dir(const std::string &name) const { mkdir((path + "/" + name).c_str(), 0755); }
+    void dir(const std::string& name) const { mkdir((path + "/" + name).c_str(), 0755); }
     // "." and ".." plus files f01.. so that the directory has `n` entries.
     void entries(int n) const {
         for (int i = 1; i <= n - 2; ++i) {
@@ -88,13 +88,13 @@ bool bold_at(int row, int col) {
     return CursesScreen::attrs(Globals.main_win, row, col) & A_BOLD;
 }
 
-std::string pad(const std::string &s, size_t width) {
+std::string pad(const std::string& s, size_t width) {
     return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
 }
 
-int run_without_privilege(const std::function<int()> &body) {
+int run_without_privilege(const std::function<int()>& body) {
     if (geteuid() != 0) return body();
-    struct passwd *pw = getpwnam("nobody");
+    struct passwd* pw = getpwnam("nobody");
     if (!pw) return -1;
     fflush(nullptr);
     pid_t pid = fork();
@@ -172,8 +172,8 @@ TEST(ListingLine, FileShowsPermissionsOwnerGroupSizeDateAndName) {
     ASSERT_EQ(utimes("data.bin", times), 0);
     struct stat st;
     ASSERT_EQ(stat("data.bin", &st), 0);
-    struct passwd *pw = getpwuid(st.st_uid);
-    struct group *gr = getgrgid(st.st_gid);
+    struct passwd* pw = getpwuid(st.st_uid);
+    struct group* gr = getgrgid(st.st_gid);
     std::string owner = pw ? pw->pw_name : std::to_string(st.st_uid);
     std::string group = gr ? gr->gr_name : std::to_string(st.st_gid);
 
@@ -216,7 +216,7 @@ TEST(BrowserDrawing, ListingIsInPairOneAndHighlightBoldInPairTwo) {
     WorkDir dir;
     dir.file("a");
     Listing listing;
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_EQ(row_text(2).substr(57, 2), "a ");
     for (int row : {0, 2, 3, 21})
         for (int col : {0, 56, 57, 79}) {
@@ -422,7 +422,7 @@ TEST(FileBrowser, EntryWithoutStatusIsReturnedAsAFile) {
 TEST(FileBrowser, RawEscapeSequencesAreDecodedAndOthersIgnored) {
     CursesScreen screen(24, 80);
     WorkDir dir;
-    for (const char *name : {"a", "b", "c"})
+    for (const char* name : {"a", "b", "c"})
         dir.file(name);
     // ESC x does nothing; ESC [ 6 and one dropped key is Page Down (here:
     // the last entry); ESC [ 5 is Page Up (the first); two downs reach "a".
@@ -488,7 +488,7 @@ TEST(FileBrowser, WorksInADirectoryWhosePathIsLongerThan1024Bytes) {
         ASSERT_EQ(mkdir(part.c_str(), 0755), 0);
         ASSERT_EQ(chdir(part.c_str()), 0);
     }
-    FILE *f = fopen("deep", "w");
+    FILE* f = fopen("deep", "w");
     ASSERT_NE(f, nullptr);
     fclose(f);
     std::string deep = cwd();

@@ -11,7 +11,7 @@ namespace {
 struct CalcLines {
     calc_base_line l[4];
     CalcLines() {
-        const char *sets[4] = {"01", "01234567", "0123456789", "0123456789AaBbCcDdEeFf"};
+        const char* sets[4] = {"01", "01234567", "0123456789", "0123456789AaBbCcDdEeFf"};
         for (int i = 0; i < 4; ++i) {
             l[i].digit_set = sets[i];
             memset(l[i].digit_text, 0, sizeof l[i].digit_text);
@@ -21,7 +21,7 @@ struct CalcLines {
         }
     }
     void key(int k, int active) { calc_key(&l[0], &l[1], &l[2], &l[3], k, active); }
-    void keys(const std::string &ks, int active) {
+    void keys(const std::string& ks, int active) {
         for (char c : ks)
             key(static_cast<unsigned char>(c), active);
     }
@@ -37,7 +37,7 @@ std::string field(int row) {
     return CursesScreen::text(Globals.main_win, row).substr(10, 64);
 }
 
-std::string right_aligned(const std::string &digits) {
+std::string right_aligned(const std::string& digits) {
     return std::string(64 - digits.size(), ' ') + digits;
 }
 
@@ -131,7 +131,7 @@ TEST(CalcDrawing, ValuesAreRightAlignedInAReverseFieldAtColumnTen) {
     CalcLines c;
     c.keys("255", 3);
     draw_calc_lines(&c.l[0], &c.l[1], &c.l[2], &c.l[3], 3);
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_EQ(CursesScreen::text(w, 3).substr(1, 7), "Base  2");
     EXPECT_EQ(CursesScreen::text(w, 5).substr(1, 7), "Base  8");
     EXPECT_EQ(CursesScreen::text(w, 7).substr(1, 7), "Base 10");
@@ -152,7 +152,7 @@ TEST(CalcDrawing, MarkerIsBoldOnTheActiveLineOnly) {
     CursesScreen screen(24, 80);
     CalcLines c;
     draw_calc_lines(&c.l[0], &c.l[1], &c.l[2], &c.l[3], 2);
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_EQ(CursesScreen::text(w, 5).substr(74, 4), " <==");
     for (int col = 74; col < 78; ++col)
         EXPECT_TRUE(CursesScreen::attrs(w, 5, col) & A_BOLD);
@@ -189,7 +189,7 @@ TEST(Calculator, OpensAtZeroWithTheMarkerOnBaseTen) {
     Globals.mode = 3;
     screen.feed("\033");
     calculator();
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_EQ(CursesScreen::text(w, 1).substr(32, 17), "Binary Calculator");
     EXPECT_EQ(field(3), right_aligned(std::string(32, '0')));
     for (int row : {5, 7, 9})
@@ -233,7 +233,7 @@ TEST(Calculator, RedrawShowsTheOpenCalculatorAgain) {
     for (int i = 0; i < 4; ++i)
         calc_lines[i] = &c.l[i];
     calc_line = 4;
-    for (WINDOW *w : {Globals.main_win, Globals.status_win, Globals.help_win})
+    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
         werase(w);
     draw_calc_screen();
     EXPECT_EQ(CursesScreen::text(Globals.main_win, 1).substr(32, 17), "Binary Calculator");
@@ -243,7 +243,7 @@ TEST(Calculator, RedrawShowsTheOpenCalculatorAgain) {
               "^X/^G  Return   ^C  Exit   J  Down   K  Up");
     EXPECT_EQ(field(7), right_aligned("255"));
     EXPECT_EQ(CursesScreen::text(Globals.main_win, 9).substr(74, 4), " <==");
-    for (calc_base_line *&l : calc_lines)
+    for (calc_base_line*& l : calc_lines)
         l = nullptr;
     calc_line = 3;
 }

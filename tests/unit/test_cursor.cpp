@@ -25,7 +25,8 @@ struct KeepCursorState {
 
 void load_file(size_t size, int spacing = 1) {
     buffer.assign(size + 1, 0);
-    for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<unsigned char>(i);
+    for (size_t i = 0; i < size; ++i)
+        buffer[i] = static_cast<unsigned char>(i);
     Globals.filesize = size - 1;
     Globals.buf_front = 0;
     Globals.buf_end = size - 1;
@@ -53,9 +54,13 @@ struct Cursor {
 std::ostream& operator<<(std::ostream& os, const Cursor& c) {
     return os << "{loc " << c.loc << ", y " << c.y << ", x " << c.x << "}";
 }
-Cursor now() { return {cursor_loc, cursor_y, cursor_x}; }
+Cursor now() {
+    return {cursor_loc, cursor_y, cursor_x};
+}
 
-std::string label(int row) { return CursesScreen::text(Globals.main_win, row).substr(0, 8); }
+std::string label(int row) {
+    return CursesScreen::text(Globals.main_win, row).substr(0, 8);
+}
 
 } // namespace
 

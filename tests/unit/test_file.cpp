@@ -19,22 +19,22 @@
 
 namespace {
 
-NameNode *make_list(const std::vector<std::string> &names) {
-    NameNode *head = nullptr;
+NameNode* make_list(const std::vector<std::string>& names) {
+    NameNode* head = nullptr;
     for (auto it = names.rbegin(); it != names.rend(); ++it)
         head = new NameNode{*it, head};
     return head;
 }
 
-std::vector<std::string> names_of(const NameNode *list) {
+std::vector<std::string> names_of(const NameNode* list) {
     std::vector<std::string> out;
     for (; list; list = list->p)
         out.push_back(list->name);
     return out;
 }
 
-std::vector<std::string> sorted_names(const std::vector<std::string> &names) {
-    NameNode *list = msort(make_list(names));
+std::vector<std::string> sorted_names(const std::vector<std::string>& names) {
+    NameNode* list = msort(make_list(names));
     std::vector<std::string> out = names_of(list);
     free_name_list(list);
     return out;
@@ -47,8 +47,8 @@ struct TempDir {
         path = mkdtemp(tmpl);
     }
     ~TempDir() { std::filesystem::remove_all(path); }
-    void touch(const std::string &name) const {
-        FILE *f = fopen((path + "/" + name).c_str(), "w");
+    void touch(const std::string& name) const {
+        FILE* f = fopen((path + "/" + name).c_str(), "w");
         if (f) fclose(f);
     }
 };
@@ -56,9 +56,9 @@ struct TempDir {
 // Runs `body` where permissions can be lacking: directly for an ordinary
 // user, in a child switched to "nobody" for root. The result is body's,
 // or -1 when no such user exists.
-int run_without_privilege(const std::function<int()> &body) {
+int run_without_privilege(const std::function<int()>& body) {
     if (geteuid() != 0) return body();
-    struct passwd *pw = getpwnam("nobody");
+    struct passwd* pw = getpwnam("nobody");
     if (!pw) return -1;
     pid_t pid = fork();
     if (pid == 0) {
@@ -100,17 +100,17 @@ TEST(Msort, EmptyAndSingleNodeListsComeBackAsTheyAre) {
 }
 
 TEST(Msort, FiveNodesAreRelinkedNotCopied) {
-    NameNode *list = make_list({"e", "c", "a", "d", "b"});
-    std::vector<NameNode *> before;
-    for (NameNode *n = list; n; n = n->p)
+    NameNode* list = make_list({"e", "c", "a", "d", "b"});
+    std::vector<NameNode*> before;
+    for (NameNode* n = list; n; n = n->p)
         before.push_back(n);
-    NameNode *sorted = msort(list);
-    std::vector<NameNode *> after;
-    for (NameNode *n = sorted; n; n = n->p)
+    NameNode* sorted = msort(list);
+    std::vector<NameNode*> after;
+    for (NameNode* n = sorted; n; n = n->p)
         after.push_back(n);
     EXPECT_EQ(names_of(sorted), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
     ASSERT_EQ(after.size(), 5u);
-    std::vector<NameNode *> a = before, b = after;
+    std::vector<NameNode*> a = before, b = after;
     std::sort(a.begin(), a.end());
     std::sort(b.begin(), b.end());
     EXPECT_EQ(a, b) << "every node once, none allocated";
@@ -130,17 +130,17 @@ TEST(Msort, AgreesWithStableSortOnRandomListsWithDuplicates) {
                 s += alphabet[rng() % alphabet.size()];
             names.push_back(s);
         }
-        NameNode *list = make_list(names);
-        std::vector<std::pair<std::string, NameNode *>> expected;
-        for (NameNode *q = list; q; q = q->p)
+        NameNode* list = make_list(names);
+        std::vector<std::pair<std::string, NameNode*>> expected;
+        for (NameNode* q = list; q; q = q->p)
             expected.emplace_back(q->name, q);
-        std::stable_sort(expected.begin(), expected.end(), [](const auto &x, const auto &y) {
+        std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) {
             return strcmp(x.first.c_str(), y.first.c_str()) < 0;
         });
 
-        NameNode *sorted = msort(list);
-        std::vector<std::pair<std::string, NameNode *>> got;
-        for (NameNode *q = sorted; q; q = q->p)
+        NameNode* sorted = msort(list);
+        std::vector<std::pair<std::string, NameNode*>> got;
+        for (NameNode* q = sorted; q; q = q->p)
             got.emplace_back(q->name, q);
         ASSERT_EQ(got, expected) << "round " << round << ", " << n << " names";
         free_name_list(sorted);
@@ -149,10 +149,10 @@ TEST(Msort, AgreesWithStableSortOnRandomListsWithDuplicates) {
 
 TEST(GetDirectory, ListsEveryEntrySortedWithDotsIncluded) {
     TempDir dir;
-    for (const char *name : {"b", "A", ".hidden", "#1", "z z"})
+    for (const char* name : {"b", "A", ".hidden", "#1", "z z"})
         dir.touch(name);
     mkdir((dir.path + "/c").c_str(), 0755);
-    NameNode *list = getDirectory(dir.path.c_str());
+    NameNode* list = getDirectory(dir.path.c_str());
     EXPECT_EQ(names_of(list),
               (std::vector<std::string>{"#1", ".", "..", ".hidden", "A", "b", "c", "z z"}));
     free_name_list(list);
@@ -160,7 +160,7 @@ TEST(GetDirectory, ListsEveryEntrySortedWithDotsIncluded) {
 
 TEST(GetDirectory, EmptyDirectoryGivesDotAndDotDot) {
     TempDir dir;
-    NameNode *list = getDirectory(dir.path.c_str());
+    NameNode* list = getDirectory(dir.path.c_str());
     EXPECT_EQ(names_of(list), (std::vector<std::string>{".", ".."}));
     free_name_list(list);
 }
@@ -181,7 +181,7 @@ TEST(GetDirectory, UnreadableDirectoryGivesNoneWithThePermissionError) {
     chmod(locked.c_str(), 0311);
     int result = run_without_privilege([&] {
         errno = 0;
-        NameNode *list = getDirectory(locked.c_str());
+        NameNode* list = getDirectory(locked.c_str());
         if (list) return 1;
         return errno == EACCES ? 0 : 2;
     });

@@ -47,11 +47,11 @@ class JumpScreen : public ::testing::Test {
         cursor_x = 10;
         cursor_y = 1;
     }
-    void jump(int key, const std::string &keys) {
+    void jump(int key, const std::string& keys) {
         screen_.feed(keys);
         jump_relative(key);
     }
-    void go(const std::string &keys) {
+    void go(const std::string& keys) {
         screen_.feed(keys);
         goto_offset(Globals.filesize);
     }

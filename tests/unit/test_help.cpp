@@ -20,7 +20,7 @@ struct HelpGuard {
 
 // Opens the menu with `keys` queued (they must end it) and returns the
 // screen rows as the terminal shows them when it has closed.
-std::vector<std::string> shown_after(CursesScreen &screen, const std::string &keys) {
+std::vector<std::string> shown_after(CursesScreen& screen, const std::string& keys) {
     typeahead(-1); // queued keys must not hold back the screen updates we read
     refresh();     // as start-up does: a first read_key would repaint stdscr over all
     screen.feed(keys);
@@ -31,7 +31,7 @@ std::vector<std::string> shown_after(CursesScreen &screen, const std::string &ke
     return rows;
 }
 
-std::string line_at_col3(const std::string &row, size_t n) {
+std::string line_at_col3(const std::string& row, size_t n) {
     return row.substr(3, n);
 }
 
@@ -56,7 +56,7 @@ TEST(HelpText, WholeFileModeNamesTheInsertAndDeleteKeys) {
     prepare_help_text(); // completing twice must not add the keys twice
     EXPECT_EQ(help_text[4], "Insert/Add Byte     Control-a, Insert (^A)");
     EXPECT_EQ(help_text[5], "Delete Byte         Control-d, Delete (^D)");
-    for (const std::string &line : help_text) {
+    for (const std::string& line : help_text) {
         ASSERT_GT(line.size(), 20u) << line;
         EXPECT_EQ(line[19], ' ') << "names are padded to 20 columns: " << line;
         EXPECT_NE(line[20], ' ') << "keys start at column 20: " << line;
@@ -84,7 +84,7 @@ TEST(HelpMenu, OneStepDownShowsTheLastLineAndMovesTheMarkToTheTop) {
     Globals.buffered = 1;
     prepare_help_text();
     CursesScreen screen(24, 80);
-    for (const std::string &keys :
+    for (const std::string& keys :
          std::vector<std::string>{"jq", "jjq", CursesScreen::key(KEY_DOWN) + "J\n"}) {
         auto rows = shown_after(screen, keys);
         EXPECT_EQ(rows[1].substr(73, 6), "(more)") << keys;
@@ -125,7 +125,7 @@ TEST(HelpMenu, EveryLeavingKeyEndsTheMenuAndRestoresTheInterrupt) {
     CursesScreen screen(24, 80);
     struct sigaction before {};
     sigaction(SIGINT, nullptr, &before);
-    for (const std::string &key : std::vector<std::string>{"q", "Q", "\n", "\x1b", "\x07", "\x18",
+    for (const std::string& key : std::vector<std::string>{"q", "Q", "\n", "\x1b", "\x07", "\x18",
                                                            "\x03", std::string(1, '\0')}) {
         screen.feed("x" + key); // an ordinary key first: it does nothing
         help_menu();

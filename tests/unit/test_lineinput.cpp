@@ -19,7 +19,7 @@ class LineInput : public ::testing::Test {
         Globals = saved_;
     }
 
-    std::optional<std::string> run(const std::string &keys, int len, int width, const char *text,
+    std::optional<std::string> run(const std::string& keys, int len, int width, const char* text,
                                    LineKeyFilter accept = nullptr) {
         screen_.feed(keys);
         return read_line(win_, 3, 5, len, width, text, accept);
@@ -39,12 +39,12 @@ class LineInput : public ::testing::Test {
             s += CursesScreen::key(KEY_RIGHT);
         return s;
     }
-    static std::string padded(const std::string &text, int len) {
+    static std::string padded(const std::string& text, int len) {
         return text + std::string(static_cast<size_t>(len + 1) - text.size(), ' ');
     }
 
     CursesScreen screen_{24, 80};
-    WINDOW *win_ = nullptr;
+    WINDOW* win_ = nullptr;
     EditorGlobals saved_;
 };
 
@@ -207,7 +207,7 @@ TEST_F(LineInput, TheFieldKeepsItsAttributeAndIsDrawnInIt) {
 }
 
 TEST_F(LineInput, AFieldWiderThanItsPopupIsCutBeforeTheFrame) {
-    WINDOW *narrow = newwin(4, 12, 0, 0);
+    WINDOW* narrow = newwin(4, 12, 0, 0);
     wborder(narrow, 0, 0, 0, 0, 0, 0, 0, 0);
     screen_.feed("abc\n");
     auto r = read_line(narrow, 1, 5, 20, 20, nullptr);

@@ -26,7 +26,7 @@ struct KeepEditorState {
 };
 
 // Holds `bytes` as the whole file, so get_byte answers from memory.
-void load_bytes(const std::vector<unsigned char> &bytes) {
+void load_bytes(const std::vector<unsigned char>& bytes) {
     buffer = bytes;
     buffer.push_back(0);
     Globals.filesize = bytes.size() - 1;
@@ -55,7 +55,7 @@ std::string row_text(int row) {
 TEST(EbcdicDisplay, ShowsEveryListedCodeAndDotsEverywhereElse) {
     struct Run {
         int code;
-        const char *shown;
+        const char* shown;
     };
     const Run runs[] = {
         {0x81, "abcdefghi"}, {0x91, "jklmnopqr"}, {0xA2, "stuvwxyz"},   {0xC1, "ABCDEFGHI"},
@@ -66,7 +66,7 @@ TEST(EbcdicDisplay, ShowsEveryListedCodeAndDotsEverywhereElse) {
         {0xD0, "}"},         {0xE0, "\\"},
     };
     std::vector<int> expected(256, '.');
-    for (const Run &r : runs)
+    for (const Run& r : runs)
         for (size_t i = 0; i < strlen(r.shown); ++i)
             expected[r.code + i] = r.shown[i];
     for (int code = 0; code < 256; ++code)
@@ -82,7 +82,7 @@ TEST(AsciiToEbcdic, SpotChecksOfEveryRow) {
                  {'@', 0x7C}, {'O', 0xD6}, {'P', 0xD7}, {'[', 0xAD}, {']', 0xBD},
                  {'^', 0x5F}, {'`', 0x79}, {'o', 0x96}, {'p', 0x97}, {'{', 0x8B},
                  {'|', 0x4F}, {'}', 0x9B}, {'~', 0xA1}, {0x7F, 0x2E}};
-    for (const auto &s : spots)
+    for (const auto& s : spots)
         EXPECT_EQ(ascii_to_ebcdic[s.code], s.byte) << "character " << s.code;
 }
 
@@ -277,7 +277,7 @@ TEST(DrawRows, ModifiedByteIsBoldWithPairTwoInBothPanes) {
     buffer[5] = 'z';
     mod_table_set(5, 'z');
     draw_rows(0);
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_EQ(row_text(0).substr(26, 2), "7A");
     EXPECT_EQ(CursesScreen::ch(w, 0, 69), 'z');
     for (int col : {26, 27, 69}) {
@@ -296,7 +296,7 @@ TEST(DrawRows, ModifiedByteIsBoldWithoutColour) {
     load_bytes(letters(20));
     mod_table_set(17, 'R');
     draw_rows(0);
-    WINDOW *w = Globals.main_win;
+    WINDOW* w = Globals.main_win;
     EXPECT_NE(CursesScreen::attrs(w, 1, 13) & A_BOLD, 0u);
     EXPECT_NE(CursesScreen::attrs(w, 1, 65) & A_BOLD, 0u);
     EXPECT_EQ(CursesScreen::attrs(w, 1, 10) & A_BOLD, 0u);

@@ -29,12 +29,12 @@ struct SearchStateGuard {
     }
 };
 
-std::vector<unsigned char> bytes(const std::string &s) {
+std::vector<unsigned char> bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
 
 // The whole file in `buffer`, as -b holds it.
-void hold_whole_file(const std::vector<unsigned char> &data) {
+void hold_whole_file(const std::vector<unsigned char>& data) {
     Globals.buffered = 1;
     Globals.file_state = 0;
     Globals.ebcdic = 0;
@@ -54,7 +54,7 @@ void hold_whole_file(const std::vector<unsigned char> &data) {
 
 // The first match of `pat` at or after `start` within `count` bytes, by
 // plain comparison at every position.
-SearchResult reference_search(const std::vector<unsigned char> &data, const std::string &pat,
+SearchResult reference_search(const std::vector<unsigned char>& data, const std::string& pat,
                               uint64_t start, uint64_t count) {
     uint64_t m = pat.size();
     for (uint64_t p = 0; m && p + m <= count; ++p)
@@ -62,13 +62,13 @@ SearchResult reference_search(const std::vector<unsigned char> &data, const std:
     return {0, 0};
 }
 
-SearchResult find(const std::string &pat, uint64_t start, uint64_t count) {
-    return find_pattern(reinterpret_cast<const unsigned char *>(pat.data()), start, pat.size(),
+SearchResult find(const std::string& pat, uint64_t start, uint64_t count) {
+    return find_pattern(reinterpret_cast<const unsigned char*>(pat.data()), start, pat.size(),
                         count);
 }
 
 // From the byte after the cursor to the last byte, as the dialog looks.
-SearchResult find_after_cursor(const std::string &pat) {
+SearchResult find_after_cursor(const std::string& pat) {
     if (cursor_loc >= Globals.filesize) return {0, 0};
     return find(pat, cursor_loc + 1, Globals.filesize - cursor_loc);
 }
@@ -76,18 +76,18 @@ SearchResult find_after_cursor(const std::string &pat) {
 } // namespace
 
 TEST(SearchShiftTable, EachByteShiftsByItsDistanceFromThePatternEnd) {
-    auto t = search_shift_table(reinterpret_cast<const unsigned char *>("abcab"), 5);
+    auto t = search_shift_table(reinterpret_cast<const unsigned char*>("abcab"), 5);
     EXPECT_EQ(t['a'], 1u);
     EXPECT_EQ(t['b'], 3u) << "the last byte itself does not count";
     EXPECT_EQ(t['c'], 2u);
     EXPECT_EQ(t['z'], 5u);
     EXPECT_EQ(t[0], 5u);
 
-    auto only_last = search_shift_table(reinterpret_cast<const unsigned char *>("aab"), 3);
+    auto only_last = search_shift_table(reinterpret_cast<const unsigned char*>("aab"), 3);
     EXPECT_EQ(only_last['a'], 1u);
     EXPECT_EQ(only_last['b'], 3u);
 
-    auto one = search_shift_table(reinterpret_cast<const unsigned char *>("q"), 1);
+    auto one = search_shift_table(reinterpret_cast<const unsigned char*>("q"), 1);
     for (uint64_t s : one)
         ASSERT_EQ(s, 1u);
 }
@@ -141,7 +141,7 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
     const uint64_t mib = 1u << 20;
     std::mt19937 rng(7);
     std::vector<unsigned char> data(2 * mib + 300000);
-    for (auto &b : data)
+    for (auto& b : data)
         b = static_cast<unsigned char>("abcd"[rng() % 4]);
     std::fill(data.begin() + 600000, data.begin() + 1200000, 'a');
     std::fill(data.begin() + 2000000, data.begin() + 2100000, 0);
@@ -159,7 +159,7 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
         starts.push_back(place - before);
     for (int i = 0; i < 4; ++i)
         starts.push_back(rng() % mib);
-    for (const std::string &pat : patterns) {
+    for (const std::string& pat : patterns) {
         for (uint64_t start : starts) {
             uint64_t count = data.size() - start;
             SearchResult want = reference_search(data, pat, start, count);
@@ -225,7 +225,7 @@ class PagedSearch : public ::testing::Test {
 
     // An overwrite as editing stores it: in the table and, when the byte is
     // in the window, in the page.
-    void modify(uint64_t offset, const std::string &text) {
+    void modify(uint64_t offset, const std::string& text) {
         for (size_t i = 0; i < text.size(); ++i) {
             mod_table_set(offset + i, static_cast<unsigned char>(text[i]));
             if (offset + i >= Globals.buf_front && offset + i <= Globals.buf_end)
@@ -306,7 +306,7 @@ class HexBytes : public ::testing::Test {
   protected:
     void SetUp() override { popup_ = popup_window(60, 10); }
     void TearDown() override { delwin(popup_); }
-    HexInput *run(const std::string &keys) {
+    HexInput* run(const std::string& keys) {
         screen_.feed(keys);
         return read_hex_bytes(popup_, 16, 60);
     }
@@ -314,13 +314,13 @@ class HexBytes : public ::testing::Test {
 
     SearchStateGuard keep_;
     CursesScreen screen_{24, 80};
-    WINDOW *popup_ = nullptr;
+    WINDOW* popup_ = nullptr;
 };
 
 } // namespace
 
 TEST_F(HexBytes, BackspaceTakesBackOneDigitAtATime) {
-    HexInput *in = run("41\1772\n");
+    HexInput* in = run("41\1772\n");
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(in->len, 1);
     EXPECT_EQ(in->bytes[0], 0x42);
@@ -339,7 +339,7 @@ TEST_F(HexBytes, BackspaceTakesBackOneDigitAtATime) {
 }
 
 TEST_F(HexBytes, AByteStillAwaitingItsLowDigitIsNotCounted) {
-    HexInput *in = run("4142"
+    HexInput* in = run("4142"
                        "5\n");
     EXPECT_EQ(in->len, 2);
     EXPECT_EQ(in->bytes[0], 0x41);
@@ -353,7 +353,7 @@ TEST_F(HexBytes, TheSeventeenthByteIsRefused) {
     std::string keys;
     for (int i = 0; i < 16; ++i)
         keys += "a" + std::string(1, "0123456789abcdef"[i]);
-    HexInput *in = run(keys + "77\n");
+    HexInput* in = run(keys + "77\n");
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(in->len, 16);
     EXPECT_EQ(in->bytes.size(), 16u);
@@ -364,7 +364,7 @@ TEST_F(HexBytes, TheSeventeenthByteIsRefused) {
 TEST_F(HexBytes, CancelKeysGiveNothingAndOtherKeysAreIgnored) {
     for (std::string key : {"\x07", "\x18", "\x1b", "\x03"})
         EXPECT_EQ(run("4" + key), nullptr);
-    HexInput *in = run("4xg-1\n");
+    HexInput* in = run("4xg-1\n");
     EXPECT_EQ(in->bytes[0], 0x41);
 }
 
@@ -387,11 +387,11 @@ class SearchDialog : public ::testing::Test {
         typeahead(-1);      // queued keys must not hold back the screen updates we read
         refresh();          // as start-up does: a first read_key would repaint stdscr over all
     }
-    void run(int find_next, const std::string &keys) {
+    void run(int find_next, const std::string& keys) {
         screen_.feed(keys);
         search(find_next);
     }
-    void set_pattern(const std::string &p) {
+    void set_pattern(const std::string& p) {
         last_pattern = bytes(p);
         last_pattern_len = static_cast<int>(p.size());
     }
@@ -488,7 +488,7 @@ enum class Ran { find_next, text, bytes };
 // keys that follow end every action: Find Next finds the z, the text search
 // looks for "78" (not there; the y ends the message) and the byte search for
 // 0x78, the x.
-Ran chosen_by(const std::string &menu_keys, int used) {
+Ran chosen_by(const std::string& menu_keys, int used) {
     SearchStateGuard keep;
     CursesScreen screen(24, 80);
     hold_whole_file(bytes("wxyz"));

@@ -77,7 +77,9 @@ TEST(EnvVariable, LaterLettersWin) {
     EXPECT_TRUE(color_forced_off);
 }
 
-TEST(KeyTables, NoKeyIsBoundTwice) { EXPECT_TRUE(key_tables_are_unique()); }
+TEST(KeyTables, NoKeyIsBoundTwice) {
+    EXPECT_TRUE(key_tables_are_unique());
+}
 
 #if defined(__GLIBC__)
 #include <unistd.h>

@@ -24,15 +24,17 @@ void set_file(const std::string& name, uint64_t last_offset, uint64_t cursor) {
     cursor_loc = cursor;
 }
 
-std::string blanks(size_t n) { return std::string(n, ' '); }
+std::string blanks(size_t n) {
+    return std::string(n, ' ');
+}
 
 } // namespace
 
 TEST(StatusText, EightyColumnsEndOneColumnBeforeTheMarker) {
     KeepStatusState keep;
     set_file("data.bin", 0x3F, 0x10);
-    const std::string expected = "File: data.bin" + blanks(17) +
-                                 "   ASCII Offset: 0x00000010 / 0x0000003F (%25) ";
+    const std::string expected =
+        "File: data.bin" + blanks(17) + "   ASCII Offset: 0x00000010 / 0x0000003F (%25) ";
     EXPECT_EQ(status_text(80), expected);
     EXPECT_EQ(expected.size(), 78u);
 }
@@ -83,7 +85,8 @@ TEST(StatusText, NarrowWidthsKeepAnEmptyNameFieldAndNeverReachTheLastColumn) {
     set_file("name", 15, 3);
     EXPECT_EQ(status_text(55), "File:    ASCII Offset: 0x00000003 / 0x0000000F (%20) ");
     const std::string full = "File:    ASCII Offset: 0x00000003 / 0x0000000F (%20) ";
-    for (int cols : {54, 40, 10, 2}) EXPECT_EQ(status_text(cols), full.substr(0, cols - 1)) << cols;
+    for (int cols : {54, 40, 10, 2})
+        EXPECT_EQ(status_text(cols), full.substr(0, cols - 1)) << cols;
     EXPECT_EQ(status_text(1), "");
     EXPECT_EQ(status_text(0), "");
 }

@@ -46,11 +46,14 @@ void put_cursor(uint64_t loc, int y) {
     cursor_x = hex_col_of_byte(static_cast<unsigned>(loc % 16));
 }
 
-std::string row(int r) { return CursesScreen::text(Globals.main_win, r); }
+std::string row(int r) {
+    return CursesScreen::text(Globals.main_win, r);
+}
 
 std::string alphabet(size_t n) {
     std::string s(n, ' ');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>('a' + i % 26);
     return s;
 }
 
@@ -178,7 +181,8 @@ TEST(TextView, EbcdicFullStopCodeEndsTheRow) {
 TEST(TextView, EveryByteTakesOneCell) {
     KeepTextViewState keep;
     CursesScreen screen(24, 80);
-    load_text("a\tb\x1b[2Jc\xE9" "d");
+    load_text("a\tb\x1b[2Jc\xE9"
+              "d");
     Globals.print_set = 3; // control codes count as text
     put_cursor(0, 1);
     redraw_all();
@@ -223,14 +227,16 @@ TEST(TextView, SkippingAheadFindsTheSamePageAsDrawingEveryPage) {
         for (;;) {
             werase(Globals.main_win);
             wmove(Globals.main_win, 0, 0);
-            for (auto& e : text_row_starts) e = 0;
+            for (auto& e : text_row_starts)
+                e = 0;
             const uint64_t page = pos;
             draw_text_page(pos);
             if (c.cursor < pos || pos == page) break;
         }
         const std::vector<uint64_t> expected_starts = text_row_starts;
         std::vector<std::string> expected_rows;
-        for (int r = 0; r < c.lines - 2; ++r) expected_rows.push_back(row(r));
+        for (int r = 0; r < c.lines - 2; ++r)
+            expected_rows.push_back(row(r));
 
         redraw_all();
         EXPECT_EQ(text_row_starts, expected_starts) << c.cols << " columns";
