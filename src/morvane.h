@@ -66,7 +66,7 @@ void warn_beep();
 WINDOW* popup_window(int width, int height);
 void error_box(const std::string& message, int use_errno);
 
-// Attributes of Part-independent roles, honouring `color`.
+// Attributes of the drawing roles, honouring `color`.
 attr_t attr_normal();   // ordinary text: pair 1 or normal
 attr_t attr_modified(); // modified byte / highlight: bold + pair 2 or bold
 attr_t attr_status();   // status line: bold + pair 4 or reverse

@@ -42,10 +42,11 @@ TEST(CalculatorScreen, OpensWithZeroOnFourLinesAndConvertsTyping) {
     open_editor(t);
     t.send("\x1f"); // Control-_
     expect_calculator(t, std::string(32, '0'), "0", "0", "0", 3);
-    EXPECT_TRUE(t.cell(4, 10).reverse);
-    EXPECT_TRUE(t.cell(4, 73).reverse);
+    EXPECT_TRUE(t.expect([&] { return t.cell(4, 10).reverse; }, "the field's left end reversed"));
+    EXPECT_TRUE(t.expect([&] { return t.cell(4, 73).reverse; }, "the field's right end reversed"));
+    t.settle();
     EXPECT_FALSE(t.cell(4, 74).reverse);
-    EXPECT_TRUE(t.cell(8, 76).bold);
+    EXPECT_TRUE(t.expect([&] { return t.cell(8, 76).bold; }, "the marker in bold"));
     t.send("255");
     expect_calculator(t, "00000000000000000000000011111111", "377", "255", "FF", 3);
     t.send("A"); // no digit of base 10

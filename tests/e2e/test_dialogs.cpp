@@ -267,6 +267,7 @@ TEST(HelpMenu, TwentyFourLinesScrollByOneWithMoreMarks) {
     ASSERT_TRUE(t.expect_text(1, 34, "Help Menu"));
     EXPECT_TRUE(expect_help_page(t, false, 0));
     EXPECT_TRUE(t.expect_text(22, 73, "(more)"));
+    t.settle();
     EXPECT_FALSE(more_at(t, 1));
     EXPECT_TRUE(t.expect_row(23, std::string(34, ' ') + "Morvane 0.9.7"));
     t.send("j");
@@ -306,6 +307,7 @@ TEST(HelpMenu, TwentyFiveLinesShowEveryLineAndNoMarks) {
     std::vector<std::string> lines = help_lines(false);
     for (int i = 0; i < 21; ++i)
         EXPECT_TRUE(t.expect_text(2 + i, 3, lines[i]));
+    t.settle();
     EXPECT_FALSE(more_at(t, 1));
     EXPECT_FALSE(more_at(t, 23));
     t.send(keys::enter);

@@ -241,6 +241,7 @@ void start_in_text_pane_two_pages_down(Terminal& t) {
 void expect_view_at(Terminal& t, unsigned top, unsigned cursor) {
     EXPECT_TRUE(t.expect_row(1, a_row(top)));
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(cursor, 0x3FF)));
+    t.settle();
     EXPECT_EQ(t.text(0, 79, 1), " ") << "nothing was typed into the file";
 }
 
@@ -379,7 +380,7 @@ TEST(Colour, ControlLRepaintsTheWholeScreen) {
     t.send(ctrl('l'));
     EXPECT_TRUE(t.expect_screen(sample20_screen()));
     EXPECT_TRUE(t.expect_cursor({1, 11}));
-    EXPECT_TRUE(coloured(t));
+    EXPECT_TRUE(t.expect([&] { return coloured(t); }, "colour after the repaint"));
 }
 
 // ---------------------------------------------------------------- resizing

@@ -70,10 +70,11 @@ TEST(NarrowCalculator, SixtyColumnsShowEveryNumberBesideTheMarker) {
     EXPECT_TRUE(t.expect_row(6, " Base  8  " + std::string(43, ' ') + "377"));
     EXPECT_TRUE(t.expect_row(8, " Base 10  " + std::string(43, ' ') + "255 <=="));
     EXPECT_TRUE(t.expect_row(10, " Base 16  " + std::string(44, ' ') + "FF"));
-    EXPECT_TRUE(t.cell(8, 10).reverse);
-    EXPECT_TRUE(t.cell(8, 55).reverse);
+    EXPECT_TRUE(t.expect([&] { return t.cell(8, 10).reverse; }, "the field's left end reversed"));
+    EXPECT_TRUE(t.expect([&] { return t.cell(8, 55).reverse; }, "the field's right end reversed"));
+    t.settle();
     EXPECT_FALSE(t.cell(8, 56).reverse);
-    EXPECT_TRUE(t.cell(8, 58).bold);
+    EXPECT_TRUE(t.expect([&] { return t.cell(8, 58).bold; }, "the marker in bold"));
     t.send(keys::esc);
     EXPECT_TRUE(t.expect_text(1, 0, "00000000  48 65"));
 }

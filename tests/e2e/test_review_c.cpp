@@ -68,9 +68,17 @@ TEST(SaveTargets, NarrowFailureBoxShowsTheWholeTitleInsideItsBorder) {
     start_changed(t, std::string(16, 'x'));
     save_as(t, "/dev/full");
     ASSERT_TRUE(expect_anywhere(t, "bCannot Save File"));
-    int r = row_with(t, "bCannot Save File");
-    std::string row = t.row(r);
-    EXPECT_LT(row.find("bCannot Save File"), row.rfind("\u2502")) << t.dump({r});
+    // The frame may be drawn after the title: poll for the right border.
+    int r = -1;
+    EXPECT_TRUE(t.expect(
+        [&] {
+            r = row_with(t, "bCannot Save File");
+            if (r < 0) return false;
+            std::string row = t.row(r);
+            return row.find("bCannot Save File") < row.rfind("\u2502");
+        },
+        "the title left of the right border"))
+        << t.dump({r});
     t.send("x");
     EXPECT_TRUE(expect_marker(t, "M"));
 }

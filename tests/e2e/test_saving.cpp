@@ -66,7 +66,7 @@ TEST(Saving, PagedInPlaceWritesExactlyTheChangedBytesAndDropsTheirHighlight) {
     t.send("112233");
     ASSERT_TRUE(t.expect_text(1, 10, "11 22 33"));
     ASSERT_TRUE(expect_marker(t, "M"));
-    EXPECT_TRUE(t.cell(1, 16).bold) << "a changed byte shows bold";
+    EXPECT_TRUE(t.expect([&] { return t.cell(1, 16).bold; }, "a changed byte shows bold"));
     save_as(t, "");
     ASSERT_TRUE(expect_marker(t, " "));
     std::string expected = original;
@@ -202,5 +202,6 @@ TEST(Saving, TypingTheFilesLastNibbleRingsTheBell) {
     t.send("ab");
     ASSERT_TRUE(t.expect_text(1, 10, "AB"));
     EXPECT_TRUE(t.expect([&] { return t.bells() == 1; }, "one bell"));
+    t.settle();
     EXPECT_EQ(t.cursor(), (Pos{1, 11})) << "the cursor stays on the last nibble";
 }
