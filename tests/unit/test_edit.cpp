@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
@@ -13,10 +14,7 @@ using Bytes = std::vector<unsigned char>;
 // Whole-file mode holding `bytes` on a 24x80 screen, cursor on byte 0; the
 // editor state is put back afterwards.
 struct WholeFile {
-    EditorGlobals g = Globals;
-    int32_t cx = cursor_x, cy = cursor_y, spare = buf_spare;
-    uint64_t loc = cursor_loc;
-    Bytes buf = buffer;
+    KeptEditorState keep;
     CursesScreen screen;
     explicit WholeFile(const Bytes& bytes) {
         Globals.buffered = 1;
@@ -32,20 +30,6 @@ struct WholeFile {
         init_mod_table();
         undo_clear();
         at(0, 1);
-    }
-    ~WholeFile() {
-        clear_mod_table();
-        undo_clear();
-        EditorGlobals now = Globals;
-        Globals = g;
-        Globals.main_win = now.main_win;
-        Globals.status_win = now.status_win;
-        Globals.help_win = now.help_win;
-        cursor_x = cx;
-        cursor_y = cy;
-        cursor_loc = loc;
-        buf_spare = spare;
-        buffer = buf;
     }
     // The cursor onto byte o's high nibble, on screen row `row`.
     static void at(uint64_t o, int row) {

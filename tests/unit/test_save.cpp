@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
@@ -43,10 +44,7 @@ Bytes with(Bytes b, std::initializer_list<std::pair<size_t, unsigned char>> chan
 // A temporary directory that is also the working directory; the editor
 // state is put back afterwards.
 struct Workspace {
-    EditorGlobals g = Globals;
-    int32_t spare = buf_spare;
-    uint64_t loc = cursor_loc;
-    Bytes buf = buffer;
+    KeptEditorState keep;
     std::string dir, old_cwd = std::filesystem::current_path();
     Workspace() {
         char tmpl[] = "/tmp/morvane-save-XXXXXX";
@@ -55,17 +53,6 @@ struct Workspace {
     }
     ~Workspace() {
         if (Globals.fp) fclose(Globals.fp);
-        clear_mod_table();
-        undo_clear();
-        EditorGlobals now = Globals;
-        Globals = g;
-        Globals.main_win = now.main_win;
-        Globals.status_win = now.status_win;
-        Globals.help_win = now.help_win;
-        buf_spare = spare;
-        cursor_loc = loc;
-        buffer = buf;
-        fp_reads_other_file = false;
         std::filesystem::current_path(old_cwd);
         std::filesystem::remove_all(dir);
     }

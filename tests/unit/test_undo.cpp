@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
@@ -27,10 +28,7 @@ Bytes read_file(const std::string& path) {
 // A file of `bytes` in a temporary directory, held whole (-b) or paged, on a
 // 24x80 screen; the editor state is put back afterwards.
 struct Editing {
-    EditorGlobals g = Globals;
-    int32_t cx = cursor_x, cy = cursor_y, spare = buf_spare;
-    uint64_t loc = cursor_loc;
-    Bytes buf = buffer;
+    KeptEditorState keep;
     std::string dir, path;
     CursesScreen screen;
     Editing(const Bytes& bytes, bool whole) {
@@ -58,19 +56,6 @@ struct Editing {
     }
     ~Editing() {
         if (Globals.fp) fclose(Globals.fp);
-        clear_mod_table();
-        undo_clear();
-        EditorGlobals now = Globals;
-        Globals = g;
-        Globals.main_win = now.main_win;
-        Globals.status_win = now.status_win;
-        Globals.help_win = now.help_win;
-        cursor_x = cx;
-        cursor_y = cy;
-        cursor_loc = loc;
-        buf_spare = spare;
-        buffer = buf;
-        fp_reads_other_file = false;
         std::filesystem::remove_all(dir);
     }
     static void at(uint64_t o, int row) {
