@@ -1,22 +1,34 @@
 // save.cpp: the "Save File" dialog and the writing behind it.
 //
 // Three ways to write, by storage mode and target:
-//   whole-file mode: the whole buffer, then the target is cut to its length;
-//   paged mode into the edited file itself (or any target in disk mode):
-//     only the modified bytes, each at its offset (write_mod_table);
-//   paged mode under a new name: the file is copied with the table laid over.
+//   whole-file mode: the whole buffer becomes the target's content;
+//   paged mode into the edited file itself: only the modified bytes, each at
+//     its offset (write_mod_table), so a failure or a kill leaves every byte
+//     either old or new;
+//   paged mode (and disk mode) under a new name: the file is copied with the
+//     table laid over.
 // The target counts as the edited file when it is the same file on disk
 // (device and inode), whatever the path looks like: opening the edited file
 // "wb" would empty the very file a paged copy reads from.
 //
+// A whole new content never overwrites the target's bytes while it is being
+// written: it goes into a temporary file beside the target, which is synced
+// and renamed over it, so a failed or killed save leaves the old file (or no
+// file) and never half of each. Where a new inode would lose what users rely
+// on (other hard links, a device, an owner we cannot give it, a directory we
+// cannot create in) the space is reserved first and the target written in
+// place.
+//
 // Writes go straight to the descriptor so that every failure is seen where
 // it happens, and nothing is reported saved before the target is synced.
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -56,25 +68,6 @@ bool same_file(const FileId& a, const FileId& b) {
     return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
 }
 
-// Opening a FIFO for writing would wait for a reader for ever, with the
-// dialog deaf to Control-C: the target is opened without waiting (a FIFO
-// nobody reads fails at once) and then written as usual.
-FILE* open_target(const std::string& name, bool in_place) {
-    int flags = in_place ? O_RDWR : (O_WRONLY | O_CREAT | O_TRUNC);
-    int fd = open(name.c_str(), flags | O_NONBLOCK, 0666);
-    if (fd < 0) return nullptr;
-    int fl = fcntl(fd, F_GETFL);
-    FILE* f = nullptr;
-    if (fl >= 0 && fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0)
-        f = fdopen(fd, in_place ? "r+b" : "wb");
-    if (!f) {
-        int err = errno;
-        close(fd);
-        errno = err;
-    }
-    return f;
-}
-
 int write_all(int fd, const unsigned char* p, uint64_t n) {
     while (n > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(n, write_chunk));
@@ -99,18 +92,165 @@ int write_all(int fd, const unsigned char* p, uint64_t n) {
 int cut_to_length(int fd, uint64_t length) {
     struct stat st;
     if (fstat(fd, &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) return 0;
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) == length) return 0;
     return ftruncate(fd, static_cast<off_t>(length));
 }
 
-int write_whole_buffer(int fd) {
-    uint64_t length = Globals.filesize + 1;
-    if (buffer.size() < length) {
-        errno = EIO; // cannot happen while the whole-file invariants hold
+// Where a whole new content goes, and how it gets there.
+struct WholeTarget {
+    std::string path;     // the file written: the name with its links followed
+    int fd = -1;          // the temporary file, or the target itself
+    std::string temp;     // set: written here, renamed over `path` at the end
+    bool regular = false; // has a length: reserved first, cut at the end
+    off_t old_size = -1;  // in place: the length to go back to if reserving fails
+    bool created = false; // in place: made by this save, removed if it fails
+    bool renamed = false; // the temporary file has taken the target's name
+};
+
+std::string directory_of(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a name designates, its symbolic links followed (also a dangling
+// one, whose target the save creates): renaming over the link itself would
+// replace the link with a plain file. A loop is left to open() to report.
+std::string follow_links(const std::string& name) {
+    std::string path = name;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char to[PATH_MAX];
+        ssize_t n = readlink(path.c_str(), to, sizeof to);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof to) return path;
+        std::string link(to, static_cast<size_t>(n));
+        path = link[0] == '/' ? link : directory_of(path) + "/" + link;
+    }
+    return path;
+}
+
+int close_keeping_errno(int fd) {
+    int err = errno;
+    int rc = close(fd);
+    errno = err;
+    return rc;
+}
+
+// A temporary file beside `t.path` that can take the old file's place: the
+// same mode, owner and group (`old` null: a new file's usual mode). 0, or -1
+// when such a file cannot be made here (nothing is left behind).
+int open_replacement(WholeTarget& t, const struct stat* old) {
+    std::string base = t.path.substr(t.path.find_last_of('/') + 1);
+    // A cut base keeps the temporary name within the name-length limit.
+    std::string name = directory_of(t.path) + "/." + base.substr(0, 64) + ".morvane-XXXXXX";
+    int fd = mkstemp(name.data());
+    if (fd < 0) return -1;
+    mode_t mode;
+    bool kept = true;
+    if (old) {
+        struct stat mine;
+        if (fstat(fd, &mine) != 0)
+            kept = false;
+        else if (mine.st_uid != old->st_uid || mine.st_gid != old->st_gid)
+            kept = fchown(fd, old->st_uid, old->st_gid) == 0;
+        mode = old->st_mode & 07777; // after fchown, which may clear set-id bits
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (!kept || fchmod(fd, mode) != 0) {
+        unlink(name.c_str());
+        close(fd);
         return -1;
     }
-    if (write_all(fd, buffer.data(), length) < 0) return -1;
-    return cut_to_length(fd, length);
+    t.fd = fd;
+    t.temp = std::move(name);
+    return 0;
+}
+
+// Opening a FIFO for writing would wait for a reader for ever, with the
+// dialog deaf to Control-C: the target is opened without waiting (a FIFO
+// nobody reads fails at once) and then written as usual.
+int open_nonblocking(const std::string& name, int flags) {
+    int fd = open(name.c_str(), flags | O_NONBLOCK, 0666);
+    if (fd < 0) return -1;
+    int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        close_keeping_errno(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Chooses between a temporary file and writing in place, and opens what it
+// chose. `readable`: the target will serve as the edited file's stream.
+// 0, or -1 with errno when the target cannot be opened.
+int open_whole_target(const std::string& name, bool readable, WholeTarget& t) {
+    t.path = follow_links(name);
+    struct stat st;
+    bool exists = stat(t.path.c_str(), &st) == 0;
+    int access = readable ? O_RDWR : O_WRONLY;
+    if (exists && !S_ISREG(st.st_mode)) { // a device, a pipe: only in place
+        t.fd = open_nonblocking(t.path, access);
+        return t.fd < 0 ? -1 : 0;
+    }
+    t.regular = true;
+    // Another hard link would keep the old content under its name.
+    if (!(exists && st.st_nlink > 1) && open_replacement(t, exists ? &st : nullptr) == 0) return 0;
+    t.created = !exists;
+    t.fd = open_nonblocking(t.path, O_RDWR | (exists ? 0 : O_CREAT | O_EXCL));
+    // A write-only file can still be written; the reservation then works
+    // wherever the system reserves without reading.
+    if (t.fd < 0 && errno == EACCES && !readable && exists)
+        t.fd = open_nonblocking(t.path, O_WRONLY);
+    if (t.fd < 0) return -1;
+    t.old_size = exists ? st.st_size : 0;
+    return 0;
+}
+
+// Claims the disk space of `length` bytes before any byte is written, so a
+// full disk fails here, while the target is still as it was. Systems that
+// cannot reserve are written without.
+int reserve_space(WholeTarget& t, uint64_t length) {
+    if (!t.regular || length > static_cast<uint64_t>(INT64_MAX)) return 0;
+    int err = posix_fallocate(t.fd, 0, static_cast<off_t>(length));
+    if (err == 0 || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL || err == ENOSYS ||
+        err == ENODEV)
+        return 0;
+    // What was claimed is given back: the old file keeps its length.
+    struct stat st;
+    if (t.temp.empty() && fstat(t.fd, &st) == 0 && st.st_size != t.old_size)
+        (void)!ftruncate(t.fd, t.old_size);
+    errno = err;
+    return -1;
+}
+
+// Makes the written content the target's: synced, then (temporary file)
+// renamed over it and the directory synced, so the new name survives a crash.
+int commit_target(WholeTarget& t) {
+    if (save_sync(t.fd) != 0) return -1;
+    if (t.temp.empty()) return 0;
+    if (rename(t.temp.c_str(), t.path.c_str()) != 0) return -1;
+    t.temp.clear();
+    t.renamed = true;
+    int dir = open(directory_of(t.path).c_str(), O_RDONLY);
+    if (dir < 0) return 0; // an unreadable directory cannot be synced; the rename stands
+    int rc = save_sync(dir);
+    close_keeping_errno(dir);
+    return rc;
+}
+
+// After a failure: the temporary file goes; a file made in place goes too.
+// `stream_owns_fd`: the descriptor is closed with the stream that wraps it.
+void abandon_target(WholeTarget& t, bool stream_owns_fd) {
+    int err = errno;
+    if (!t.temp.empty()) unlink(t.temp.c_str());
+    if (t.created) unlink(t.path.c_str());
+    if (t.fd >= 0 && !stream_owns_fd) close(t.fd);
+    t.fd = -1;
+    errno = err;
 }
 
 #if defined(__linux__) || (defined(__FreeBSD__) && __FreeBSD__ >= 13)
@@ -202,6 +342,70 @@ std::string name_from_field(const std::string& field) {
     return trim_at_whitespace(text);
 }
 
+// The edited file's stream becomes `f` (which reads the same file).
+void replace_stream(FILE* f) {
+    FILE* old = Globals.fp;
+    Globals.fp = f;
+    if (old && old != f) fclose(old);
+    fp_reads_other_file = false;
+}
+
+// Paged mode into the edited file: only the modified bytes. Returns the
+// failure's title, or null when saved.
+const char* write_patches(const std::string& name) {
+    int fd = open_nonblocking(name, O_RDWR);
+    if (fd < 0) return open_failure;
+    FILE* out = fdopen(fd, "r+b");
+    if (!out) {
+        close_keeping_errno(fd);
+        return open_failure;
+    }
+    // From now on the window reads the file being written.
+    replace_stream(out);
+    return write_mod_table(out) == 0 ? nullptr : write_failure;
+}
+
+// The whole content (the buffer, or the file as shown) into `name`.
+// `in_place`: the name is the edited file, whose stream then reads the new
+// content. Returns the failure's title, or null when saved.
+const char* write_whole(const std::string& name, bool in_place) {
+    WholeTarget t;
+    if (open_whole_target(name, in_place, t) != 0) return open_failure;
+    FILE* stream = nullptr;
+    if (in_place && t.temp.empty()) {
+        // Written in place: the window reads the target from now on, as
+        // the paged in-place save does.
+        stream = fdopen(t.fd, "r+b");
+        if (stream) replace_stream(stream);
+    }
+    uint64_t length = Globals.filesize + 1;
+    int rc = reserve_space(t, length);
+    if (rc == 0) {
+        if (!Globals.buffered)
+            rc = copy_shown_file(t.fd);
+        else if (buffer.size() < length) {
+            errno = EIO; // cannot happen while the whole-file invariants hold
+            rc = -1;
+        } else
+            rc = write_all(t.fd, buffer.data(), length);
+    }
+    if (rc == 0) rc = cut_to_length(t.fd, length);
+    if (rc == 0) rc = commit_target(t);
+    if (rc != 0 && !t.renamed) {
+        abandon_target(t, stream != nullptr);
+        return write_failure;
+    }
+    // Renamed over the edited file: its old inode is gone from the name, so
+    // the window must read the new one.
+    if (!stream && in_place) {
+        stream = fdopen(t.fd, "r+b");
+        if (stream) replace_stream(stream);
+    }
+    if (!stream) close_keeping_errno(t.fd);
+    // A directory that could not be synced may lose the new name in a crash.
+    return rc == 0 ? nullptr : write_failure;
+}
+
 void show_failure(WINDOW* popup, const char* title, int err) {
     if (popup) {
         wattroff(popup, A_REVERSE); // left on by the input field
@@ -262,41 +466,13 @@ int save_file_as(const std::string& name, const char** failure) {
     else
         in_place = is_read_file || is_named_file;
 
-    FILE* out = open_target(name, in_place);
-    if (!out) return 0;
-    if (in_place) {
-        // From now on the window reads the file being written.
-        FILE* old = Globals.fp;
-        Globals.fp = out;
-        if (old && old != out) fclose(old);
-        fp_reads_other_file = false;
-    }
-
-    *failure = write_failure;
-    int fd = fileno(out);
-    int rc;
-    if (!paged)
-        rc = write_whole_buffer(fd);
-    else if (in_place || Globals.disk)
-        rc = write_mod_table(out);
-    else
-        rc = copy_shown_file(fd);
-    if (rc == 0) rc = save_sync(fd);
-    if (!in_place) {
-        int write_errno = errno;
-        int closed = fclose(out);
-        if (rc != 0)
-            errno = write_errno; // the first failure is the reason
-        else if (closed != 0)
-            rc = -1;
-    }
-    if (rc != 0) return 0;
+    *failure = paged && in_place ? write_patches(name) : write_whole(name, in_place);
+    if (*failure) return 0;
 
     if (!in_place) fp_reads_other_file = true; // Globals.fp still reads the old file
     Globals.filename = name;
     Globals.file_state = 0;
     undo_mark_saved();
-    *failure = nullptr;
     return 1;
 }
 

@@ -264,7 +264,9 @@ TEST(SaveWrite, OffsetsBeyond32BitsAreWrittenInPlace) {
     EXPECT_EQ(std::filesystem::file_size("sparse"), length);
 }
 
-TEST(SaveWrite, DiskModeUnderANewNameWritesOnlyTheChangedBytes) {
+// A copy of a disk is the whole disk as shown, not the changed bytes alone;
+// the editor goes on showing that content.
+TEST(SaveWrite, DiskModeUnderANewNameWritesTheWholeContentWithTheChanges) {
     Workspace w;
     w.write("dev", pattern(300));
     w.open("dev");
@@ -272,9 +274,15 @@ TEST(SaveWrite, DiskModeUnderANewNameWritesOnlyTheChangedBytes) {
     w.change(100, 0x64);
     w.change(200, 0xC8);
     ASSERT_EQ(save_file_as("patch", nullptr), 1);
-    EXPECT_EQ(read_file("patch"), with(Bytes(201, 0), {{100, 0x64}, {200, 0xC8}}));
-    EXPECT_EQ(mod_table_entries, 0u);
+    Bytes expected = with(pattern(300), {{100, 0x64}, {200, 0xC8}});
+    EXPECT_EQ(read_file("patch"), expected);
     EXPECT_EQ(read_file("dev"), pattern(300));
+    Bytes shown(300);
+    get_bytes(0, shown.data(), shown.size());
+    EXPECT_EQ(shown, expected) << "the screen shows the new file's bytes";
+    w.change(5, 0x05);
+    ASSERT_EQ(save_file_as("patch", nullptr), 1) << "the next save under the new name";
+    EXPECT_EQ(read_file("patch"), with(expected, {{5, 0x05}}));
 }
 
 TEST(SaveDialog, EnterSavesUnderTheFilesOwnName) {
