@@ -1,0 +1,595 @@
+// Key storms: long seeded sequences of keys and resizes against the real
+// program, checked by oracles that need no model of the editor:
+//   - every edit undone, then a save, gives the original bytes back;
+//   - one overwrite sequence gives the same file in paged and -b mode, saved
+//     in place or under a new name;
+//   - keys that never save leave the file's bytes and time untouched.
+//
+// MORVANE_STORM_SEED sets the seed (else a fixed one per test), and
+// MORVANE_STORM_RUNS / MORVANE_STORM_KEYS the runs per test and the actions
+// per run. Each test runs in two shards; run i of shard k uses the seed
+// seed + k * 100000 + i, and a failure prints how to replay that run alone.
+//
+// Keys go out in small batches, each followed by a settle. Dialogs are
+// opened only as whole actions that end back in the hex view, on terminals
+// big enough for their popups, so the editor is in a known place when the
+// storm ends.
+#include <sys/stat.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "terminal.h"
+
+namespace {
+
+uint64_t env_number(const char* name, uint64_t fallback) {
+    const char* v = getenv(name);
+    if (!v || !*v) return fallback;
+    return strtoull(v, nullptr, 0);
+}
+
+struct StormConfig {
+    uint64_t seed;
+    int runs;
+    int actions;
+};
+
+StormConfig storm_config(uint64_t default_seed, int default_runs, int default_actions) {
+    return {env_number("MORVANE_STORM_SEED", default_seed),
+            static_cast<int>(env_number("MORVANE_STORM_RUNS", default_runs)),
+            static_cast<int>(env_number("MORVANE_STORM_KEYS", default_actions))};
+}
+
+// For scripts/soak: what this test ran, on one line.
+void report(const char* test, int runs, long keys) {
+    printf("[storm] %s runs=%d keys=%ld\n", test, runs, keys);
+    fflush(stdout);
+}
+
+// Shard k of a test starts at seed + k * shard_seed_step.
+constexpr uint64_t shard_seed_step = 100000;
+
+// How to replay one run: its seed, alone, as shard 0 of its test.
+std::string seed_note(uint64_t seed) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    name = name.substr(0, name.rfind('/')) + "/0";
+    return "replay: MORVANE_STORM_SEED=" + std::to_string(seed) +
+           " MORVANE_STORM_RUNS=1 e2e_tests --gtest_filter='" + name + "'";
+}
+
+// Bytes that are not all alike, so that a misplaced byte shows.
+std::string file_bytes(std::mt19937_64& rng, size_t n) {
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng() & 0xFF);
+    // Some text, so that text searches find something.
+    for (size_t at = 100; at + 5 < n; at += 5000)
+        s.replace(at, 5, "storm");
+    return s;
+}
+
+// One step of a storm: keys sent in one write, or a resize.
+struct Step {
+    std::string keys;
+    int lines = 0, cols = 0; // a resize when lines > 0
+};
+
+enum class Kind { Undoable, Overwrite, NoSave };
+
+// Builds the steps of one run. It follows only what it must to keep its
+// actions whole: the pane (Tab), the terminal size, whether edits may insert.
+class StormScript {
+  public:
+    StormScript(uint64_t seed, Kind kind, bool insert_delete)
+        : rng_(seed), kind_(kind), insert_delete_(insert_delete) {}
+
+    std::vector<Step> build(int actions) {
+        steps_.clear();
+        batch_.clear();
+        for (int i = 0; i < actions; ++i) {
+            action();
+            if (batch_.size() > 12 || pick(3) == 0) flush();
+        }
+        flush();
+        resize(24, 80); // the end phase reads dialogs at a known size
+        return steps_;
+    }
+    long keys() const { return keys_; }
+
+  private:
+    int pick(int n) { return static_cast<int>(rng_() % static_cast<uint64_t>(n)); }
+    char from(const std::string& set) { return set[static_cast<size_t>(pick(int(set.size())))]; }
+
+    void add(const std::string& k) {
+        batch_ += k;
+        ++keys_;
+    }
+    void flush() {
+        if (!batch_.empty()) steps_.push_back({batch_, 0, 0});
+        batch_.clear();
+    }
+    void resize(int lines, int cols) {
+        flush();
+        steps_.push_back({"", lines, cols});
+        lines_ = lines;
+        cols_ = cols;
+    }
+    void random_resize() {
+        if (pick(6) == 0)
+            resize(1 + pick(4), 1 + pick(40)); // tiny: what is left must not break
+        else
+            resize(5 + pick(40), 20 + pick(120));
+    }
+    // Room for the widest popup (70 x 10) and its command bar.
+    bool dialogs_fit() const { return lines_ >= 12 && cols_ >= 72; }
+    void big_resize() { resize(12 + pick(30), 72 + pick(60)); }
+    // Sometimes a dialog sees a resize while it is open.
+    void maybe_resize_inside() {
+        if (pick(4) == 0) big_resize();
+    }
+
+    std::string hex_digits(int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += from("0123456789abcdefABCDEF");
+        return s;
+    }
+
+    void action() {
+        int r = pick(100);
+        if (r < 30)
+            edit();
+        else if (r < 50)
+            move();
+        else if (r < 56)
+            random_resize();
+        else if (r < 62)
+            toggle();
+        else if (!dialogs_fit())
+            move();
+        else if (r < 68)
+            go_to();
+        else if (r < 74)
+            jump();
+        else if (r < 80)
+            search_action();
+        else if (r < 84)
+            help();
+        else if (r < 88)
+            calc();
+        else if (r < 92)
+            text_view();
+        else if (r < 95 && kind_ != Kind::Overwrite)
+            quit_dialog_no();
+        else if (kind_ == Kind::NoSave)
+            noise();
+        else
+            move();
+    }
+
+    void edit() {
+        if (insert_delete_ && pick(4) == 0) {
+            static const std::vector<std::string> ins_del = {ctrl('a'), keys::insert, ctrl('d'),
+                                                             keys::del};
+            add(ins_del[static_cast<size_t>(pick(4))]);
+            return;
+        }
+        int n = 1 + pick(4);
+        for (int i = 0; i < n; ++i) {
+            if (text_pane_)
+                add(std::string(1, static_cast<char>(0x20 + pick(0x5F))));
+            else
+                add(std::string(1, from("0123456789abcdefABCDEF")));
+        }
+    }
+
+    void move() {
+        static const std::vector<std::string> common = {
+            keys::up,      keys::down,      keys::left, keys::right, keys::home, keys::end,
+            keys::page_up, keys::page_down, ctrl('b'),  ctrl('f'),   ctrl('v'),  ctrl('y')};
+        int n = 1 + pick(5);
+        for (int i = 0; i < n; ++i) {
+            if (!text_pane_ && pick(4) == 0)
+                add(std::string(1, from("hjklHJKLuvy ")));
+            else
+                add(common[static_cast<size_t>(pick(int(common.size())))]);
+        }
+    }
+
+    void toggle() {
+        switch (pick(5)) {
+        case 0:
+            add(keys::tab);
+            text_pane_ = !text_pane_;
+            break;
+        case 1:
+            add(ctrl('p'));
+            break;
+        case 2:
+            add(ctrl('r'));
+            break;
+        case 3:
+            add(keys::f5);
+            break;
+        default:
+            add(ctrl('l'));
+            break;
+        }
+    }
+
+    void go_to() {
+        add(text_pane_ || pick(2) ? ctrl('t') : "t");
+        if (pick(2)) {
+            add(hex_digits(1 + pick(5))); // after the field's "0x"
+        } else {
+            add(ctrl('u'));
+            add(std::to_string(rng_() % 70000));
+        }
+        maybe_resize_inside();
+        add(pick(8) == 0 ? ctrl('g') : keys::enter);
+    }
+
+    void jump() {
+        if (text_pane_) { // the letters would be typed into the file
+            move();
+            return;
+        }
+        if (pick(3) == 0) {
+            add("n");
+            return;
+        }
+        add(pick(2) ? "+" : "-");
+        add(hex_digits(1 + pick(4)));
+        maybe_resize_inside();
+        add(pick(8) == 0 ? ctrl('g') : keys::enter);
+    }
+
+    // Found or not, the search ends in the hex view: the key after it is
+    // taken by the not-found message or, after a match, repaints.
+    void search_action() {
+        if (pick(4) == 0) {
+            add(ctrl('n'));
+            add(ctrl('l'));
+            return;
+        }
+        add(text_pane_ || pick(2) ? ctrl('w') : "w");
+        maybe_resize_inside();
+        switch (pick(4)) {
+        case 0: {
+            add("a");
+            static const std::vector<std::string> words = {"storm", "st", "zz", "o", "rm"};
+            add(words[static_cast<size_t>(pick(int(words.size())))]);
+            add(keys::enter);
+            add(ctrl('l'));
+            break;
+        }
+        case 1:
+            add("h");
+            add(hex_digits(2 * (1 + pick(2))));
+            add(keys::enter);
+            add(ctrl('l'));
+            break;
+        case 2:
+            add("f");
+            add(ctrl('l'));
+            break;
+        default:
+            add(pick(2) ? keys::down : keys::up);
+            add(ctrl('g'));
+            break;
+        }
+    }
+
+    void help() {
+        add(pick(2) ? ctrl('g') : keys::f1);
+        int n = pick(4);
+        for (int i = 0; i < n; ++i)
+            add(pick(2) ? "j" : "k");
+        maybe_resize_inside();
+        add("q");
+    }
+
+    void calc() {
+        add("\x1f");
+        int n = 1 + pick(6);
+        for (int i = 0; i < n; ++i) {
+            switch (pick(4)) {
+            case 0:
+                add(pick(2) ? "j" : "k");
+                break;
+            case 1:
+                add("\x7f");
+                break;
+            default:
+                add(std::string(1, from("0123456789ABCDEFabcdef")));
+                break;
+            }
+        }
+        maybe_resize_inside();
+        add(ctrl('g'));
+    }
+
+    void text_view() {
+        add(ctrl('e'));
+        int n = pick(3);
+        for (int i = 0; i < n; ++i)
+            add(pick(2) ? ctrl('r') : ctrl('l'));
+        maybe_resize_inside();
+        add(ctrl('e'));
+    }
+
+    // The quit dialog answered No; the settle before Control-C is the
+    // harness's (the tty drops what is unread when it raises the signal).
+    void quit_dialog_no() {
+        flush();
+        add(ctrl('c'));
+        flush();
+        maybe_resize_inside();
+        add("n");
+        flush();
+    }
+
+    // Anything that cannot save or quit: no ^O, F2, ^X, F3 (save), ^C (the
+    // quit dialog), ^Z, ^S, ^Q (job and flow control of the tty), and no
+    // lone Escape, which could join the next bytes into F2 or F3.
+    void noise() {
+        static const std::vector<std::string> units = {
+            keys::up,      keys::down,      keys::left,   keys::right, keys::home, keys::end,
+            keys::page_up, keys::page_down, keys::insert, keys::del,   keys::f1,   keys::f5};
+        int n = 1 + pick(8);
+        for (int i = 0; i < n; ++i) {
+            if (pick(4) == 0) {
+                add(units[static_cast<size_t>(pick(int(units.size())))]);
+                continue;
+            }
+            int b = pick(256);
+            if (b == 0x0f || b == 0x18 || b == 0x03 || b == 0x1a || b == 0x13 || b == 0x11 ||
+                b == 0x1b || b == 0x8f || b == 0x9b || b == 0)
+                b = 'x';
+            add(std::string(1, static_cast<char>(b)));
+        }
+        flush();
+    }
+
+    std::mt19937_64 rng_;
+    Kind kind_;
+    bool insert_delete_;
+    bool text_pane_ = false;
+    int lines_ = 24, cols_ = 80;
+    long keys_ = 0;
+    std::string batch_;
+    std::vector<Step> steps_;
+};
+
+void play(Terminal& t, const std::vector<Step>& steps) {
+    for (const Step& s : steps) {
+        if (s.lines > 0)
+            t.resize(s.lines, s.cols);
+        else
+            t.send(s.keys);
+        t.settle();
+        if (!t.running()) return;
+    }
+}
+
+bool shows(Terminal& t, const std::string& text) {
+    for (int r = 0; r < t.lines(); ++r)
+        if (t.row(r).find(text) != std::string::npos) return true;
+    return false;
+}
+
+// The hex view at 24 x 80 shows an offset at the start of its first row.
+::testing::AssertionResult expect_hex_view(Terminal& t) {
+    return t.expect(
+        [&] {
+            std::string r = t.row(1);
+            return r.size() >= 10 && r.find_first_not_of("0123456789ABCDEF") == 8 &&
+                   r.compare(8, 2, "  ") == 0;
+        },
+        "the hex view");
+}
+
+void start_editor(Terminal& t, const std::string& name, bool buffered) {
+    std::vector<std::string> args;
+    if (buffered) args.push_back("-b");
+    args.push_back(name);
+    t.start(args);
+    ASSERT_TRUE(expect_hex_view(t));
+    t.settle();
+}
+
+// Control-O, the name (empty: the one shown), Enter; then the quit key,
+// which leaves at once when nothing is left unsaved.
+void save_and_leave(Terminal& t, const std::string& name) {
+    t.send(ctrl('o'));
+    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
+                         "the save dialog's command bar"));
+    if (!name.empty()) t.send(ctrl('u') + name);
+    t.send(keys::enter);
+    ASSERT_TRUE(expect_hex_view(t));
+    t.settle();
+    t.send(ctrl('x'));
+    EXPECT_EQ(t.wait_exit(), 0);
+}
+
+// ------------------------------------------------------------------ undo
+
+// Every change undone (Undo rings the bell once nothing is left), then saved
+// in place: the file is what it was.
+long undo_storm(uint64_t seed, int actions, bool buffered) {
+    SCOPED_TRACE(seed_note(seed));
+    std::mt19937_64 rng(seed);
+    Terminal t(24, 80);
+    const std::string original = file_bytes(rng, 20000 + rng() % 30000);
+    t.write_file("u.bin", original);
+    start_editor(t, "u.bin", buffered);
+    if (::testing::Test::HasFatalFailure()) return 0;
+
+    StormScript script(seed, Kind::Undoable, buffered);
+    std::vector<Step> steps = script.build(actions);
+    play(t, steps);
+    EXPECT_TRUE(t.running()) << t.dump();
+    EXPECT_TRUE(expect_hex_view(t));
+    if (::testing::Test::HasFailure()) return script.keys();
+
+    // Not a vacuous storm: it has changed the file (the status marker).
+    EXPECT_TRUE(t.expect([&] { return t.cell(0, t.cols() - 1).text == "M"; }, "changes"));
+    // Each change needs at most two presses (the first may only show it).
+    const int bells_before = t.bells();
+    bool rang = false;
+    for (long sent = 0; sent < 2 * script.keys() + 8 && !rang; sent += 16) {
+        t.send(std::string(16, '\x15'));
+        t.settle();
+        rang = t.bells() > bells_before;
+    }
+    EXPECT_TRUE(rang) << "Undo never rang the bell\n" << t.dump();
+    save_and_leave(t, "");
+    EXPECT_TRUE(t.read_file("u.bin") == original) << "the undone file differs from the original";
+    return script.keys();
+}
+
+// ------------------------------------------------------------------ four files
+
+// The overwrite steps, saved in place or under a new name: the result file.
+std::string overwrite_result(const std::vector<Step>& steps, const std::string& original,
+                             bool buffered, bool new_name) {
+    Terminal t(24, 80);
+    t.write_file("o.bin", original);
+    start_editor(t, "o.bin", buffered);
+    if (::testing::Test::HasFatalFailure()) return {};
+    play(t, steps);
+    EXPECT_TRUE(t.running()) << t.dump();
+    EXPECT_TRUE(expect_hex_view(t));
+    save_and_leave(t, new_name ? "copy.bin" : "");
+    if (new_name) {
+        EXPECT_TRUE(t.read_file("o.bin") == original) << "the original was written";
+    }
+    return t.read_file(new_name ? "copy.bin" : "o.bin");
+}
+
+long overwrite_storm(uint64_t seed, int actions) {
+    SCOPED_TRACE(seed_note(seed));
+    std::mt19937_64 rng(seed);
+    const std::string original = file_bytes(rng, 20000 + rng() % 30000);
+    StormScript script(seed, Kind::Overwrite, false);
+    std::vector<Step> steps = script.build(actions);
+
+    const std::string paged_in_place = overwrite_result(steps, original, false, false);
+    const std::string paged_new = overwrite_result(steps, original, false, true);
+    const std::string whole_in_place = overwrite_result(steps, original, true, false);
+    const std::string whole_new = overwrite_result(steps, original, true, true);
+    EXPECT_EQ(paged_in_place.size(), original.size());
+    EXPECT_FALSE(paged_in_place == original) << "the storm changed nothing";
+    EXPECT_TRUE(paged_in_place == paged_new) << "paged: in place and new name differ";
+    EXPECT_TRUE(paged_in_place == whole_in_place) << "in place: paged and -b differ";
+    EXPECT_TRUE(paged_in_place == whole_new) << "paged in place and -b under a new name differ";
+    return 4 * script.keys();
+}
+
+// ------------------------------------------------------------------ no save
+
+struct FileTime {
+    struct timespec mtime;
+    off_t size;
+};
+
+FileTime file_time(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return {st.st_mtim, st.st_size};
+}
+
+// Closes whatever noise left open until Control-C brings up the quit dialog
+// (dialogs that ignore the interrupt drop it; ^G cancels them or the help).
+void quit_without_saving(Terminal& t) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        t.send(ctrl('c'));
+        t.settle();
+        if (t.expect([&] { return shows(t, "Quit without Saving?"); }, "the quit dialog", 600)) {
+            t.send("y");
+            return;
+        }
+        t.send(ctrl('g'));
+        t.settle();
+    }
+    ADD_FAILURE() << "Control-C never opened the quit dialog\n" << t.dump();
+}
+
+long no_save_storm(uint64_t seed, int actions, bool buffered) {
+    SCOPED_TRACE(seed_note(seed));
+    std::mt19937_64 rng(seed);
+    Terminal t(24, 80);
+    const std::string original = file_bytes(rng, 20000 + rng() % 30000);
+    t.write_file("n.bin", original);
+    // An old time, so that any write would show in it.
+    std::string touch = "touch -d '2001-02-03 04:05:06.789' " + t.path("n.bin");
+    EXPECT_EQ(system(touch.c_str()), 0);
+    const FileTime before = file_time(t.path("n.bin"));
+    start_editor(t, "n.bin", buffered);
+    if (::testing::Test::HasFatalFailure()) return 0;
+
+    StormScript script(seed, Kind::NoSave, buffered);
+    play(t, script.build(actions));
+    EXPECT_TRUE(t.running()) << t.dump();
+    quit_without_saving(t);
+    EXPECT_EQ(t.wait_exit(), 0);
+    const FileTime after = file_time(t.path("n.bin"));
+    EXPECT_TRUE(t.read_file("n.bin") == original) << "the file's bytes changed";
+    EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec);
+    EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec);
+    return script.keys();
+}
+
+// Runs of one storm: seeds from the base of the shard on.
+template <typename Storm>
+void run_storms(const char* name, uint64_t default_seed, int default_runs, Storm storm) {
+    const int shard = ::testing::TestWithParam<int>::GetParam();
+    StormConfig c = storm_config(default_seed, default_runs, 80);
+    const uint64_t base = c.seed + static_cast<uint64_t>(shard) * shard_seed_step;
+    long keys = 0;
+    int runs = 0;
+    for (; runs < c.runs && !::testing::Test::HasFailure(); ++runs)
+        keys += storm(base + static_cast<uint64_t>(runs), c.actions);
+    report(name, runs, keys);
+}
+
+} // namespace
+
+// Shards of each storm, so that ctest runs them side by side.
+class StormUndo : public ::testing::TestWithParam<int> {};
+class StormOverwrite : public ::testing::TestWithParam<int> {};
+class StormNoSave : public ::testing::TestWithParam<int> {};
+
+TEST_P(StormUndo, PagedEditsAllUndoneSaveTheOriginalBytes) {
+    run_storms("StormUndo.Paged", 1101, 5,
+               [](uint64_t seed, int actions) { return undo_storm(seed, actions, false); });
+}
+
+TEST_P(StormUndo, BufferedEditsInsertsAndDeletesAllUndoneSaveTheOriginalBytes) {
+    run_storms("StormUndo.Buffered", 2202, 5,
+               [](uint64_t seed, int actions) { return undo_storm(seed, actions, true); });
+}
+
+TEST_P(StormOverwrite, PagedAndBufferedInPlaceAndUnderANewNameGiveOneFile) {
+    run_storms("StormOverwrite", 3303, 1, overwrite_storm);
+}
+
+TEST_P(StormNoSave, PagedKeysThatNeverSaveLeaveTheFileUntouched) {
+    run_storms("StormNoSave.Paged", 4404, 5,
+               [](uint64_t seed, int actions) { return no_save_storm(seed, actions, false); });
+}
+
+TEST_P(StormNoSave, BufferedKeysThatNeverSaveLeaveTheFileUntouched) {
+    run_storms("StormNoSave.Buffered", 5505, 5,
+               [](uint64_t seed, int actions) { return no_save_storm(seed, actions, true); });
+}
+
+INSTANTIATE_TEST_SUITE_P(Shard, StormUndo, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(Shard, StormOverwrite, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(Shard, StormNoSave, ::testing::Values(0, 1));
