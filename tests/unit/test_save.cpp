@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,102 @@ TEST(SaveWrite, DiskModeUnderANewNameWritesTheWholeContentWithTheChanges) {
     w.change(5, 0x05);
     ASSERT_EQ(save_file_as("patch", nullptr), 1) << "the next save under the new name";
     EXPECT_EQ(read_file("patch"), with(expected, {{5, 0x05}}));
+}
+
+ino_t inode_of(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+// While alive, the process acts as an unprivileged user (root only).
+struct ActAsNobody {
+    static constexpr uid_t nobody = 65534;
+    ActAsNobody() { EXPECT_EQ(seteuid(nobody), 0); }
+    ~ActAsNobody() { EXPECT_EQ(seteuid(0), 0); }
+};
+
+// A whole new content takes the old file's place by a rename: the old inode
+// goes, what users see of the file (mode, owner, a link to it) stays.
+TEST(SaveWrite, WholeFileReplacementKeepsModeOwnerAndLinksToIt) {
+    Workspace w;
+    w.write("f", pattern(5000));
+    ASSERT_EQ(chmod("f", 0640), 0);
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown("f", 1234, 5678), 0);
+    }
+    ASSERT_EQ(symlink("f", "soft"), 0);
+    w.open("f", true);
+    ino_t before = inode_of("f");
+    w.change(1, 0x11);
+    ASSERT_EQ(save_file_as("f", nullptr), 1);
+    struct stat st {};
+    ASSERT_EQ(stat("f", &st), 0);
+    EXPECT_NE(st.st_ino, before) << "renamed over, not rewritten";
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 5678u);
+    }
+    struct stat fp_st {};
+    fstat(fileno(Globals.fp), &fp_st);
+    EXPECT_EQ(fp_st.st_ino, st.st_ino) << "the editor's stream reads the new file";
+
+    w.change(2, 0x22);
+    ASSERT_EQ(save_file_as("soft", nullptr), 1);
+    struct stat link_st {};
+    ASSERT_EQ(lstat("soft", &link_st), 0);
+    EXPECT_TRUE(S_ISLNK(link_st.st_mode)) << "the link stays a link";
+    EXPECT_EQ(read_file("f"), with(pattern(5000), {{1, 0x11}, {2, 0x22}}));
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator("."))
+        names.insert(e.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"f", "soft"})) << "no temporary file is left";
+}
+
+TEST(SaveWrite, WholeFileIsWrittenInPlaceWhereARenameWouldLoseSomething) {
+    Workspace w;
+    Bytes expected = pattern(5000);
+    w.write("f", expected);
+    ASSERT_EQ(link("f", "hard"), 0);
+    w.open("f", true);
+    ino_t inode = inode_of("f");
+    w.change(1, 0x11);
+    expected[1] = 0x11;
+    ASSERT_EQ(save_file_as("f", nullptr), 1);
+    EXPECT_EQ(inode_of("f"), inode) << "a second hard link";
+    EXPECT_EQ(read_file("hard"), expected);
+
+    ASSERT_EQ(save_file_as("/dev/null", nullptr), 1);
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "a device stays a device";
+
+    if (geteuid() != 0) GTEST_SKIP() << "an owner we cannot give needs another user: run as root";
+    ASSERT_EQ(chmod(w.dir.c_str(), 0777), 0);
+    w.write("root-owned", pattern(300));
+    ASSERT_EQ(chmod("root-owned", 0666), 0);
+    ASSERT_EQ(mkdir("locked", 0755), 0);
+    w.write("locked/mine", pattern(300));
+    ASSERT_EQ(chown("locked/mine", ActAsNobody::nobody, ActAsNobody::nobody), 0);
+    for (const char* name : {"root-owned", "locked/mine"}) {
+        SCOPED_TRACE(name);
+        w.open(name, true);
+        ino_t before = inode_of(name);
+        struct stat owner_before {};
+        stat(name, &owner_before);
+        w.change(7, 0x77);
+        {
+            ActAsNobody nobody;
+            EXPECT_EQ(save_file_as(name, nullptr), 1);
+        }
+        EXPECT_EQ(inode_of(name), before);
+        struct stat after {};
+        stat(name, &after);
+        EXPECT_EQ(after.st_uid, owner_before.st_uid) << "the owner is kept";
+        EXPECT_EQ(read_file(name), with(pattern(300), {{7, 0x77}}));
+    }
 }
 
 TEST(SaveDialog, EnterSavesUnderTheFilesOwnName) {
