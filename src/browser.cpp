@@ -128,6 +128,8 @@ constexpr BrowserKey BROWSER_KEYS[] = {
     {KEY_C3, browser_page_down},
     {KEY_HOME, browser_home},
     {KEY_END, browser_end},
+    {KEY_FIND, browser_home}, // a VT220's Find and Select
+    {KEY_SELECT, browser_end},
     {12, browser_redraw}, // Control-L
     {KEY_F(5), browser_toggle_colour},
 };
@@ -196,7 +198,8 @@ void draw_new_listing() {
 }
 
 void change_dir_error(int err) {
-    WINDOW* popup = popup_window(50, 6);
+    DialogScope dialog(popup_window(50, 6), nullptr, DialogScope::Interrupts::Kept);
+    WINDOW* popup = dialog.win();
     if (popup) {
         werase(popup);
         wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -204,16 +207,11 @@ void change_dir_error(int err) {
         std::string reason = std::string("Reason: ") + strerror(err);
         popup_text(popup, 3, std::max(1, 25 - static_cast<int>(reason.size()) / 2), reason);
         wrefresh(popup);
-        current_popup = popup;
     }
     int key;
     do {
         key = read_key();
     } while (key == ERR || key == KEY_RESIZE);
-    if (popup) {
-        current_popup = nullptr;
-        delwin(popup);
-    }
 }
 
 // Enter on the selected entry: its name when it is not a directory, nothing

@@ -75,7 +75,8 @@ static void put_centred_in_box(WINDOW* w, int row, int box_width, const std::str
 
 void error_box(const std::string& message, int use_errno) {
     std::string reason = use_errno ? strerror(errno) : "Not applicable";
-    WINDOW* box = popup_window(50, 6);
+    DialogScope dialog(popup_window(50, 6), nullptr, DialogScope::Interrupts::Kept);
+    WINDOW* box = dialog.win();
     if (box) {
         werase(box);
         wborder(box, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -85,12 +86,7 @@ void error_box(const std::string& message, int use_errno) {
         put_centred_in_box(box, 3, width, "Reason: " + reason);
         wrefresh(box);
     }
-    // Shown again by a resize while it waits; a dialog under it comes back after.
-    WINDOW* under = current_popup;
-    if (box) current_popup = box;
     read_key();
-    current_popup = under;
-    if (box) delwin(box);
 }
 
 attr_t attr_normal() {

@@ -61,24 +61,17 @@ static void goto_bar_text(const char* text) {
 }
 
 void goto_offset(uint64_t limit) {
-    WINDOW* popup = popup_window(50, 8);
-    SavedInterrupt saved = ignore_interrupt();
-    current_popup = popup;
+    static constexpr const char* bar = "^G/^X/Escape Cancel   ^U Clear input";
+    DialogScope dialog(popup_window(50, 8), bar);
+    WINDOW* popup = dialog.win();
 
     popup_text(popup, 1, 20, "Goto Offset");
     popup_text(popup, 5, 2, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
     popup_text(popup, 3, 16, "Offset: ");
-    static constexpr const char* bar = "^G/^X/Escape Cancel   ^U Clear input";
     goto_bar_text(bar);
-    current_bar = bar;
 
     std::optional<std::string> text = read_line(popup, 3, 25, 12, 12, "0x");
     if (text && (*text)[0] != '\0') goto_place(goto_target(text->c_str(), limit));
-
-    current_popup = nullptr;
-    current_bar = nullptr;
-    if (popup) delwin(popup);
-    restore_interrupt(saved);
 }
 
 // The prompt shows the start offset, the direction and the distance so far

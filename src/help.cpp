@@ -110,20 +110,30 @@ void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
     }
 }
 
-void help_menu() {
+static DialogScope* help_scope = nullptr; // the open help menu
+
+// The menu for the current screen size, from the line shown first.
+static void help_show() {
     // A terminal of one or two lines has no editing area to cover.
     WINDOW* popup = LINES >= 3 ? popup_window(COLS, LINES - 2) : nullptr;
     if (popup) mvwin(popup, 1, 0);
-    SavedInterrupt saved = ignore_interrupt();
-    current_popup = popup;
-
-    wattrset(popup, attr_normal());
-    draw_help_frame(popup, 0, LINES - 3);
-    help_clear_inside(popup);
+    help_scope->adopt(popup);
+    if (popup) {
+        wattrset(popup, attr_normal());
+        draw_help_frame(popup, help_first, LINES - 3);
+        help_clear_inside(popup);
+    }
     help_show_title();
-    draw_help_lines(popup, 0, LINES - 3);
-    help_first = 0;
+    if (!popup) return;
+    draw_help_lines(popup, help_first, LINES - 3);
     wrefresh(popup);
+}
+
+void help_menu() {
+    DialogScope dialog(nullptr, nullptr, DialogScope::Interrupts::Ignored, help_show, 3);
+    help_scope = &dialog;
+    help_first = 0;
+    help_show();
 
     for (;;) {
         int key = read_key();
@@ -137,9 +147,7 @@ void help_menu() {
         case 27:
         case 'q':
         case 'Q':
-            current_popup = nullptr;
-            if (popup) delwin(popup);
-            restore_interrupt(saved);
+            help_scope = nullptr;
             return;
         case 'j':
         case 'J':
@@ -154,6 +162,7 @@ void help_menu() {
         default:
             continue;
         }
+        WINDOW* popup = dialog.win();
         help_clear_inside(popup);
         help_first += step;
         draw_help_lines(popup, help_first, LINES - 3);

@@ -60,6 +60,9 @@ constexpr KeyBinding hex_keys[] = {
     {ctrl('V'), Cmd::PageDown},
     {KEY_HOME, Cmd::Home},
     {KEY_END, Cmd::End},
+    // A VT220's Find and Select, where xterm has Home and End.
+    {KEY_FIND, Cmd::Home},
+    {KEY_SELECT, Cmd::End},
     {ctrl('A'), Cmd::Insert},
     {KEY_IC, Cmd::Insert},
     {ctrl('D'), Cmd::Delete},

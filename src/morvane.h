@@ -94,8 +94,9 @@ extern Interrupt interrupt_kind; // what Control-C does when not ignored
 extern bool quit_dialog_open;    // the quit dialog is on screen
 extern void (*screen_overlay)(); // shows a bar prompt again after a rebuilt screen
 
-void prepare_crash_restore();           // remembers the shell's terminal mode for crashes
-void install_signal_handlers();         // SIGWINCH handler; blocks SIGINT and SIGWINCH
+void prepare_crash_restore();   // remembers the shell's terminal mode for crashes
+void prepare_ending_signals();  // SIGTERM, SIGHUP ... restore the terminal before they end us
+void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
@@ -106,6 +107,36 @@ extern int key_input_fd; // descriptor curses reads keys from (0; tests use a pi
 void quit_dialog();
 [[noreturn]] void browser_interrupt();
 void handle_resize();
+
+// ---------------------------------------------------------------- dialog.cpp
+// Every popup on screen is opened through a DialogScope: it registers the
+// popup and its command bar (which the dialog draws itself when it opens),
+// ignores the interrupt when asked, and on every
+// exit path deletes the popup and undoes the rest. A resize draws the open
+// popups again through dialogs_show_again.
+
+class DialogScope {
+  public:
+    enum class Interrupts { Ignored, Kept };
+    // `rebuild`, when given, lays the dialog out anew for the screen size
+    // (instead of its content being kept); it is seen with `need_lines` rows.
+    DialogScope(WINDOW* popup, const char* bar, Interrupts interrupts = Interrupts::Ignored,
+                void (*rebuild)() = nullptr, int need_lines = 0);
+    ~DialogScope();
+    DialogScope(const DialogScope&) = delete;
+    DialogScope& operator=(const DialogScope&) = delete;
+    WINDOW* win() const;
+    void adopt(WINDOW* popup);     // the popup is replaced (the old one deleted)
+    void set_bar(const char* bar); // the bar shown again after a resize
+
+  private:
+    size_t index_ = 0;
+    std::optional<SavedInterrupt> saved_;
+};
+bool dialog_open();                    // a popup is on screen
+bool dialog_hidden();                  // the top popup cannot be seen whole: its keys are refused
+void dialogs_before_resize();          // keeps the content of every popup still whole
+void dialogs_show_again(bool resized); // draws the open popups again, bottom to top
 
 // ---------------------------------------------------------------- startup.cpp
 

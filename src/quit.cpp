@@ -42,21 +42,35 @@ static sigset_t deferred_signals() {
     return set;
 }
 
-// ------------------------------------------------------------ crash restore
+// ------------------------------------------------------------ emergency restore
 
 static struct termios shell_termios;
 static bool have_shell_termios = false;
-static struct sigaction previous_crash_action[32];
+static struct sigaction previous_crash_action[NSIG];
 static constexpr int crash_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// Signals whose default is to end the process: the terminal must not be left
+// raw and on the alternate screen by them. Nothing is saved; unsaved changes
+// are lost as with the quit dialog's Yes.
+static constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM};
 
-// Only async-signal-safe calls: put the terminal back in the mode the shell
-// gave us, leave the alternate screen, then let the previous action (the
-// sanitizer's report, or the default core dump) run.
-static void on_crash(int sig, siginfo_t* info, void* context) {
+// What ends the terminal's full-screen mode, taken from the terminal's own
+// description once curses has started (a handler may not ask curses).
+static char leave_screen[256] = "\033[?1049l\033[?25h";
+static size_t leave_screen_len = sizeof "\033[?1049l\033[?25h" - 1;
+
+// Only async-signal-safe calls: the terminal back in the mode the shell gave
+// us, out of the alternate screen.
+static void restore_terminal_now() {
     if (have_shell_termios) tcsetattr(STDIN_FILENO, TCSANOW, &shell_termios);
-    static const char restore[] = "\033[?1049l\033[?25h\r\n";
-    ssize_t ignored = write(STDOUT_FILENO, restore, sizeof restore - 1);
+    ssize_t ignored = write(STDOUT_FILENO, leave_screen, leave_screen_len);
+    ignored = write(STDOUT_FILENO, "\r\n", 2);
     (void)ignored;
+}
+
+// Then the previous action (the sanitizer's report, or the default core
+// dump) runs.
+static void on_crash(int sig, siginfo_t* info, void* context) {
+    restore_terminal_now();
     struct sigaction& prev = previous_crash_action[sig];
     sigaction(sig, &prev, nullptr);
     if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
@@ -68,6 +82,13 @@ static void on_crash(int sig, siginfo_t* info, void* context) {
     raise(sig);
 }
 
+// The handler was reset to the default on entry and the signal is not
+// blocked, so raising it again ends the program with the signal's status.
+static void on_ending_signal(int sig) {
+    restore_terminal_now();
+    raise(sig);
+}
+
 void prepare_crash_restore() {
     if (tcgetattr(STDIN_FILENO, &shell_termios) == 0) have_shell_termios = true;
     for (int sig : crash_signals) {
@@ -76,6 +97,30 @@ void prepare_crash_restore() {
         sa.sa_flags = SA_SIGINFO | SA_RESETHAND;
         sigemptyset(&sa.sa_mask);
         sigaction(sig, &sa, &previous_crash_action[sig]);
+    }
+}
+
+void prepare_ending_signals() {
+    size_t len = 0;
+    for (const char* cap : {"rmkx", "sgr0", "cnorm", "rmcup"}) {
+        const char* s = tigetstr(cap);
+        if (!s || s == reinterpret_cast<const char*>(-1)) continue;
+        size_t n = strlen(s);
+        if (len + n >= sizeof leave_screen) break;
+        memcpy(leave_screen + len, s, n);
+        len += n;
+    }
+    leave_screen_len = len;
+    for (int sig : ending_signals) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        // A signal the shell told us to ignore (nohup) stays ignored.
+        if (previous.sa_handler == SIG_IGN) continue;
+        struct sigaction sa {};
+        sa.sa_handler = on_ending_signal;
+        sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
     }
 }
 
@@ -120,36 +165,7 @@ void restore_interrupt(const SavedInterrupt& saved) {
     interrupt_kind = saved.kind;
 }
 
-static void show_quit_dialog();
-static int quit_selected = 0;              // choice on show while the quit dialog is open
-static WINDOW* quit_outer_popup = nullptr; // a dialog's popup under the quit dialog
-
-static int lines_before_resize = 0; // the size a resize came from
-static int cols_before_resize = 0;
-
-// A popup that was centred on the old screen is centred again on the new one
-// (popups placed elsewhere, like the help menu, stay where they are).
-static void recentre(WINDOW* w) {
-    int h = getmaxy(w), wd = getmaxx(w);
-    int old_y = lines_before_resize / 2 - h / 2, old_x = cols_before_resize / 2 - wd / 2;
-    if (getbegy(w) != old_y || getbegx(w) != old_x) return;
-    int y = LINES / 2 - h / 2, x = COLS / 2 - wd / 2;
-    if (y >= 0 && x >= 0 && y + h <= LINES && x + wd <= COLS) mvwin(w, y, x);
-}
-
-static void show_popup_again(WINDOW* w) {
-    if (!w) return;
-    recentre(w);
-    touchwin(w);
-    wrefresh(w);
-}
-
-static void show_bar_again() {
-    if (!current_bar || !Globals.help_win) return;
-    werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, 0, current_bar, COLS);
-    wrefresh(Globals.help_win);
-}
+static int quit_selected = 0; // choice on show while the quit dialog is open
 
 void (*screen_overlay)() = nullptr;
 
@@ -157,15 +173,9 @@ static void act_on_signals() {
     bool resized = pending_resize;
     if (pending_resize) {
         pending_resize = 0;
+        dialogs_before_resize();
         handle_resize();
-        if (quit_selected) {
-            // Built anew for the new size: the old one may have been cut.
-            show_popup_again(quit_outer_popup);
-            show_quit_dialog();
-        } else {
-            show_popup_again(current_popup);
-            show_bar_again();
-        }
+        dialogs_show_again(true);
     }
     if (pending_interrupt) {
         pending_interrupt = 0;
@@ -179,7 +189,19 @@ static void act_on_signals() {
         return;
     }
     // The screen was rebuilt under a prompt that lives in a bar.
-    if (screen_overlay) screen_overlay();
+    if (screen_overlay && !dialog_open()) screen_overlay();
+}
+
+// A key that raised a signal (Control-C) or a resize is already pending when
+// the keys sent after it can be read: the signal is taken first, so those
+// keys go to what it opens and never to the editor under it.
+static void take_pending_signals() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return;
+    if (!sigismember(&pending, SIGINT) && !sigismember(&pending, SIGWINCH)) return;
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
 void poll_signals() {
@@ -206,12 +228,17 @@ static bool input_gone() {
 int read_key() {
     int idle_wakeups = 0;
     for (;;) {
+        take_pending_signals();
         act_on_signals();
         nodelay(stdscr, TRUE);
         int key = wgetch(stdscr);
         // curses reports its own resizing as a key; the resize has been
         // handled already and must not reach a dispatcher as a character.
         if (key == KEY_RESIZE) continue;
+        if (key != ERR && dialog_hidden()) {
+            warn_beep();
+            continue;
+        }
         if (key != ERR) return key;
 
         fd_set readable;
@@ -298,12 +325,14 @@ static void draw_quit_choices(WINDOW* w, int choice) {
     wrefresh(w);
 }
 
+static constexpr const char quit_keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
+static DialogScope* quit_scope = nullptr; // the open quit dialog
+
 // The popup, its question, the choice line and the dialog's command bar, for
 // the current screen size.
 static void show_quit_dialog() {
-    if (current_popup && current_popup != quit_outer_popup) delwin(current_popup);
     WINDOW* w = popup_window(60, 6);
-    current_popup = w;
+    quit_scope->adopt(w);
     if (w) {
         if (Globals.file_state == 2)
             put_in_popup(w, 2, 19, "   Really Quit?        ", 0);
@@ -312,10 +341,9 @@ static void show_quit_dialog() {
     }
     draw_quit_choices(w, quit_selected);
     if (WINDOW* bar = Globals.help_win) {
-        static const char keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
         const int width = getmaxx(bar);
-        mvwaddnstr(bar, 0, 0, keys, width);
-        for (int c = static_cast<int>(sizeof keys - 1); c < width; ++c)
+        mvwaddnstr(bar, 0, 0, quit_keys, width);
+        for (int c = static_cast<int>(sizeof quit_keys - 1); c < width; ++c)
             waddch(bar, ' ');
         wrefresh(bar);
     }
@@ -368,17 +396,17 @@ void quit_dialog() {
     if (quit_dialog_open) return;
     quit_dialog_open = true;
 
-    // The dialog may open over another dialog, whose popup must come back.
-    quit_outer_popup = current_popup;
-    current_popup = nullptr;
-    quit_selected = 1;
-    show_quit_dialog();
-
-    int choice = quit_choice();
-    quit_selected = 0;
-    if (current_popup) delwin(current_popup);
-    current_popup = quit_outer_popup;
-    quit_outer_popup = nullptr;
+    int choice;
+    {
+        // The interrupt keeps its action: quit_dialog_open stops a second one.
+        DialogScope scope(nullptr, quit_keys, DialogScope::Interrupts::Kept, show_quit_dialog, 6);
+        quit_scope = &scope;
+        quit_selected = 1;
+        show_quit_dialog();
+        choice = quit_choice();
+        quit_selected = 0;
+        quit_scope = nullptr;
+    }
 
     if (choice == 1) quit_program();
     if (choice == 3) {
@@ -386,7 +414,6 @@ void quit_dialog() {
         if (Globals.fp) fclose(Globals.fp);
         Globals.fp = nullptr;
         FILE* none = nullptr;
-        current_popup = nullptr;
         // From inside the calculator the new file waits behind it.
         const int mode_before = Globals.mode;
         open_file(&none);
@@ -398,8 +425,8 @@ void quit_dialog() {
         Globals.text_pane = 0;
     }
     redraw_all();
-    show_popup_again(current_popup);
-    show_bar_again();
+    // A dialog the quit dialog opened over comes back on top.
+    dialogs_show_again(false);
     quit_dialog_open = false;
 }
 
@@ -431,8 +458,6 @@ void handle_resize() {
         if (*w) delwin(*w);
         *w = nullptr;
     }
-    lines_before_resize = LINES;
-    cols_before_resize = COLS;
     if (resizeterm(size.ws_row, size.ws_col) == ERR) {
         endwin();
         fputs("Cannot initialize screen - curses!\n\n", stderr);

@@ -425,17 +425,14 @@ int search_choose(WINDOW* popup) {
 } // namespace
 
 void search(int find_next) {
-    WINDOW* popup = popup_window(60, 10);
-    if (find_next && !last_pattern) {
-        if (popup) delwin(popup);
-        return;
-    }
-    SavedInterrupt saved = ignore_interrupt();
-    current_popup = popup;
+    if (find_next && !last_pattern) return;
+    static constexpr const char* bar =
+        "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search";
+    DialogScope dialog(popup_window(60, 10), bar);
+    WINDOW* popup = dialog.win();
 
-    current_bar = "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search";
     werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, 0, current_bar, COLS);
+    mvwaddnstr(Globals.help_win, 0, 0, bar, COLS);
     wrefresh(Globals.help_win);
 
     popup_text(popup, 1, 27, "Search");
@@ -455,9 +452,4 @@ void search(int find_next) {
             search_bytes(popup);
         search_used = 1;
     }
-
-    current_popup = nullptr;
-    current_bar = nullptr;
-    if (popup) delwin(popup);
-    restore_interrupt(saved);
 }

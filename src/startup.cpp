@@ -226,6 +226,11 @@ void create_windows(bool after_resize) {
     }
 }
 
+static bool terminal_capable(const char* capability) {
+    const char* s = tigetstr(capability);
+    return s && s != reinterpret_cast<const char*>(-1) && *s;
+}
+
 static void start_curses() {
     prepare_crash_restore();
     // A lone Escape should not wait a whole second for a sequence that never
@@ -235,6 +240,14 @@ static void start_curses() {
         fputs("Cannot initialize screen - curses!\n", stderr);
         exit(1);
     }
+    // Without cursor addressing or a way to clear, every screen would come
+    // out garbled: such a terminal is refused like one curses cannot start.
+    if (!terminal_capable("cup") || !terminal_capable("clear")) {
+        endwin();
+        fputs("Cannot initialize screen - curses!\n", stderr);
+        exit(1);
+    }
+    prepare_ending_signals();
     set_up_colour();
     keypad(stdscr, TRUE);
     meta(stdscr, TRUE); // 8-bit characters can be typed (-8, -a)
