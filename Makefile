@@ -9,7 +9,11 @@ RELEASE := build/release
 DEBUG   := build/debug
 BENCHB  := build/bench
 
-.PHONY: all run test deps install clean bench
+MINUTES ?= 20
+FUZZ_SECONDS ?= 900
+FUZZB   := build/fuzz
+
+.PHONY: all run test deps install clean bench soak fuzz
 
 all:
 	@command -v cmake >/dev/null && command -v ninja >/dev/null || scripts/deps
@@ -32,6 +36,22 @@ bench: deps
 
 deps:
 	@scripts/deps
+
+# The storm tests over and over with fresh seeds for MINUTES.
+soak: deps
+	cmake -S . -B $(DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_TESTS=ON >/dev/null
+	cmake --build $(DEBUG) -j $(JOBS) --target e2e_tests
+	scripts/soak $(DEBUG)/e2e_tests $(MINUTES)
+
+# Key streams into the editor on a null terminal (libFuzzer, one core).
+fuzz:
+	@scripts/deps fuzz
+	cmake -S . -B $(FUZZB) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DMORVANE_SANITIZE=ON -DMORVANE_FUZZ=ON >/dev/null
+	cmake --build $(FUZZB) -j $(JOBS) --target fuzz_keys
+	mkdir -p $(FUZZB)/corpus
+	cd $(FUZZB) && ASAN_OPTIONS=detect_leaks=0 ./fuzz_keys -jobs=1 -detect_leaks=0 -max_len=512 -timeout=10 \
+	    -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(CURDIR)/$(FUZZB)/ corpus $(CURDIR)/fuzz/seeds; \
+	    status=$$?; tail -n 3 fuzz-0.log; exit $$status
 
 install: all
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
