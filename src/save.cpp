@@ -199,13 +199,13 @@ int open_whole_target(const std::string& name, bool readable, WholeTarget& t) {
     t.regular = true;
     // Another hard link would keep the old content under its name.
     if (!(exists && st.st_nlink > 1) && open_replacement(t, exists ? &st : nullptr) == 0) return 0;
-    t.created = !exists;
     t.fd = open_nonblocking(t.path, O_RDWR | (exists ? 0 : O_CREAT | O_EXCL));
     // A write-only file can still be written; the reservation then works
     // wherever the system reserves without reading.
     if (t.fd < 0 && errno == EACCES && !readable && exists)
         t.fd = open_nonblocking(t.path, O_WRONLY);
     if (t.fd < 0) return -1;
+    t.created = !exists;
     t.old_size = exists ? st.st_size : 0;
     return 0;
 }
@@ -216,8 +216,10 @@ int open_whole_target(const std::string& name, bool readable, WholeTarget& t) {
 int reserve_space(WholeTarget& t, uint64_t length) {
     if (!t.regular || length > static_cast<uint64_t>(INT64_MAX)) return 0;
     int err = posix_fallocate(t.fd, 0, static_cast<off_t>(length));
+    // EBADF: a C library that reserves by reading and writing blocks cannot
+    // do so through a write-only descriptor.
     if (err == 0 || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL || err == ENOSYS ||
-        err == ENODEV)
+        err == ENODEV || err == EBADF)
         return 0;
     // What was claimed is given back: the old file keeps its length.
     struct stat st;
@@ -477,20 +479,19 @@ int save_file_as(const std::string& name, const char** failure) {
 }
 
 int save_file() {
-    SavedInterrupt saved_interrupt = ignore_interrupt();
-    WINDOW* popup = popup_window(70, 6);
-    if (!popup) {
+    static constexpr const char* bar = "^G/^X/Escape Cancel";
+    WINDOW* made = popup_window(70, 6);
+    if (!made) {
         warn_beep();
-        restore_interrupt(saved_interrupt);
         return 0;
     }
-    current_popup = popup;
+    DialogScope dialog(made, bar);
+    WINDOW* popup = dialog.win();
     popup_text(popup, 1, 31, "Save File");
     popup_text(popup, 3, 2, "Filename: ");
     if (Globals.help_win) {
         werase(Globals.help_win);
-        mvwaddstr(Globals.help_win, 0, 0, "^G/^X/Escape Cancel");
-        current_bar = "^G/^X/Escape Cancel";
+        mvwaddstr(Globals.help_win, 0, 0, bar);
         wnoutrefresh(Globals.help_win);
     }
     wrefresh(popup);
@@ -505,10 +506,5 @@ int save_file() {
             if (!result) show_failure(popup, failure, errno);
         }
     }
-
-    current_popup = nullptr;
-    current_bar = nullptr;
-    delwin(popup);
-    restore_interrupt(saved_interrupt);
     return result;
 }
