@@ -468,6 +468,9 @@ void handle_resize() {
     cbreak();
     noecho();
     clearok(curscr, TRUE);
+    // The virtual screen still holds the popups where they were; only the
+    // backdrop painted whole blanks what nothing else will cover.
+    touchwin(stdscr);
     refresh();
     create_windows(true);
 
