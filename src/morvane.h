@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -137,6 +138,34 @@ bool dialog_open();                    // a popup is on screen
 bool dialog_hidden();                  // the top popup cannot be seen whole: its keys are refused
 void dialogs_before_resize();          // keeps the content of every popup still whole
 void dialogs_show_again(bool resized); // draws the open popups again, bottom to top
+
+// ---------------------------------------------------------------- longwork.cpp
+// Work that may run long calls keep_going() once per block: it shows
+// progress ("Searching... 37%") in the command bar from half a second on,
+// lets a pending interrupt or resize act, and returns false once Escape was
+// pressed (the work then stops). Other keys typed meanwhile are kept, and
+// read_key hands them out first. The destructor puts the bar back.
+
+class LongWork {
+  public:
+    LongWork(const char* what, uint64_t total);
+    ~LongWork();
+    LongWork(const LongWork&) = delete;
+    LongWork& operator=(const LongWork&) = delete;
+    bool keep_going(uint64_t done); // false: stop (Escape)
+    bool stopped() const { return stopped_; }
+
+  private:
+    void take_keys();
+    void show(uint64_t done);
+    const char* what_;
+    uint64_t total_;
+    std::chrono::steady_clock::time_point start_, next_poll_, next_draw_;
+    bool shown_ = false;
+    bool stopped_ = false;
+};
+bool take_kept_key(int& key); // a key typed during long work, oldest first
+std::string progress_text(const char* what, uint64_t done, uint64_t total); // "what... N%"
 
 // ---------------------------------------------------------------- startup.cpp
 

@@ -230,6 +230,7 @@ int read_key() {
     for (;;) {
         take_pending_signals();
         act_on_signals();
+        if (int kept; take_kept_key(kept)) return kept;
         nodelay(stdscr, TRUE);
         int key = wgetch(stdscr);
         // curses reports its own resizing as a key; the resize has been
