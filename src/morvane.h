@@ -83,7 +83,7 @@ void put_byte_cell(WINDOW* w, int b);
 void put_safe(WINDOW* w, std::string_view s, int max = -1);
 void mvput_safe(WINDOW* w, int y, int x, std::string_view s, int max = -1);
 
-// ---------------------------------------------------------------- quit.cpp
+// ---------------------------------------------------------------- input.cpp
 // Signals are deferred: the handlers only record them; read_key acts on them.
 
 enum class Interrupt { Startup, QuitDialog, BrowserExit };
@@ -92,8 +92,8 @@ struct SavedInterrupt {
     Interrupt kind;
 };
 extern Interrupt interrupt_kind; // what Control-C does when not ignored
-extern bool quit_dialog_open;    // the quit dialog is on screen
 extern void (*screen_overlay)(); // shows a bar prompt again after a rebuilt screen
+extern int key_input_fd;         // descriptor curses reads keys from (0; tests use a pipe)
 
 void prepare_crash_restore();   // remembers the shell's terminal mode for crashes
 void prepare_ending_signals();  // SIGTERM, SIGHUP ... restore the terminal before they end us
@@ -101,9 +101,12 @@ void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
-int read_key();          // next key from the standard screen; acts on pending signals first
-void poll_signals();     // for long loops: act on pending signals now
-extern int key_input_fd; // descriptor curses reads keys from (0; tests use a pipe)
+int read_key();      // next key from the standard screen; acts on pending signals first
+void poll_signals(); // for long loops: act on pending signals now
+
+// ---------------------------------------------------------------- quit.cpp
+
+extern bool quit_dialog_open; // the quit dialog is on screen
 [[noreturn]] void quit_program();
 void quit_dialog();
 [[noreturn]] void browser_interrupt();

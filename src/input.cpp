@@ -1,0 +1,259 @@
+// input.cpp: reading keys and the signals deferred until a key is read.
+//
+// Signals are deferred. curses, stdio and the heap are not safe inside a
+// signal handler, so the handlers only record the signal. SIGINT and SIGWINCH
+// stay blocked except while read_key waits for input in pselect, which closes
+// the race between checking the flags and blocking; read_key then acts on
+// what arrived (the quit dialog, the browser's exit, the resize) before it
+// returns the next key. Long loops call poll_signals. Signals that end the
+// program, and crashes, put the terminal back first with async-signal-safe
+// calls only.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "morvane.h"
+
+Interrupt interrupt_kind = Interrupt::Startup;
+int key_input_fd = 0;
+
+static volatile sig_atomic_t pending_interrupt = 0;
+static volatile sig_atomic_t pending_resize = 0;
+
+static void on_interrupt(int) {
+    pending_interrupt = 1;
+}
+static void on_resize(int) {
+    pending_resize = 1;
+}
+
+static sigset_t deferred_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGWINCH);
+    return set;
+}
+
+// ------------------------------------------------------------ emergency restore
+
+static struct termios shell_termios;
+static bool have_shell_termios = false;
+static struct sigaction previous_crash_action[NSIG];
+static constexpr int crash_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// Signals whose default is to end the process: the terminal must not be left
+// raw and on the alternate screen by them. Nothing is saved; unsaved changes
+// are lost as with the quit dialog's Yes.
+static constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM};
+
+// What ends the terminal's full-screen mode, taken from the terminal's own
+// description once curses has started (a handler may not ask curses).
+static char leave_screen[256] = "\033[?1049l\033[?25h";
+static size_t leave_screen_len = sizeof "\033[?1049l\033[?25h" - 1;
+
+// Only async-signal-safe calls: the terminal back in the mode the shell gave
+// us, out of the alternate screen.
+static void restore_terminal_now() {
+    if (have_shell_termios) tcsetattr(STDIN_FILENO, TCSANOW, &shell_termios);
+    ssize_t ignored = write(STDOUT_FILENO, leave_screen, leave_screen_len);
+    ignored = write(STDOUT_FILENO, "\r\n", 2);
+    (void)ignored;
+}
+
+// Then the previous action (the sanitizer's report, or the default core
+// dump) runs.
+static void on_crash(int sig, siginfo_t* info, void* context) {
+    restore_terminal_now();
+    struct sigaction& prev = previous_crash_action[sig];
+    sigaction(sig, &prev, nullptr);
+    if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
+        prev.sa_sigaction(sig, info, context);
+    } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
+        prev.sa_handler(sig);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// The handler was reset to the default on entry and the signal is not
+// blocked, so raising it again ends the program with the signal's status.
+static void on_ending_signal(int sig) {
+    restore_terminal_now();
+    raise(sig);
+}
+
+void prepare_crash_restore() {
+    if (tcgetattr(STDIN_FILENO, &shell_termios) == 0) have_shell_termios = true;
+    for (int sig : crash_signals) {
+        struct sigaction sa {};
+        sa.sa_sigaction = on_crash;
+        sa.sa_flags = SA_SIGINFO | SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, &previous_crash_action[sig]);
+    }
+}
+
+void prepare_ending_signals() {
+    size_t len = 0;
+    for (const char* cap : {"rmkx", "sgr0", "cnorm", "rmcup"}) {
+        const char* s = tigetstr(cap);
+        if (!s || s == reinterpret_cast<const char*>(-1)) continue;
+        size_t n = strlen(s);
+        if (len + n >= sizeof leave_screen) break;
+        memcpy(leave_screen + len, s, n);
+        len += n;
+    }
+    leave_screen_len = len;
+    for (int sig : ending_signals) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        // A signal the shell told us to ignore (nohup) stays ignored.
+        if (previous.sa_handler == SIG_IGN) continue;
+        struct sigaction sa {};
+        sa.sa_handler = on_ending_signal;
+        sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&sa.sa_mask);
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+// ------------------------------------------------------------ signal control
+
+void install_signal_handlers() {
+    struct sigaction sa {};
+    sa.sa_handler = on_resize;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    sigaction(SIGWINCH, &sa, nullptr);
+    // Control-\ would end the editor at once, losing unsaved changes and
+    // leaving the terminal raw: it is not a way out of an editor.
+    signal(SIGQUIT, SIG_IGN);
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void install_interrupt(Interrupt kind) {
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_NODEFER;
+    sigaction(SIGINT, &sa, nullptr);
+    interrupt_kind = kind;
+    pending_interrupt = 0;
+}
+
+SavedInterrupt ignore_interrupt() {
+    SavedInterrupt saved{};
+    struct sigaction sa {};
+    sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &saved.action);
+    saved.kind = interrupt_kind;
+    pending_interrupt = 0; // an interrupt that arrived while ignored is dropped
+    return saved;
+}
+
+void restore_interrupt(const SavedInterrupt& saved) {
+    sigaction(SIGINT, &saved.action, nullptr);
+    interrupt_kind = saved.kind;
+}
+
+void (*screen_overlay)() = nullptr;
+
+static void act_on_signals() {
+    bool resized = pending_resize;
+    if (pending_resize) {
+        pending_resize = 0;
+        dialogs_before_resize();
+        handle_resize();
+        dialogs_show_again(true);
+    }
+    if (pending_interrupt) {
+        pending_interrupt = 0;
+        if (interrupt_kind == Interrupt::QuitDialog)
+            quit_dialog();
+        else if (interrupt_kind == Interrupt::BrowserExit)
+            browser_interrupt();
+        else
+            return;
+    } else if (!resized) {
+        return;
+    }
+    // The screen was rebuilt under a prompt that lives in a bar.
+    if (screen_overlay && !dialog_open()) screen_overlay();
+}
+
+// A key that raised a signal (Control-C) or a resize is already pending when
+// the keys sent after it can be read: the signal is taken first, so those
+// keys go to what it opens and never to the editor under it.
+static void take_pending_signals() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return;
+    if (!sigismember(&pending, SIGINT) && !sigismember(&pending, SIGWINCH)) return;
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void poll_signals() {
+    sigset_t set = deferred_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    act_on_signals();
+}
+
+// The keyboard is gone when its descriptor reports a hang-up or an end of
+// input: without this check a closed terminal would spin the key loop.
+static bool input_gone() {
+    struct pollfd p {
+        key_input_fd, POLLIN, 0
+    };
+    if (poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLNVAL | POLLERR)) return true;
+    // A descriptor that cannot say how much it holds (/dev/null) is at its
+    // end as well: it stays readable and never gives a key.
+    int avail = 0;
+    return ioctl(key_input_fd, FIONREAD, &avail) != 0 || avail == 0;
+}
+
+int read_key() {
+    int idle_wakeups = 0;
+    for (;;) {
+        take_pending_signals();
+        act_on_signals();
+        if (int kept; take_kept_key(kept)) return kept;
+        nodelay(stdscr, TRUE);
+        int key = wgetch(stdscr);
+        // curses reports its own resizing as a key; the resize has been
+        // handled already and must not reach a dispatcher as a character.
+        if (key == KEY_RESIZE) continue;
+        if (key != ERR && dialog_hidden()) {
+            warn_beep();
+            continue;
+        }
+        if (key != ERR) return key;
+
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(key_input_fd, &readable);
+        sigset_t during_wait;
+        sigprocmask(SIG_SETMASK, nullptr, &during_wait);
+        sigdelset(&during_wait, SIGINT);
+        sigdelset(&during_wait, SIGWINCH);
+        int ready = pselect(key_input_fd + 1, &readable, nullptr, nullptr, nullptr, &during_wait);
+        if (ready > 0) {
+            // Readable but curses found no key: usually part of an escape
+            // sequence; many times in a row means the input has closed.
+            if (++idle_wakeups > 64 && input_gone()) fatal_error("Lost the keyboard", nullptr);
+        } else if (ready < 0 && errno != EINTR) {
+            fatal_error(nullptr, "select");
+        }
+    }
+}
