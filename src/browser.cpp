@@ -134,34 +134,16 @@ constexpr BrowserKey BROWSER_KEYS[] = {
     {KEY_F(5), browser_toggle_colour},
 };
 
-// Raw sequences for terminals whose keys curses does not decode: ESC O A/B
-// and ESC [ digit ~ (the closing key is read and dropped, whatever it is).
+// Raw sequences for terminals whose keys curses does not decode: those that
+// name a key of the table act as it.
 void escape_sequence() {
-    int second = read_key();
-    if (second == 'O') {
-        int third = read_key();
-        if (third == 'A') browser_line_up();
-        if (third == 'B') browser_line_down();
-    } else if (second == '[') {
-        int third = read_key();
-        read_key();
-        switch (third) {
-        case '5':
-            browser_page_up();
-            break;
-        case '6':
-            browser_page_down();
-            break;
-        case '1':
-            browser_home();
-            break;
-        case '4':
-            browser_end();
-            break;
-        default:
-            break;
+    int key = read_escape_sequence();
+    if (key == KEY_ALT_V) return; // Alt-v pages only in the editor
+    for (const BrowserKey& k : BROWSER_KEYS)
+        if (k.key == key) {
+            k.action();
+            return;
         }
-    }
 }
 
 // The working directory, however long its path.

@@ -257,3 +257,27 @@ int read_key() {
         }
     }
 }
+
+int read_escape_sequence() {
+    int second = read_key();
+    if (second == 'v') return KEY_ALT_V;
+    if (second == 'O') {
+        switch (read_key()) {
+        case 'A':
+            return KEY_UP;
+        case 'B':
+            return KEY_DOWN;
+        case 'C':
+            return KEY_RIGHT;
+        case 'D':
+            return KEY_LEFT;
+        default:
+            return 0;
+        }
+    }
+    if (second != '[') return 0;
+    static constexpr int numbered[] = {KEY_HOME, KEY_IC, KEY_DC, KEY_END, KEY_PPAGE, KEY_NPAGE};
+    int digit = read_key();
+    read_key(); // the '~' that ends these sequences, whatever it is
+    return digit >= '1' && digit <= '6' ? numbered[digit - '1'] : 0;
+}

@@ -85,6 +85,7 @@ constexpr KeyBinding hex_keys[] = {
     {31, Cmd::Calculator},
     {KEY_F(5), Cmd::Colour},
     {ESC, Cmd::Escape},
+    {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
 };
 
 // Letter commands: in the hex pane, or in either pane of a read-only file.
@@ -175,55 +176,6 @@ void exit_key() {
         quit_if_asked(save_file());
     else
         quit_program();
-}
-
-// After ESC: the raw sequences of terminals without matching key codes.
-void hex_escape_sequence() {
-    int key = read_key();
-    if (key == 'O') {
-        switch (read_key()) {
-        case 'A':
-            move_and_show(KEY_UP);
-            break;
-        case 'B':
-            move_and_show(KEY_DOWN);
-            break;
-        case 'C':
-            move_and_show(KEY_RIGHT);
-            break;
-        case 'D':
-            move_and_show(KEY_LEFT);
-            break;
-        default:
-            break;
-        }
-    } else if (key == '[') {
-        switch (read_key()) {
-        case '1':
-            go_home();
-            break;
-        case '2':
-            if (may_insert_delete()) insert_byte(0, 0);
-            break;
-        case '3':
-            if (may_insert_delete()) delete_byte(0);
-            break;
-        case '4':
-            go_end();
-            break;
-        case '5':
-            page(false);
-            break;
-        case '6':
-            page(true);
-            break;
-        default:
-            break;
-        }
-        read_key(); // the '~' that ends these sequences
-    } else if (key == 'v') {
-        page(false);
-    }
 }
 
 // Control-L must also repair a terminal garbled behind curses' back, so
@@ -318,7 +270,9 @@ void run_command(Cmd cmd) {
         repaint_all();
         break;
     case Cmd::Escape:
-        hex_escape_sequence();
+        // A raw sequence acts as the key it names; ESC alone does nothing.
+        if (Cmd named; lookup(hex_keys, read_escape_sequence(), named) && named != Cmd::Escape)
+            run_command(named);
         break;
     }
 }
@@ -386,7 +340,7 @@ void text_mode_key(int key_code) {
     Cmd cmd;
     if (!lookup(text_keys, key_code, cmd)) return;
     if (cmd == Cmd::Escape) {
-        if (read_key() == '[') read_key();
+        read_escape_sequence(); // names no key the text view has
         return;
     }
     run_command(cmd);

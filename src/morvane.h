@@ -103,6 +103,12 @@ SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
 int read_key();      // next key from the standard screen; acts on pending signals first
 void poll_signals(); // for long loops: act on pending signals now
+// After ESC, the raw sequences of terminals whose keys curses does not know:
+// ESC O A..D the arrows, ESC [ 1..6 ~ Home, Insert, Delete, End, Page Up,
+// Page Down (the closing key is read whatever it is), ESC v Alt-v. Returns
+// the key code, 0 for a sequence that names none.
+inline constexpr int KEY_ALT_V = KEY_MAX + 1;
+int read_escape_sequence();
 
 // ---------------------------------------------------------------- quit.cpp
 
@@ -284,7 +290,14 @@ void draw_rows(uint64_t start);
 void redraw_all();
 void draw_text_page(uint64_t& pos);
 // Draws the text view into main_win and returns the screen cursor position.
-void draw_text_view(uint64_t top, int& cur_row, int& cur_col);
+// False when nothing was drawn: the page's scan was stopped with Escape (the
+// view is left: Globals.mode 1) or the screen was drawn anew during it.
+bool draw_text_view(uint64_t top, int& cur_row, int& cur_col);
+// The start of the text-view page that holds the cursor, `top` being the hex
+// view's first row. Empty when the scan was stopped with Escape, or when the
+// screen was drawn anew while it ran (`overtaken`).
+std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken = nullptr);
+extern size_t text_scan_block; // bytes per block of the text view's scans (tests make it small)
 
 int cursor_screen_col(); // cursor_x, or its text-pane column
 void place_cursor();     // terminal cursor onto the cursor's cell, refresh
