@@ -270,7 +270,7 @@ TEST(BrowserExit, TinyTerminalStillExitsOnControlXAndControlC) {
     }
 }
 
-TEST(BrowserResize, SelectionStaysOnThePageThatHoldsIt) {
+TEST(BrowserResize, SelectedEntryIsShownOnItsPageAtEverySize) {
     Terminal t(24, 80);
     make_entries(t, 23);
     start_browser(t);

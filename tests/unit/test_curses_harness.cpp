@@ -1,3 +1,4 @@
+// The null-terminal curses harness reads back what the drawing routines wrote.
 #include <gtest/gtest.h>
 
 #include "curses_screen.h"
