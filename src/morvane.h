@@ -248,6 +248,8 @@ struct undo_record {
     unsigned char new_byte;
     bool saved; // a save has written this change into the file
     undo_record* next;
+    undo_record* prev;      // the next older record (null in base): pops need no walk
+    undo_record* prev_same; // the next older record with the same offset, or null
 };
 struct UndoList {
     int32_t size = 0;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <new>
+#include <unordered_map>
 
 #include "morvane.h"
 
@@ -21,21 +22,18 @@ bool stack_consistent() {
     return s.base && s.top && s.base != s.top && !s.top->next;
 }
 
-// The record below `r` (walking from base), or null when r is the base.
-undo_record* record_below(undo_record* r) {
-    undo_record* p = UndoStack.base;
-    if (p == r) return nullptr;
-    while (p && p->next != r)
-        p = p->next;
-    return p;
-}
+// The newest record of every offset that has one; each record links to the
+// older ones of its offset (prev_same). Records are pushed and popped only at
+// the top, so the entry of the top's offset is always the top itself.
+std::unordered_map<uint64_t, undo_record*> newest_at;
 
-// The newest record below `r` that changed offset o, of any kind.
+// The newest record below the top `r` that changed offset o, of any kind.
+// Offsets are compared as recorded, unshifted by later insertions or
+// deletions.
 undo_record* earlier_change_at(uint64_t o, undo_record* r) {
-    undo_record* found = nullptr;
-    for (undo_record* p = UndoStack.base; p && p != r; p = p->next)
-        if (p->offset == o) found = p;
-    return found;
+    assert(r == UndoStack.top && r->offset == o && "undo list: only the top is reverted");
+    (void)o;
+    return r->prev_same;
 }
 
 // Offsets of the main window's rows: [first, end).
@@ -97,11 +95,18 @@ void pop_top() {
     if (UndoStack.size == 1) {
         UndoStack.base = UndoStack.top = nullptr;
     } else {
-        undo_record* below = record_below(r);
-        assert(below && "undo list: top is not reached from base");
+        undo_record* below = r->prev;
+        assert(below && below->next == r && "undo list: top is not linked to the record below");
         below->next = nullptr;
         UndoStack.top = below;
     }
+    auto at = newest_at.find(r->offset);
+    assert(at != newest_at.end() && at->second == r &&
+           "undo index: top is not its offset's newest");
+    if (r->prev_same)
+        at->second = r->prev_same;
+    else
+        newest_at.erase(at);
     delete r;
     --UndoStack.size;
     assert(stack_consistent() && "undo list: count, base and top disagree");
@@ -110,11 +115,26 @@ void pop_top() {
 } // namespace
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
-    auto* r = new (std::nothrow) undo_record{
-        kind,  offset, static_cast<unsigned char>(old_byte), static_cast<unsigned char>(new_byte),
-        false, nullptr};
+    auto* r = new (std::nothrow) undo_record{kind,
+                                             offset,
+                                             static_cast<unsigned char>(old_byte),
+                                             static_cast<unsigned char>(new_byte),
+                                             false,
+                                             nullptr,
+                                             UndoStack.top,
+                                             nullptr};
     if (!r) return; // the change stands; it just cannot be undone
     assert(stack_consistent() && "undo list: count, base and top disagree");
+    try {
+        auto [at, fresh] = newest_at.try_emplace(offset, r);
+        if (!fresh) {
+            r->prev_same = at->second;
+            at->second = r;
+        }
+    } catch (const std::bad_alloc&) {
+        delete r; // as when the record itself cannot be had
+        return;
+    }
     if (UndoStack.size == 0)
         UndoStack.base = r;
     else
@@ -178,6 +198,7 @@ void undo_clear() {
         r = next;
     }
     UndoStack = UndoList{};
+    newest_at.clear();
 }
 
 void undo_mark_saved() {

@@ -1,0 +1,190 @@
+// Undo against a plain model that walks its list of records the slow way:
+// random overwrites (and, held whole, insertions and deletions), then every
+// change undone one key at a time.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "curses_screen.h"
+#include "editor_state.h"
+#include "morvane.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Record {
+    int kind;
+    uint64_t offset;
+    unsigned char old_byte, new_byte;
+};
+
+// The undo rules written as plainly as possible.
+struct Model {
+    Bytes bytes, on_disk;
+    std::map<uint64_t, unsigned char> table;
+    std::vector<Record> records;
+    bool whole;
+
+    void overwrite(uint64_t o, unsigned char v) {
+        records.push_back({3, o, bytes[o], v});
+        bytes[o] = v;
+        table[o] = v;
+    }
+    void insert(uint64_t o, unsigned char v) {
+        records.push_back({1, o, bytes[o], v});
+        bytes.insert(bytes.begin() + static_cast<long>(o), v);
+        table.clear();
+    }
+    void erase(uint64_t o) {
+        records.push_back({2, o, bytes[o], bytes[o]});
+        bytes.erase(bytes.begin() + static_cast<long>(o));
+        table.clear();
+    }
+    // Reverts the newest record; returns where the cursor ends.
+    uint64_t undo() {
+        Record r = records.back();
+        records.pop_back();
+        uint64_t cursor = r.offset;
+        if (r.kind == 1) {
+            if (r.offset == bytes.size() - 1) --cursor;
+            bytes.erase(bytes.begin() + static_cast<long>(r.offset));
+            table.clear();
+        } else if (r.kind == 2) {
+            bytes.insert(bytes.begin() + static_cast<long>(r.offset), r.old_byte);
+            table.clear();
+        } else {
+            bytes[r.offset] = r.old_byte;
+            table[r.offset] = r.old_byte;
+            const Record* earlier = nullptr;
+            for (const Record& e : records)
+                if (e.offset == r.offset) earlier = &e;
+            if (earlier)
+                table[r.offset] = earlier->new_byte;
+            else if (whole || on_disk[r.offset] == r.old_byte)
+                table.erase(r.offset);
+        }
+        return cursor;
+    }
+};
+
+struct Editing {
+    KeptEditorState keep;
+    std::string dir, path;
+    CursesScreen screen;
+    Editing(const Bytes& bytes, bool whole) {
+        char tmpl[] = "/tmp/morvane-undo-walk-XXXXXX";
+        dir = mkdtemp(tmpl);
+        path = dir + "/f";
+        FILE* f = fopen(path.c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+        Globals.buffered = whole;
+        Globals.mode = 1;
+        Globals.file_state = Globals.text_pane = Globals.ebcdic = Globals.disk = 0;
+        Globals.spacing = Globals.print_set = 1;
+        Globals.filename = path;
+        Globals.filesize = bytes.size() - 1;
+        Globals.buf_size = whole ? static_cast<int64_t>(bytes.size()) : 16384;
+        buf_spare = whole ? 1024 : 0;
+        buffer.assign(static_cast<size_t>(Globals.buf_size) + buf_spare + 1, 0);
+        size_t held = std::min(bytes.size(), static_cast<size_t>(Globals.buf_size));
+        std::copy(bytes.begin(), bytes.begin() + static_cast<long>(held), buffer.begin());
+        set_file_window(fopen(path.c_str(), "rb"), 0, held - 1);
+        init_mod_table();
+        undo_clear();
+        cursor_loc = 0;
+        cursor_y = 1;
+        cursor_x = hex_col_of_byte(0);
+    }
+    ~Editing() {
+        if (Globals.fp) fclose(Globals.fp);
+        std::filesystem::remove_all(dir);
+    }
+};
+
+// The cursor onto o's high nibble on the first row: the view starts at o's row.
+void cursor_to(uint64_t o) {
+    cursor_loc = o;
+    cursor_y = 1;
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
+}
+
+Bytes shown_bytes() {
+    Bytes out(Globals.filesize + 1);
+    get_bytes(0, out.data(), out.size());
+    return out;
+}
+
+std::map<uint64_t, unsigned char> shown_table() {
+    std::map<uint64_t, unsigned char> out;
+    for (uint64_t o = 0; o <= Globals.filesize; ++o) {
+        unsigned char v;
+        if (mod_table_get(o, &v) == 0) out[o] = v;
+    }
+    return out;
+}
+
+void run_random_edits(bool whole, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes start(3000);
+    for (auto& b : start)
+        b = static_cast<unsigned char>(rng() % 4); // few values: repeated bytes are common
+    Editing e(start, whole);
+    Model m{start, start, {}, {}, whole};
+    // Few offsets, so that many records share one.
+    auto offset = [&] { return static_cast<uint64_t>(rng() % 40) * 73 % m.bytes.size(); };
+    for (int i = 0; i < 400; ++i) {
+        int what = whole ? static_cast<int>(rng() % 4) : 0;
+        uint64_t o = offset();
+        cursor_to(o);
+        if (what <= 1) {
+            auto v = static_cast<unsigned char>(rng() % 4);
+            pushUndo(3, o, get_byte(o), v);
+            filebuff_modify(v);
+            m.overwrite(o, v);
+        } else if (what == 2) {
+            auto v = static_cast<unsigned char>(rng() % 4);
+            insert_byte(v, 0);
+            m.insert(o, v);
+        } else if (m.bytes.size() > 2) {
+            delete_byte(0);
+            m.erase(o);
+        }
+    }
+    ASSERT_EQ(shown_bytes(), m.bytes);
+    while (!m.records.empty()) {
+        int before = UndoStack.size;
+        undoLastChange();
+        if (UndoStack.size == before) undoLastChange(); // the first press only showed it
+        ASSERT_EQ(UndoStack.size, before - 1);
+        uint64_t cursor = m.undo();
+        ASSERT_EQ(cursor_loc, cursor) << m.records.size() << " records left";
+        ASSERT_EQ(shown_bytes(), m.bytes) << m.records.size() << " records left";
+        ASSERT_EQ(shown_table(), m.table) << m.records.size() << " records left";
+        ASSERT_EQ(mod_table_entries, m.table.size());
+        char digits[3];
+        snprintf(digits, sizeof digits, "%02X", m.bytes[cursor_loc]);
+        ASSERT_EQ(CursesScreen::ch(Globals.main_win, cursor_y - 1, cursor_x), digits[0]);
+        ASSERT_EQ(CursesScreen::ch(Globals.main_win, cursor_y - 1, cursor_x + 1), digits[1]);
+    }
+    EXPECT_EQ(shown_bytes(), start);
+}
+
+} // namespace
+
+TEST(UndoWalk, PagedOverwritesUndoLikeTheListWalk) {
+    for (unsigned seed = 1; seed <= 3; ++seed)
+        run_random_edits(false, seed);
+}
+
+TEST(UndoWalk, WholeFileEditsUndoLikeTheListWalk) {
+    for (unsigned seed = 1; seed <= 3; ++seed)
+        run_random_edits(true, seed);
+}
