@@ -2,7 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#if defined(__FreeBSD__) || defined(__DragonFly__)
+#include <libutil.h> // forkpty
+#elif defined(__APPLE__) || defined(__OpenBSD__) || defined(__NetBSD__)
+#include <util.h>
+#else
 #include <pty.h>
+#endif
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -23,6 +29,23 @@ namespace fs = std::filesystem;
 
 std::ostream& operator<<(std::ostream& os, const Pos& p) {
     return os << "(" << p.row << ", " << p.col << ")";
+}
+
+int scaled_timeout(int ms) {
+    static const int factor = [] {
+        int f = 1;
+#if defined(__SANITIZE_ADDRESS__)
+        f *= 2;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+        f *= 2;
+#endif
+#endif
+        const char* ci = getenv("CI");
+        if (ci && *ci) f *= 2;
+        return f;
+    }();
+    return ms * factor;
 }
 
 std::string ctrl(char letter) {
@@ -245,7 +268,9 @@ void Terminal::spawn(const std::string& file, const std::vector<std::string>& ar
         {"ESCDELAY", "25"},
         {"ASAN_OPTIONS", "log_path=" + log_dir_ + "/asan:halt_on_error=1:detect_leaks=1"},
         {"UBSAN_OPTIONS", "log_path=" + log_dir_ + "/ubsan:halt_on_error=1:print_stacktrace=1"}};
-    for (const auto& [name, value] : extra) {
+    for (const auto& entry : extra) {
+        const std::string& name = entry.first;
+        const std::string& value = entry.second;
         auto same = [&](const auto& e) { return e.first == name; };
         if (auto it = std::find_if(env.begin(), env.end(), same); it != env.end())
             it->second = value;
@@ -337,7 +362,7 @@ void Terminal::send(const std::string& bytes) {
     // shown, would never send it again. Let the child finish printing first.
     if (bytes.find_first_of("\x03\x1c") != std::string::npos) settle();
     size_t done = 0;
-    auto deadline = Clock::now() + std::chrono::milliseconds(default_timeout_ms);
+    auto deadline = Clock::now() + std::chrono::milliseconds(scaled_timeout(default_timeout_ms));
     while (done < bytes.size()) {
         ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
@@ -355,7 +380,7 @@ void Terminal::send(const std::string& bytes) {
 }
 
 bool Terminal::settle(int quiet_ms, int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto deadline = Clock::now() + std::chrono::milliseconds(scaled_timeout(timeout_ms));
     auto quiet = std::chrono::milliseconds(quiet_ms);
     auto consumed_since = Clock::time_point::max();
     for (;;) {
@@ -374,7 +399,14 @@ bool Terminal::settle(int quiet_ms, int timeout_ms) {
         if (consumed_since != Clock::time_point::max() && now - consumed_since >= quiet &&
             now - last_output_ >= quiet)
             return true;
-        if (now > deadline) return false;
+        if (now > deadline) {
+            // A screen read after a settle that never came would be compared
+            // against a moment nobody chose.
+            ADD_FAILURE() << "settle: the program did not go quiet within "
+                          << scaled_timeout(timeout_ms) << " ms\n"
+                          << dump();
+            return false;
+        }
         pump(5);
     }
 }
@@ -496,7 +528,7 @@ bool Terminal::running() {
 }
 
 int Terminal::wait_exit(int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto deadline = Clock::now() + std::chrono::milliseconds(scaled_timeout(timeout_ms));
     while (running()) {
         if (Clock::now() > deadline) return -1;
         pump(10);
@@ -541,7 +573,7 @@ std::string Terminal::dump(const std::vector<int>& marked) {
 }
 
 bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    auto deadline = Clock::now() + std::chrono::milliseconds(scaled_timeout(timeout_ms));
     for (;;) {
         pump(0);
         if (done()) return true;

@@ -96,6 +96,10 @@ inline const std::string tab = "\t";
 inline const std::string enter = "\r"; // the tty turns it into 10
 } // namespace keys
 
+// Timeouts are for a program that hangs, not a slow one: the sanitizer build
+// runs several times slower, and CI machines are shared, so both stretch them.
+int scaled_timeout(int ms);
+
 class Terminal {
   public:
     using Env = std::vector<std::pair<std::string, std::string>>;
@@ -152,24 +156,27 @@ class Terminal {
     bool canonical_echo_mode();
 
     // Expectations: poll until true; on timeout the failure holds the screen.
-    ::testing::AssertionResult expect_screen(const std::vector<std::string>& rows,
-                                             int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_screen(const std::vector<std::string>& rows,
+                                                           int timeout_ms = default_timeout_ms);
     // Rows first..first+rows.size()-1 only.
-    ::testing::AssertionResult expect_rows(int first, const std::vector<std::string>& rows,
-                                           int timeout_ms = default_timeout_ms);
-    ::testing::AssertionResult expect_row(int r, const std::string& text,
-                                          int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_rows(int first,
+                                                         const std::vector<std::string>& rows,
+                                                         int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_row(int r, const std::string& text,
+                                                        int timeout_ms = default_timeout_ms);
     // The cells from (r, c) read `text`.
-    ::testing::AssertionResult expect_text(int r, int c, const std::string& text,
-                                           int timeout_ms = default_timeout_ms);
-    ::testing::AssertionResult expect_cursor(Pos p, int timeout_ms = default_timeout_ms);
-    ::testing::AssertionResult expect(const std::function<bool()>& done, const std::string& what,
-                                      int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_text(int r, int c, const std::string& text,
+                                                         int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_cursor(Pos p,
+                                                           int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect(const std::function<bool()>& done,
+                                                    const std::string& what,
+                                                    int timeout_ms = default_timeout_ms);
     // Fails as soon as `still` turns false within the window.
-    ::testing::AssertionResult holds_for(const std::function<bool()>& still,
-                                         const std::string& what, int window_ms = 300);
+    [[nodiscard]] ::testing::AssertionResult
+    holds_for(const std::function<bool()>& still, const std::string& what, int window_ms = 300);
     // Settles, then fails if any cell text or the cursor changes in the window.
-    ::testing::AssertionResult expect_unchanged(int window_ms = 300);
+    [[nodiscard]] ::testing::AssertionResult expect_unchanged(int window_ms = 300);
 
     // The screen as text with row numbers, rows listed in `marked` flagged.
     std::string dump(const std::vector<int>& marked = {});
