@@ -131,34 +131,6 @@ void show_rows_and_status() {
     place_cursor();
 }
 
-// Room for one more byte after the data, growing by 1024 when none is left.
-void ensure_spare_byte() {
-    if (buf_spare > 0 && buffer.size() > Globals.filesize + 2) return;
-    try {
-        size_t data = static_cast<size_t>(Globals.filesize + 1);
-        // data, 1024 spare bytes and the one extra byte every buffer has
-        size_t want = data + 1024 + 1;
-        if (buffer.capacity() < want) {
-            // Some room ahead spares a copy of the whole file every 1024
-            // insertions, without the doubling a vector would choose (a
-            // file of gigabytes must not need twice its size to grow).
-            size_t ahead = std::min(want / 8, size_t{64} << 20);
-            try {
-                buffer.reserve(want + ahead);
-            } catch (const std::bad_alloc&) {
-                buffer.reserve(want);
-            }
-        }
-        buffer.resize(want);
-        std::memset(buffer.data() + data, 0, 1024 + 1);
-    } catch (const std::bad_alloc&) {
-        fatal_error("\nNot enough Memory! file not saved", nullptr);
-    } catch (const std::length_error&) {
-        fatal_error("\nNot enough Memory! file not saved", nullptr);
-    }
-    buf_spare = 1024;
-}
-
 void after_size_change() {
     clear_mod_table(); // offsets after the cursor have shifted
     Globals.file_state = 1;
@@ -171,8 +143,15 @@ void filebuff_modify(int value) {
     // The caller has read the byte through get_byte, so the window holds it;
     // read it once more should that ever not be so (a stale window would
     // make the index below point outside the page).
+    if (Globals.buffered) {
+        unsigned char* b = buffer_byte(cursor_loc);
+        if (!b) return;
+        *b = static_cast<unsigned char>(value);
+        mod_table_set(cursor_loc, value);
+        return;
+    }
     bool held = cursor_loc >= Globals.buf_front && cursor_loc <= Globals.buf_end;
-    if (!held && !Globals.buffered) {
+    if (!held) {
         get_byte(cursor_loc);
         held = cursor_loc >= Globals.buf_front && cursor_loc <= Globals.buf_end;
     }
@@ -201,16 +180,10 @@ void insert_byte(int value, int no_undo) {
     // One past the last byte is allowed: undoing the deletion of the last
     // byte puts it back there.
     if (cursor_loc > Globals.filesize + 1) return;
-    ensure_spare_byte();
-    unsigned char* data = buffer.data();
-    uint64_t tail = Globals.filesize - cursor_loc + 1; // 0 when appending
-    if (tail) std::memmove(data + cursor_loc + 1, data + cursor_loc, static_cast<size_t>(tail));
-    if (!no_undo) pushUndo(1, cursor_loc, data[cursor_loc + 1], value);
-    data[cursor_loc] = static_cast<unsigned char>(value);
-    ++Globals.filesize;
+    // The byte that was under the cursor (0 when appending) is recorded.
+    unsigned char old = buffer_insert(cursor_loc, static_cast<unsigned char>(value));
+    if (!no_undo) pushUndo(1, cursor_loc, old, value);
     ++Globals.buf_size;
-    Globals.buf_end = Globals.filesize;
-    --buf_spare;
     after_size_change();
 }
 
@@ -239,12 +212,8 @@ void delete_byte(int no_undo) {
         warn_beep();
         fatal_error("Died a horrible, horrible death.  Mail maintainer", nullptr);
     }
-    unsigned char gone = data[cursor_loc];
-    if (!no_undo) pushUndo(2, cursor_loc, gone, gone);
-    if (cursor_loc < Globals.filesize) {
-        std::memmove(data + cursor_loc, data + cursor_loc + 1,
-                     static_cast<size_t>(Globals.filesize - cursor_loc));
-    } else {
+    const uint64_t at = cursor_loc;
+    if (cursor_loc == Globals.filesize) {
         // The last byte: the cursor steps back onto the new last byte.
         int index = byte_of_hex_col(cursor_x);
         if (index != 0) {
@@ -255,10 +224,8 @@ void delete_byte(int no_undo) {
         }
         --cursor_loc;
     }
-    data[Globals.filesize] = 0;
-    --Globals.filesize;
+    unsigned char gone = buffer_erase(at);
+    if (!no_undo) pushUndo(2, at, gone, gone);
     --Globals.buf_size;
-    Globals.buf_end = Globals.filesize;
-    ++buf_spare;
     after_size_change();
 }

@@ -7,6 +7,14 @@
 // mode keeps the file in `buffer` and the window never moves; the table then
 // only marks overwritten offsets for the display.
 //
+// Whole-file mode holds one gap: bytes 0..buf_end at their own index, then
+// buf_spare free bytes (all zero), then bytes buf_end+1..filesize, then one
+// zero byte. An insertion or deletion moves the gap to the edit, so a key
+// held at one place moves nothing, and a file of gigabytes is not moved
+// whole for every key. get_byte's hit path serves the bytes before the gap;
+// get_byte_miss serves those after it. When the bytes after the gap are few
+// it is closed again, so small files keep the plain layout.
+//
 // The file is read with pread on the descriptor of Globals.fp, never through
 // the stream's own buffer: saving writes through another descriptor of the
 // same file, and a stale stdio buffer would show bytes that are no longer on
@@ -101,11 +109,149 @@ uint64_t page_capacity() {
     return cap;
 }
 
+// ------------------------------------------------------------ the gap
+
+uint64_t gap_length() {
+    return buf_spare > 0 ? static_cast<uint64_t>(buf_spare) : 0;
+}
+
+uint64_t data_length() {
+    return Globals.filesize + 1;
+}
+
+// Offset of the first byte after the gap (the data length: no gap open).
+uint64_t gap_start() {
+    return Globals.buf_end + 1;
+}
+
+// Moves the gap to begin before offset g (1 <= g <= length), moving the
+// bytes between the old and the new place across it; the gap stays zero.
+void move_gap(uint64_t g) {
+    uint64_t from = gap_start(), len = gap_length();
+    if (g == from) return;
+    unsigned char* d = buffer.data();
+    if (len > 0 && g < from) {
+        std::memmove(d + g + len, d + g, static_cast<size_t>(from - g));
+        std::memset(d + g, 0, static_cast<size_t>(std::min(from, g + len) - g));
+    } else if (len > 0) {
+        std::memmove(d + from, d + from + len, static_cast<size_t>(g - from));
+        uint64_t clear_from = std::max(g, from + len);
+        std::memset(d + clear_from, 0, static_cast<size_t>(g + len - clear_from));
+    }
+    Globals.buf_end = g - 1;
+}
+
+// Closes the gap (moves it behind the data) when what lies after it is short.
+void close_short_gap() {
+    if (data_length() - gap_start() <= buffer_gap_close_limit) move_gap(data_length());
+}
+
+[[noreturn]] void out_of_memory() {
+    fatal_error("\nNot enough Memory! file not saved", nullptr);
+}
+
+// Room for one more byte in the gap. A closed gap grows by 1024 bytes; an
+// open one by an eighth of what lies after it (at most 64 MiB), as that
+// much must move for the growth, so the moves stay a few bytes per key.
+void ensure_gap_byte() {
+    const uint64_t length = data_length();
+    if (buf_spare > 0 && buffer.size() >= length + gap_length() + 1) return;
+    const uint64_t tail = length - gap_start();
+    const uint64_t grow = std::clamp<uint64_t>(tail / 8, 1024, uint64_t{64} << 20);
+    const uint64_t used = length + 1; // the data and the one extra byte
+    try {
+        size_t want = static_cast<size_t>(used + grow);
+        if (buffer.capacity() < want) {
+            // Some room ahead spares a copy of the whole file at every
+            // growth, without the doubling a vector would choose (a file of
+            // gigabytes must not need twice its size to grow).
+            size_t ahead = std::min(want / 8, size_t{64} << 20);
+            try {
+                buffer.reserve(want + ahead);
+            } catch (const std::bad_alloc&) {
+                buffer.reserve(want);
+            }
+        }
+        buffer.resize(want);
+    } catch (const std::bad_alloc&) {
+        out_of_memory();
+    } catch (const std::length_error&) {
+        out_of_memory();
+    }
+    unsigned char* d = buffer.data();
+    const uint64_t g = gap_start();
+    std::memmove(d + g + grow, d + g, static_cast<size_t>(tail));
+    std::memset(d + g, 0, static_cast<size_t>(grow));
+    d[length + grow] = 0;
+    buf_spare = static_cast<int32_t>(grow);
+}
+
 } // namespace
 
+// Every gap closes at once while saving still writes `buffer` as it lies
+// (it must take buffer_contiguous first); then 64 KiB.
+uint64_t buffer_gap_close_limit = UINT64_MAX;
+
+unsigned char* buffer_byte(uint64_t offset) {
+    if (offset > Globals.filesize) return nullptr;
+    uint64_t index = offset <= Globals.buf_end ? offset : offset + gap_length();
+    return index < buffer.size() ? buffer.data() + index : nullptr;
+}
+
+unsigned char buffer_insert(uint64_t offset, unsigned char value) {
+    ensure_gap_byte();
+    const uint64_t length = data_length();
+    unsigned char old = 0;
+    unsigned char* d = buffer.data();
+    if (offset >= length) {
+        move_gap(length);
+        d[length] = value;
+    } else {
+        // The byte at `offset` stays before the gap and moves to its far
+        // end, making room for the new one in its place.
+        move_gap(offset + 1);
+        old = d[offset];
+        d[offset + gap_length()] = old;
+        d[offset] = value;
+    }
+    --buf_spare;
+    ++Globals.filesize;
+    if (offset >= length) Globals.buf_end = Globals.filesize;
+    close_short_gap();
+    return old;
+}
+
+unsigned char buffer_erase(uint64_t offset) {
+    move_gap(offset + 1);
+    unsigned char* d = buffer.data();
+    unsigned char gone = d[offset];
+    if (offset < Globals.filesize) {
+        // The byte after the gap comes before it, in the erased one's place.
+        uint64_t next = offset + 1 + gap_length();
+        d[offset] = d[next];
+        d[next] = 0;
+    } else {
+        d[offset] = 0;
+        Globals.buf_end = offset - 1;
+    }
+    ++buf_spare;
+    --Globals.filesize;
+    close_short_gap();
+    return gone;
+}
+
+const unsigned char* buffer_contiguous() {
+    if (Globals.buffered && Globals.buf_end < Globals.filesize) move_gap(data_length());
+    return buffer.data();
+}
+
 int get_byte_miss(uint64_t offset) {
-    // Whole-file mode holds every valid offset; nothing lies outside.
-    if (Globals.buffered) return 0;
+    // Whole-file mode holds every valid offset: those after the gap miss.
+    if (Globals.buffered) {
+        if (offset <= Globals.buf_end) return 0;
+        const unsigned char* b = buffer_byte(offset);
+        return b ? *b : 0;
+    }
     uint64_t cap = page_capacity();
     if (cap == 0) return 0;
     uint64_t half = cap / 2;
@@ -157,7 +303,14 @@ int filebuff_fetch(uint64_t offset, unsigned char* out, size_t n, size_t* held) 
         if (at < Globals.buf_front)
             take = static_cast<size_t>(std::min<uint64_t>(Globals.buf_front - at, left));
         if (Globals.buffered) {
-            std::memset(out + done, 0, take); // what get_byte gives outside the data
+            const unsigned char* after_gap = at > Globals.buf_end ? buffer_byte(at) : nullptr;
+            if (after_gap) {
+                take = static_cast<size_t>(std::min<uint64_t>(Globals.filesize - at + 1, left));
+                std::memcpy(out + done, after_gap, take);
+                have += take;
+            } else {
+                std::memset(out + done, 0, take); // what get_byte gives outside the data
+            }
         } else {
             int64_t got = read_file_range(at, out + done, take);
             if (got < 0) return -1;

@@ -32,9 +32,9 @@ bool take_kept_key(int& key) {
     return true;
 }
 
-LongWork::LongWork(const char* what, uint64_t total)
+LongWork::LongWork(const char* what, uint64_t total, bool stoppable)
     : what_(what), total_(total), start_(Clock::now()), next_poll_(start_ + poll_every),
-      next_draw_(start_ + show_after) {}
+      next_draw_(start_ + show_after), stoppable_(stoppable) {}
 
 LongWork::~LongWork() {
     if (!shown_ || !Globals.help_win) return;
@@ -69,6 +69,8 @@ void LongWork::take_keys() {
     for (int key; (key = wgetch(stdscr)) != ERR;) {
         if (key == KEY_RESIZE) continue; // the resize itself came as a signal
         if (key == escape_key) {
+            // Work that cannot be given up takes Escape as said and done.
+            if (!stoppable_) continue;
             stopped_ = true;
             return;
         }

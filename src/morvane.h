@@ -41,7 +41,7 @@ struct EditorGlobals {
     int32_t buffered = 0;         // whole file held in `buffer` (-b)
     int32_t disk = 0;             // a device is edited (-d)
     uint64_t buf_front = 0;       // file offset of buffer[0]
-    uint64_t buf_end = 0;         // last file offset covered by buffer
+    uint64_t buf_end = 0;         // last offset at its own index: the page's, or before the gap
     int32_t beep_on = 1;          // warning beeps are given
     int32_t help_lines = 0;       // lines of the help menu (21 once prepared)
 };
@@ -53,7 +53,7 @@ extern uint64_t cursor_loc;               // file offset of the byte under the c
 extern int32_t color;                     // non-zero: colour in use (-1 only while parsing options)
 extern bool color_forced_off;             // -n given: F5 never turns colour on
 extern std::vector<unsigned char> buffer; // page cache or the whole file (+ spare + 1)
-extern int32_t buf_spare;                 // free bytes after the data (whole-file mode)
+extern int32_t buf_spare;                 // whole-file mode: free bytes of the gap after buf_end
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
 extern WINDOW* current_popup;                 // dialog popup shown again after a resize
 extern const char* current_bar;               // its command-bar text, shown again with it
@@ -214,6 +214,18 @@ inline int get_byte(uint64_t offset) {
 }
 // Bytes as shown (same results as get_byte for each offset), in blocks.
 void get_bytes(uint64_t offset, unsigned char* out, size_t n);
+// Whole-file mode: `buffer` holds bytes 0..buf_end, a gap of buf_spare zero
+// bytes, the bytes after buf_end, one zero byte. Edits move the gap to
+// themselves; it closes again when at most buffer_gap_close_limit bytes
+// follow it (small files keep the plain layout).
+extern uint64_t buffer_gap_close_limit;
+unsigned char* buffer_byte(uint64_t offset); // where a byte of the file lies, or null
+// Inserts `value` before `offset` (the length: appends); returns the byte that was there (0).
+unsigned char buffer_insert(uint64_t offset, unsigned char value);
+unsigned char buffer_erase(uint64_t offset); // removes the byte (the file keeps one), returns it
+// The whole file from buffer[0] on, the gap moved behind it (O(size) once
+// after edits): for whole-file work such as saving.
+const unsigned char* buffer_contiguous();
 uint64_t load_page();
 void set_file_window(FILE* stream, uint64_t front, uint64_t end);
 void init_mod_table();

@@ -37,7 +37,9 @@
 namespace {
 
 constexpr size_t copy_chunk = size_t{1} << 20;
-constexpr uint64_t write_chunk = uint64_t{64} << 20;
+// Small enough that Escape and the progress are seen a few times a second
+// even on slow disks.
+constexpr uint64_t write_chunk = uint64_t{8} << 20;
 
 constexpr const char* open_failure = "Cannot Save File";
 constexpr const char* write_failure = "bCannot Save File";
@@ -68,8 +70,17 @@ bool same_file(const FileId& a, const FileId& b) {
     return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
 }
 
-int write_all(int fd, const unsigned char* p, uint64_t n) {
+// Stopped with Escape: the save fails with ECANCELED.
+bool keep_saving(LongWork& work, uint64_t done) {
+    if (work.keep_going(done)) return true;
+    errno = ECANCELED;
+    return false;
+}
+
+// `done`: bytes of the whole save written before these.
+int write_all(int fd, const unsigned char* p, uint64_t n, LongWork& work, uint64_t done) {
     while (n > 0) {
+        if (!keep_saving(work, done)) return -1;
         size_t want = static_cast<size_t>(std::min<uint64_t>(n, write_chunk));
         ssize_t put = write(fd, p, want);
         if (put < 0) {
@@ -82,7 +93,7 @@ int write_all(int fd, const unsigned char* p, uint64_t n) {
         }
         p += put;
         n -= static_cast<uint64_t>(put);
-        poll_signals();
+        done += static_cast<uint64_t>(put);
     }
     return 0;
 }
@@ -266,14 +277,15 @@ constexpr size_t kernel_copy_max_patches = 4096;
 // The file's bytes copied by the kernel (no pass through our memory, as cp
 // does), then the modified bytes written over them. 1: done; 0: the kernel
 // cannot copy between these files, nothing was written; -1: failed.
-int copy_in_kernel(int fd, uint64_t length) {
+int copy_in_kernel(int fd, uint64_t length, LongWork& work) {
 #ifdef MORVANE_KERNEL_COPY
     if (!Globals.fp || mod_table_entries > kernel_copy_max_patches) return 0;
     int source = fileno(Globals.fp);
     off_t in = 0;
     off_t out = 0;
-    constexpr size_t step = size_t{64} << 20;
+    constexpr size_t step = size_t{16} << 20;
     while (static_cast<uint64_t>(in) < length) {
+        if (!keep_saving(work, static_cast<uint64_t>(in))) return -1;
         size_t want = static_cast<size_t>(std::min<uint64_t>(length - in, step));
         ssize_t got = copy_file_range(source, &in, fd, &out, want, 0);
         if (got < 0) {
@@ -287,7 +299,6 @@ int copy_in_kernel(int fd, uint64_t length) {
             errno = EIO;
             return -1;
         }
-        poll_signals();
     }
     for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
         for (mod_entry* e = mod_table ? mod_table[b] : nullptr; e; e = e->next) {
@@ -301,14 +312,16 @@ int copy_in_kernel(int fd, uint64_t length) {
 #else
     (void)fd;
     (void)length;
+    (void)work;
     return 0;
 #endif
 }
 
 // The file as shown (the table laid over it) into a new file, in large
 // blocks. A source that ends early fails: the copy would lack its bytes.
-int copy_shown_file(int fd) {
-    if (int done = copy_in_kernel(fd, Globals.filesize + 1); done != 0) return done > 0 ? 0 : -1;
+int copy_shown_file(int fd, LongWork& work) {
+    if (int done = copy_in_kernel(fd, Globals.filesize + 1, work); done != 0)
+        return done > 0 ? 0 : -1;
     std::vector<unsigned char> chunk;
     try {
         chunk.resize(copy_chunk);
@@ -325,7 +338,7 @@ int copy_shown_file(int fd) {
             errno = EIO;
             return -1;
         }
-        if (write_all(fd, chunk.data(), n) < 0) return -1;
+        if (write_all(fd, chunk.data(), n, work, offset) < 0) return -1;
         offset += n;
     }
     return 0;
@@ -381,15 +394,18 @@ const char* write_whole(const std::string& name, bool in_place) {
         if (stream) replace_stream(stream);
     }
     uint64_t length = Globals.filesize + 1;
+    // Only a target that is not yet the file's place may be given up half
+    // written: the temporary file, or a file this save has made.
+    LongWork work("Saving", length, !t.temp.empty() || t.created);
     int rc = reserve_space(t, length);
     if (rc == 0) {
         if (!Globals.buffered)
-            rc = copy_shown_file(t.fd);
+            rc = copy_shown_file(t.fd, work);
         else if (buffer.size() < length) {
             errno = EIO; // cannot happen while the whole-file invariants hold
             rc = -1;
         } else
-            rc = write_all(t.fd, buffer.data(), length);
+            rc = write_all(t.fd, buffer.data(), length, work, 0);
     }
     if (rc == 0) rc = cut_to_length(t.fd, length);
     if (rc == 0) rc = commit_target(t);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "morvane.h"
 
@@ -305,7 +306,7 @@ class ForwardBytes {
 
 // Draws one page of the text view from `pos`, starting in cell (y, x) of
 // main_win, and fills text_row_starts. Returns the first offset not drawn.
-// text_page_end must find the same rows: a change here belongs there too.
+// text_view_page must find the same rows: a change here belongs there too.
 uint64_t text_page(uint64_t pos, int y, int x) {
     WINDOW* w = Globals.main_win;
     const uint64_t last = Globals.filesize;
@@ -360,116 +361,174 @@ uint64_t text_page(uint64_t pos, int y, int x) {
     return pos;
 }
 
-// Where a page drawn from `pos` at (0, 0) would end, without drawing it: the
-// same rows as text_page, found a row at a time. A row takes COLS-1 bytes, or
-// fewer when a line end (line feed; 0x2E in EBCDIC) closes it earlier.
-// Whether a line end lies in the n bytes from `from` (all inside the file).
-bool has_line_end(uint64_t from, uint64_t n, int line_end) {
-    while (n > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, text_block_size));
-        get_bytes(from, text_block.data(), chunk);
-        if (memchr(text_block.data(), line_end, chunk)) return true;
-        from += chunk;
-        n -= chunk;
-    }
-    return false;
-}
+// The scans that find the page holding the cursor read the file in large
+// blocks; the first block is small so that a short line costs little.
+constexpr size_t text_scan_max = size_t{1} << 20;
+constexpr size_t text_scan_first = size_t{1} << 16;
+std::array<unsigned char, text_scan_max> text_scan_buffer;
 
-uint64_t text_page_end(uint64_t pos) {
-    WINDOW* w = Globals.main_win;
-    const uint64_t last = Globals.filesize;
-    if (pos > last || !w) return pos;
-    const int rows = getmaxy(w);
-    const int width = getmaxx(w);
-    const uint64_t row_bytes = width >= 2 ? static_cast<uint64_t>(width - 1) : 1;
-    const int line_end = Globals.ebcdic ? 0x2E : 0x0A;
-    // A page with no line end inside the file takes exactly its rows' bytes:
-    // long stretches without line feeds are stepped over a page at a time.
-    if (rows >= 2) {
-        const uint64_t page_bytes = row_bytes * static_cast<uint64_t>(rows - 1);
-        if (last - pos >= page_bytes - 1 && !has_line_end(pos, page_bytes, line_end))
-            return pos + page_bytes;
-    }
-    uint64_t base = 0; // file offset of text_block[0]
-    size_t held = 0;   // bytes of the file in text_block
-    for (int y = 0; y < rows - 1; ++y) {
-        uint64_t taken = 0;
-        while (taken < row_bytes) {
-            const uint64_t at = pos + taken;
-            if (at > last || at < pos) break; // the file (or the offsets) ended
-            if (held == 0 || at < base || at - base >= held) {
-                const uint64_t left = last - at;
-                held =
-                    left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
-                base = at;
-                get_bytes(at, text_block.data(), held);
-            }
-            const size_t index = static_cast<size_t>(at - base);
-            const size_t span =
-                static_cast<size_t>(std::min<uint64_t>(row_bytes - taken, held - index));
-            const unsigned char* from = text_block.data() + index;
-            if (const void* hit = memchr(from, line_end, span)) {
-                taken += static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - from) + 1;
-                break;
-            }
-            taken += span;
-        }
-        pos += taken;
-        if (pos > last || pos < taken) break;
-    }
-    return pos;
-}
+// Bumped by every full repaint: a scan that finds it changed after letting
+// a key or a signal act (the quit dialog, a resize) knows that the screen
+// has been drawn anew meanwhile, and gives its own drawing up.
+uint64_t repaints = 0;
 
-// Where the page around `top` begins: just after the nearest line feed at or
+class TextScan {
+  public:
+    TextScan(uint64_t total) : work_("Text view", total), repaints_(repaints) {}
+    // Bytes [offset, offset + n) as shown, or null when the scan must end.
+    const unsigned char* read(uint64_t offset, size_t n, uint64_t done) {
+        if (!work_.keep_going(done) || repaints != repaints_) return nullptr;
+        get_bytes(offset, text_scan_buffer.data(), n);
+        return text_scan_buffer.data();
+    }
+    size_t block() {
+        size_t limit = std::clamp<size_t>(text_scan_block, 1, text_scan_max);
+        size_t n = blocks_++ == 0 ? std::min(limit, text_scan_first) : limit;
+        return n;
+    }
+    bool overtaken() const { return repaints != repaints_; }
+
+  private:
+    LongWork work_;
+    uint64_t repaints_;
+    int blocks_ = 0;
+};
+
+// Where the line around `top` begins: just after the nearest line feed at or
 // before top (offset 0 is never examined). The scan never starts at the
 // cursor's own byte, so a line feed under the cursor cannot push the page
-// past it.
-uint64_t text_page_start(uint64_t top) {
-    if (top == 0) return 0;
+// past it. `clear_to` receives the last offset scanned: no line feed lies
+// between the result (or 1) and it. False when the scan was stopped.
+bool text_line_start(uint64_t top, TextScan& scan, uint64_t& start, uint64_t& clear_to) {
+    start = 0;
+    clear_to = 0;
+    if (top == 0) return true;
     uint64_t hi = top;
     if (hi >= cursor_loc) {
-        if (cursor_loc == 0) return 0;
+        if (cursor_loc == 0) return true;
         hi = cursor_loc - 1;
     }
     if (hi > Globals.filesize) hi = Globals.filesize;
+    clear_to = hi;
+    const uint64_t first = hi;
     while (hi >= 1) {
-        const uint64_t lo = hi >= text_block_size ? hi - (text_block_size - 1) : 1;
+        const uint64_t block = scan.block();
+        const uint64_t lo = hi >= block ? hi - (block - 1) : 1;
         const size_t n = static_cast<size_t>(hi - lo) + 1;
-        get_bytes(lo, text_block.data(), n);
-        if (const void* lf = memrchr(text_block.data(), 0x0A, n))
-            return lo +
-                   static_cast<uint64_t>(static_cast<const unsigned char*>(lf) -
-                                         text_block.data()) +
-                   1;
+        const unsigned char* bytes = scan.read(lo, n, first - hi);
+        if (!bytes) return false;
+        if (const void* lf = memrchr(bytes, 0x0A, n)) {
+            start = lo + static_cast<uint64_t>(static_cast<const unsigned char*>(lf) - bytes) + 1;
+            return true;
+        }
         hi = lo - 1;
     }
-    return 0;
+    return true;
 }
 
+// How the rows of the text view fall from a page's start on: a row takes
+// COLS-1 bytes, or fewer when a line end (line feed; 0x2E in EBCDIC) closes
+// it earlier, and a page is main_win's rows but the last. Fed the line ends
+// in order, it keeps the start of the current page by arithmetic, so that a
+// stretch without line ends costs nothing however long it is.
+struct TextRows {
+    uint64_t row_bytes; // bytes of a full row
+    uint64_t page_rows; // rows of a page (at least 1)
+    uint64_t page;      // start of the current page
+    uint64_t line;      // start of the current line (a row start)
+    uint64_t rows = 0;  // rows of the current page before `line`
+
+    // The row start `k` rows into the line, `k` counted from the page.
+    uint64_t page_at(uint64_t k) const {
+        return line + (k / page_rows * page_rows - rows) * row_bytes;
+    }
+
+    void line_end(uint64_t at) {
+        const uint64_t n = (at - line) / row_bytes + 1; // rows of the line
+        const uint64_t total = rows + n;
+        if (total >= page_rows) page = total % page_rows == 0 ? at + 1 : page_at(total);
+        rows = total % page_rows;
+        line = at + 1;
+    }
+    // The start of the page that holds `offset`, which lies in the current line.
+    uint64_t page_of(uint64_t offset) const {
+        const uint64_t total = rows + (offset - line) / row_bytes;
+        return total >= page_rows ? page_at(total) : page;
+    }
+};
+
 } // namespace
+
+size_t text_scan_block = text_scan_max;
+
+std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken) {
+    const bool ebcdic = Globals.ebcdic != 0;
+    TextScan scan(ebcdic ? 2 * cursor_loc : cursor_loc);
+    if (overtaken) *overtaken = false;
+    auto given_up = [&]() -> std::optional<uint64_t> {
+        if (overtaken) *overtaken = scan.overtaken();
+        return std::nullopt;
+    };
+    uint64_t start;
+    uint64_t clear_to;
+    if (!text_line_start(top, scan, start, clear_to)) return given_up();
+    WINDOW* w = Globals.main_win;
+    const int rows = w ? getmaxy(w) : 0;
+    const int width = w ? getmaxx(w) : 0;
+    if (rows < 2 || cursor_loc <= start) return start; // no row to draw in, or no byte to pass
+    TextRows walk{width >= 2 ? static_cast<uint64_t>(width - 1) : 1,
+                  static_cast<uint64_t>(rows - 1), start, start};
+    const int line_end = ebcdic ? 0x2E : 0x0A;
+    // In ASCII the backward scan has seen that no line end lies in
+    // [max(start, 1), clear_to]; only the bytes around it are looked at.
+    const uint64_t clear_from = start > 0 ? start : 1;
+    const bool skip = !ebcdic && clear_to >= clear_from;
+    const uint64_t done_before = cursor_loc - start;
+    uint64_t at = start;
+    while (at < cursor_loc) {
+        if (skip && at >= clear_from && at <= clear_to) {
+            at = clear_to + 1;
+            continue;
+        }
+        uint64_t end = cursor_loc; // line ends before the cursor's own byte count
+        if (skip && at < clear_from) end = std::min(end, clear_from);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, scan.block()));
+        const unsigned char* bytes = scan.read(at, n, done_before + (at - start));
+        if (!bytes) return given_up();
+        for (const unsigned char* p = bytes;;) {
+            const size_t left = n - static_cast<size_t>(p - bytes);
+            const void* hit = left ? memchr(p, line_end, left) : nullptr;
+            if (!hit) break;
+            const unsigned char* e = static_cast<const unsigned char*>(hit);
+            walk.line_end(at + static_cast<uint64_t>(e - bytes));
+            p = e + 1;
+        }
+        at += n;
+    }
+    return walk.page_of(cursor_loc);
+}
 
 void draw_text_page(uint64_t& pos) {
     WINDOW* w = Globals.main_win;
     pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
 }
 
-void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
+bool draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
     cur_row = 1;
     cur_col = 0;
     WINDOW* w = Globals.main_win;
-    if (!w) return;
+    if (!w) return true;
     const int rows = getmaxy(w);
     size_row_starts(rows);
     wattrset(w, attr_normal());
 
-    // Step over whole pages until one holds the cursor; a page that takes no
-    // byte (no row to draw in) ends the search.
-    uint64_t page = text_page_start(top);
-    for (;;) {
-        const uint64_t next = text_page_end(page);
-        if (cursor_loc < next || next == page) break;
-        page = next;
+    bool overtaken = false;
+    std::optional<uint64_t> found = text_view_page(top, &overtaken);
+    if (!found) {
+        if (!overtaken) Globals.mode = 1; // stopped: back to the hex view
+        return false;
     }
+    uint64_t page = *found;
     werase(w);
     wmove(w, 0, 0);
     clear_row_starts();
@@ -485,6 +544,7 @@ void draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
         }
         break;
     }
+    return true;
 }
 
 // ------------------------------------------------------------------- cursor
@@ -659,6 +719,7 @@ void redraw_all() {
     // The file browser draws its own screen; without windows there is nothing to draw.
     if (Globals.mode == 0 || !status || !main || !help) return;
 
+    ++repaints;
     const uint64_t top = first_shown();
     werase(status);
     werase(main);
@@ -685,10 +746,14 @@ void redraw_all() {
     if (Globals.mode == 2) {
         int row = 1;
         int col = 0;
-        draw_text_view(top, row, col);
-        wnoutrefresh(main);
-        put_terminal_cursor(row, col);
-        return;
+        if (draw_text_view(top, row, col)) {
+            wnoutrefresh(main);
+            put_terminal_cursor(row, col);
+            return;
+        }
+        // Drawn anew while the page was sought (a resize, the quit dialog).
+        if (Globals.mode == 2) return;
+        wmove(main, 0, 0);
     }
     draw_rows(top);
     wnoutrefresh(main);

@@ -128,8 +128,11 @@ SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t
     // p: the next position (from `start`) where a match may begin; each block
     // starts there, so consecutive blocks overlap by less than m bytes.
     const uint64_t last_pos = count - m;
+    LongWork work("Searching", count);
     uint64_t p = 0;
     while (p <= last_pos) {
+        // Stopped with Escape: the search ends as if nothing were found.
+        if (!work.keep_going(p)) return result;
         uint64_t n = count - p < block_cap ? count - p : block_cap;
         get_bytes(start + p, block.data(), n);
         bool found = false;
