@@ -153,11 +153,12 @@ void dialogs_show_again(bool resized); // draws the open popups again, bottom to
 // progress ("Searching... 37%") in the command bar from half a second on,
 // lets a pending interrupt or resize act, and returns false once Escape was
 // pressed (the work then stops). Other keys typed meanwhile are kept, and
-// read_key hands them out first. The destructor puts the bar back.
+// read_key hands them out first. The destructor puts the bar back. Work
+// that is not `stoppable` ignores Escape.
 
 class LongWork {
   public:
-    LongWork(const char* what, uint64_t total);
+    LongWork(const char* what, uint64_t total, bool stoppable = true);
     ~LongWork();
     LongWork(const LongWork&) = delete;
     LongWork& operator=(const LongWork&) = delete;
@@ -170,6 +171,7 @@ class LongWork {
     const char* what_;
     uint64_t total_;
     std::chrono::steady_clock::time_point start_, next_poll_, next_draw_;
+    bool stoppable_;
     bool shown_ = false;
     bool stopped_ = false;
 };
