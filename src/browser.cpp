@@ -184,7 +184,7 @@ void change_dir_error(int err) {
     WINDOW* popup = dialog.win();
     if (popup) {
         werase(popup);
-        wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
+        popup_border(popup);
         popup_text(popup, 1, 14, "Cannot Change Direcotry");
         std::string reason = std::string("Reason: ") + strerror(err);
         popup_text(popup, 3, std::max(1, 25 - static_cast<int>(reason.size()) / 2), reason);

@@ -49,8 +49,15 @@ WINDOW* popup_window(int width, int height) {
         return nullptr;
     }
     scrollok(w, FALSE);
-    wborder(w, 0, 0, 0, 0, 0, 0, 0, 0);
+    popup_border(w);
     return w;
+}
+
+// ncurses' wborder clears a wide character's remnant in the cell right of the
+// left edge, and in a window one column wide that cell lies past the end of
+// the line: it reads and may write the neighbouring heap block.
+void popup_border(WINDOW* w) {
+    if (w && getmaxx(w) >= 2) wborder(w, 0, 0, 0, 0, 0, 0, 0, 0);
 }
 
 // Centres `text` on `row` of a box `box_width` wide (the classic formula), but
@@ -79,7 +86,7 @@ void error_box(const std::string& message, int use_errno) {
     WINDOW* box = dialog.win();
     if (box) {
         werase(box);
-        wborder(box, 0, 0, 0, 0, 0, 0, 0, 0);
+        popup_border(box);
         // The box is narrower than 50 on a narrow terminal.
         const int width = getmaxx(box);
         put_centred_in_box(box, 1, width, message);

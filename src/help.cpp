@@ -92,7 +92,7 @@ void prepare_help_text() {
 
 void draw_help_frame(WINDOW* popup, int first_line, int row_limit) {
     if (popup == nullptr) return;
-    wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
+    popup_border(popup);
     int heading = COLS / 2 - 6;
     help_put_clipped(popup, 0, heading < 1 ? 1 : heading, "Help Menu", 1, COLS - 1);
     int more = COLS - 7 < 1 ? 1 : COLS - 7;

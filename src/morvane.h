@@ -65,6 +65,7 @@ extern OutputCharset output_charset;
 [[noreturn]] void fatal_error(const char* message, const char* subject);
 void warn_beep();
 WINDOW* popup_window(int width, int height);
+void popup_border(WINDOW* w); // the frame, left out where a window is one column wide
 void error_box(const std::string& message, int use_errno);
 
 // Attributes of the drawing roles, honouring `color`.

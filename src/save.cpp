@@ -428,7 +428,7 @@ void show_failure(WINDOW* popup, const char* title, int err) {
     if (popup) {
         wattroff(popup, A_REVERSE); // left on by the input field
         werase(popup);
-        wborder(popup, 0, 0, 0, 0, 0, 0, 0, 0);
+        popup_border(popup);
         int inner = getmaxx(popup) - 2;
         // A popup narrowed by a small terminal moves the title left rather
         // than cutting it.
