@@ -8,12 +8,13 @@
 // tty would; '/' and Control-Z are dropped (no path leaves the sandbox, no
 // job control).
 //
-// The seam needs nothing in src: the link wraps four calls.
-//   exit     the editor ends (quit, fatal error): back to the fuzz loop;
-//   pselect  the editor waits for a key: the next keys, resize or interrupt
-//            are given, and when the input is used up the run ends;
-//   newterm  remembers the screen, deleted after the run;
-//   chdir    the file browser stays inside the sandbox directory.
+// The seam needs nothing in src: the link wraps five calls.
+//   exit       the editor ends (quit, fatal error): back to the fuzz loop;
+//   pselect    the editor waits for a key: the next keys, resize or interrupt
+//              are given, and when the input is used up the run ends;
+//   newterm    remembers the screen, deleted after the run;
+//   chdir      the file browser stays inside the sandbox directory;
+//   sigaction  SIGALRM stays libFuzzer's (its timeout timer).
 // A run ends by throwing RunEnd from the wrapped exit() or pselect(), so the
 // editor's scope guards (open dialogs, ignored interrupts) undo themselves
 // (exit_may_throw.h lets exit() throw); the state that exit() would have
@@ -27,6 +28,7 @@
 // so curses never takes the fuzzer's terminal for its own.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
@@ -52,6 +54,7 @@ int __real_pselect(int n, fd_set* r, fd_set* w, fd_set* e, const struct timespec
                    const sigset_t* mask);
 SCREEN* __real_newterm(const char* type, FILE* out, FILE* in);
 int __real_chdir(const char* path);
+int __real_sigaction(int sig, const struct sigaction* act, struct sigaction* old);
 }
 
 namespace {
@@ -82,8 +85,23 @@ void set_size(int lines, int cols) {
     ioctl(pty_master, TIOCSWINSZ, &ws);
 }
 
+// The terminal's input queue may be full while the line discipline still
+// moves earlier keys: wait for room a moment, then drop the rest, as a
+// terminal drops typeahead it cannot hold.
 void type(const std::string& bytes) {
-    if (!bytes.empty() && write(pty_master, bytes.data(), bytes.size()) < 0) abort();
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(pty_master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) abort();
+        struct pollfd p {
+            pty_master, POLLOUT, 0
+        };
+        if (poll(&p, 1, 100) <= 0) return;
+    }
 }
 
 int unread_keys() {
@@ -194,7 +212,9 @@ void reset_editor_state() {
     for (calc_base_line*& l : calc_lines)
         l = nullptr;
     calc_line = 3;
-    browser_list = nullptr; // freed or not, it belongs to the abandoned run
+    // A run that ended in the browser still holds its listing.
+    free_name_list(browser_list);
+    browser_list = nullptr;
     browser_selected = nullptr;
     browser_pages.clear();
     browser_page = 0;
@@ -275,6 +295,8 @@ void run(const uint8_t* data, size_t size) {
     }
     in_run = false;
     sigprocmask(SIG_SETMASK, &mask, nullptr);
+    // Every dialog's scope has undone itself on the way out.
+    if (dialog_open() || current_popup) abort();
 
     if (run_screen) {
         if (!isendwin()) endwin();
@@ -286,6 +308,9 @@ void run(const uint8_t* data, size_t size) {
     Globals.fp = nullptr;
     for (int fd : open_descriptors())
         if (!fds_before.count(fd)) close(fd);
+    // Whatever the run left allocated is released now, so that leak
+    // detection sees only what the editor itself lost.
+    reset_editor_state();
     for (int sig = 1; sig < NSIG; ++sig)
         sigaction(sig, &initial_actions[sig], nullptr);
     if (fchdir(fuzzer_cwd) != 0) abort();
@@ -310,6 +335,13 @@ SCREEN* __wrap_newterm(const char* type, FILE* out, FILE* in) {
     SCREEN* s = __real_newterm(type, out, in);
     if (in_run) run_screen = s;
     return s;
+}
+
+int __wrap_sigaction(int sig, const struct sigaction* act, struct sigaction* old) {
+    // libFuzzer's timeout timer ticks with SIGALRM; the editor's handler for
+    // it would end the whole fuzzer at the next tick.
+    if (in_run && sig == SIGALRM && act) return __real_sigaction(sig, nullptr, old);
+    return __real_sigaction(sig, act, old);
 }
 
 int __wrap_chdir(const char* path) {
