@@ -98,15 +98,30 @@ TEST(AsciiToEbcdic, GivesTheLowestCodeShownAsTheCharacter) {
 
 // ---------------------------------------------------------------- column maps
 
-TEST(ColumnMaps, HighNibbleColumnsOfBothLayouts) {
+// The column of each byte is where the hex view draws its two digits, in
+// both layouts, and the rows' digits stand in groups of four bytes.
+TEST(ColumnMaps, HighNibbleColumnsAreWhereTheDigitsAreDrawn) {
     KeepEditorState keep;
-    const int wide[16] = {10, 13, 16, 19, 23, 26, 29, 32, 37, 40, 43, 46, 50, 53, 56, 59};
-    const int compact[16] = {10, 12, 14, 16, 19, 21, 23, 25, 28, 30, 32, 34, 37, 39, 41, 43};
-    for (unsigned i = 0; i < 16; ++i) {
-        Globals.spacing = 1;
-        EXPECT_EQ(hex_col_of_byte(i), wide[i]);
-        Globals.spacing = 0;
-        EXPECT_EQ(hex_col_of_byte(i), compact[i]);
+    CursesScreen screen(24, 80);
+    std::vector<unsigned char> bytes(16);
+    for (unsigned i = 0; i < 16; ++i)
+        bytes[i] = static_cast<unsigned char>(0xA0 + i); // digits "A0".."AF"
+    load_bytes(bytes);
+    for (int spacing : {1, 0}) {
+        SCOPED_TRACE(spacing);
+        Globals.spacing = spacing;
+        draw_rows(0);
+        const std::string row = row_text(0);
+        std::string digits_at_columns;
+        for (unsigned i = 0; i < 16; ++i)
+            digits_at_columns += row.substr(static_cast<size_t>(hex_col_of_byte(i)), 2) + " ";
+        EXPECT_EQ(digits_at_columns, "A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF ");
+        // Between groups of four the gap is one blank wider than inside one.
+        for (unsigned i = 1; i < 16; ++i) {
+            int step = hex_col_of_byte(i) - hex_col_of_byte(i - 1);
+            int inside = spacing ? 3 : 2;
+            EXPECT_EQ(step, i % 4 == 0 ? inside + 1 + (spacing && i == 8) : inside) << i;
+        }
     }
     EXPECT_EQ(hex_col_of_byte(16), 0);
     EXPECT_EQ(hex_col_of_byte(~0u), 0);
