@@ -26,7 +26,6 @@ NameNode* browser_list = nullptr;
 NameNode* browser_selected = nullptr;
 std::vector<NameNode*> browser_pages;
 int browser_page = 0;
-int browser_page_count = 0;
 
 namespace {
 
@@ -165,7 +164,6 @@ void release_listing() {
     browser_list = nullptr;
     browser_selected = nullptr;
     browser_pages.clear();
-    browser_page_count = 0;
     browser_page = 0;
 }
 
@@ -333,7 +331,6 @@ void build_pages() {
     } catch (const std::bad_alloc&) {
         fatal_error("Not enough memory", nullptr);
     }
-    browser_page_count = static_cast<int>(browser_pages.size());
 }
 
 void draw_listing(NameNode* first) {
@@ -394,7 +391,7 @@ void browser_line_down() {
         if (browser_selected && browser_selected->p &&
             browser_selected->p != page_first(browser_page + 1))
             move_highlight(browser_selected->p, cursor_y + 1);
-    } else if (browser_page + 1 < browser_page_count) {
+    } else if (browser_page + 1 < browser_page_count()) {
         ++browser_page;
         cursor_y = 1;
         browser_selected = page_first(browser_page);
@@ -404,7 +401,7 @@ void browser_line_down() {
 }
 
 void browser_page_down() {
-    if (browser_page + 1 < browser_page_count) {
+    if (browser_page + 1 < browser_page_count()) {
         ++browser_page;
         browser_selected = node_at(browser_page, cursor_y - 1);
         cursor_y = row_on_page(browser_page, browser_selected) + 1;
@@ -440,7 +437,7 @@ void browser_home() {
 }
 
 void browser_end() {
-    int last_page = browser_page_count - 1;
+    int last_page = browser_page_count() - 1;
     NameNode* last = last_node();
     if (last_page < 0 || !last) return;
     int row = row_on_page(last_page, last);

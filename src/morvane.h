@@ -438,7 +438,9 @@ extern NameNode* browser_list; // head of the list being browsed
 extern NameNode* browser_selected;
 extern std::vector<NameNode*> browser_pages; // first node of every page
 extern int browser_page;
-extern int browser_page_count;
+inline int browser_page_count() { // pages of the listing
+    return static_cast<int>(browser_pages.size());
+}
 
 std::string file_browser();
 void build_pages();

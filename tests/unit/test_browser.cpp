@@ -75,7 +75,6 @@ struct Listing {
         browser_selected = nullptr;
         browser_pages.clear();
         browser_page = 0;
-        browser_page_count = 0;
         cursor_y = 1;
     }
     static std::string selected() { return browser_selected ? browser_selected->name : "(none)"; }
@@ -134,7 +133,7 @@ TEST(BrowserPages, TwoEntriesOnTwentyFourLinesMakeOnePage) {
     WorkDir dir;
     Listing listing;
     EXPECT_EQ(browser_rows(), 22);
-    EXPECT_EQ(browser_page_count, 1);
+    EXPECT_EQ(browser_page_count(), 1);
     EXPECT_EQ(browser_pages[0], browser_list);
 }
 
@@ -143,7 +142,7 @@ TEST(BrowserPages, TwentyThreeEntriesMakeTwoPagesTheSecondAtEntry22) {
     WorkDir dir;
     dir.entries(23);
     Listing listing;
-    ASSERT_EQ(browser_page_count, 2);
+    ASSERT_EQ(browser_page_count(), 2);
     EXPECT_EQ(browser_pages[1]->name, "f21");
     EXPECT_EQ(browser_pages[1]->p, nullptr);
 }
@@ -154,7 +153,7 @@ TEST(BrowserPages, TinyTerminalStillHasOneEntryPages) {
     dir.entries(3);
     Listing listing;
     EXPECT_EQ(browser_rows(), 1);
-    EXPECT_EQ(browser_page_count, 3);
+    EXPECT_EQ(browser_page_count(), 3);
 }
 
 TEST(ListingLine, FileShowsPermissionsOwnerGroupSizeDateAndName) {
@@ -333,7 +332,7 @@ TEST(BrowserResize, SelectionStaysOnThePageThatHoldsIt) {
         ASSERT_EQ(Listing::selected(), "f20");
         CursesScreen smaller(12, 80); // the resize handler made new windows
         browser_resize_redraw();
-        EXPECT_EQ(browser_page_count, 3);
+        EXPECT_EQ(browser_page_count(), 3);
         EXPECT_EQ(browser_page, 2);
         EXPECT_EQ(cursor_y, 2);
         EXPECT_EQ(Listing::selected(), "f20");
@@ -351,7 +350,7 @@ TEST(BrowserResize, SelectionStaysOnThePageThatHoldsIt) {
     CursesScreen screen(24, 80);
     Listing listing;
     browser_resize_redraw();
-    EXPECT_EQ(browser_page_count, 2) << "one entry more than a page still needs two pages";
+    EXPECT_EQ(browser_page_count(), 2) << "one entry more than a page still needs two pages";
 }
 
 TEST(BrowserResize, ShrinkingBelowThreeLinesKeepsTheStateUsable) {
