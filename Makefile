@@ -8,6 +8,8 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 DEBUG   := build/debug
 BENCHB  := build/bench
+CLANGB  := build/clang
+RELWB   := build/release-werror
 
 MINUTES ?= 20
 FUZZ_SECONDS ?= 900
@@ -24,9 +26,15 @@ all:
 run: deps all
 	./build/morvane $(ARGS) $(FILE)
 
+# The sanitizer build runs every test; the clang build and the release build
+# with -Werror are compiled too, so that neither compiler nor flavour rots.
 test: deps
 	cmake -S . -B $(DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_TESTS=ON >/dev/null
 	cmake --build $(DEBUG) -j $(JOBS)
+	cmake -S . -B $(CLANGB) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DMORVANE_WERROR=ON -DMORVANE_TESTS=ON >/dev/null
+	cmake --build $(CLANGB) -j $(JOBS)
+	cmake -S . -B $(RELWB) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_WERROR=ON -DMORVANE_TESTS=ON >/dev/null
+	cmake --build $(RELWB) -j $(JOBS)
 	cd $(DEBUG) && ctest --output-on-failure -j $(JOBS)
 
 bench: deps

@@ -15,7 +15,8 @@ UndoList UndoStack;
 
 namespace {
 
-bool stack_consistent() {
+// Checked only by asserts, so a release build never calls it.
+[[maybe_unused]] bool stack_consistent() {
     const UndoList& s = UndoStack;
     if (s.size == 0) return !s.base && !s.top;
     if (s.size == 1) return s.base && s.base == s.top && !s.top->next;
