@@ -105,7 +105,7 @@ void free_chain(mod_entry*& head) {
 uint64_t page_capacity() {
     if (Globals.buf_size <= 0) return 0;
     uint64_t cap = static_cast<uint64_t>(Globals.buf_size);
-    if (buffer.size() < cap + 1) buffer.resize(cap + 1);
+    if (buffer.size() < cap + 1) buffer.resize(cap + 1, 0);
     return cap;
 }
 

@@ -13,7 +13,7 @@ int32_t cursor_y = 1;
 uint64_t cursor_loc = 0;
 int32_t color = 0;
 bool color_forced_off = false;
-std::vector<unsigned char> buffer;
+ByteBuffer buffer;
 int32_t buf_spare = 1024;
 std::vector<uint64_t> text_row_starts;
 WINDOW* current_popup = nullptr;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 inline constexpr const char* MORVANE_VERSION = "0.9.7";
@@ -52,7 +53,30 @@ extern int32_t cursor_y;                  // screen row of the cursor, 1..LINES-
 extern uint64_t cursor_loc;               // file offset of the byte under the cursor
 extern int32_t color;                     // non-zero: colour in use (-1 only while parsing options)
 extern bool color_forced_off;             // -n given: F5 never turns colour on
-extern std::vector<unsigned char> buffer; // page cache or the whole file (+ spare + 1)
+// An allocator whose resize leaves new bytes unset: a whole-file load reads
+// over them at once, and zeroing a file's worth first costs a pass of its own.
+template <class T> struct uninit_allocator : std::allocator<T> {
+    uninit_allocator() = default;
+    template <class U> uninit_allocator(const uninit_allocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... A> void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+// The type of `buffer`: resize(n) leaves new bytes unset (resize and assign
+// with a value fill them); converts to and from a plain vector of bytes.
+struct ByteBuffer : std::vector<unsigned char, uninit_allocator<unsigned char>> {
+    using Base = std::vector<unsigned char, uninit_allocator<unsigned char>>;
+    using Base::Base;
+    ByteBuffer() = default;
+    ByteBuffer(const std::vector<unsigned char>& v) : Base(v.begin(), v.end()) {}
+    ByteBuffer& operator=(const std::vector<unsigned char>& v) {
+        assign(v.begin(), v.end());
+        return *this;
+    }
+    operator std::vector<unsigned char>() const { return {begin(), end()}; }
+};
+extern ByteBuffer buffer; // page cache or the whole file (+ spare + 1)
 extern int32_t buf_spare;                 // whole-file mode: free bytes of the gap after buf_end
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
 extern WINDOW* current_popup;                 // dialog popup shown again after a resize

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <strings.h>
 #ifdef __linux__
@@ -348,14 +349,34 @@ static void choose_file(FILE*& stream) {
     }
 }
 
-// Reads the first page (or the whole file) into `buffer`; returns the number
-// of bytes read.
-static uint64_t fill_buffer(FILE* stream, uint64_t size) {
+// Loads begun so far: a load learns from it that the quit dialog's New File,
+// taken while it ran, has loaded another file in its place.
+static uint64_t loads_begun = 0;
+
+// Blocks of the whole-file load: large enough that the system calls cost
+// nothing beside the copying, small enough for progress a few times a second.
+static constexpr uint64_t load_block = uint64_t{8} << 20;
+
+enum class Fill { Done, Replaced };
+
+// Reads the first page (or the whole file) into `buffer`; `total` receives
+// the number of bytes read. A whole-file load shows its progress and lets
+// Control-C open the quit dialog; Replaced: the dialog's New File loaded
+// another file meanwhile, and this load is given up.
+static Fill fill_buffer(FILE* stream, uint64_t size, uint64_t& total) {
     const uint64_t want = static_cast<uint64_t>(Globals.buf_size);
-    uint64_t total = 0;
-    constexpr uint64_t chunk = 1 << 16;
+    const uint64_t this_load = loads_begun;
+    total = 0;
+    std::optional<LongWork> work;
+    if (Globals.buffered) work.emplace("Loading", want, false);
     while (total < want) {
-        uint64_t request = std::min(chunk, want - total);
+        if (work) {
+            work->keep_going(total);
+            if (loads_begun != this_load) return Fill::Replaced;
+        }
+        // A request this large is read by the C library straight into
+        // `buffer`, in one system call.
+        uint64_t request = std::min(load_block, want - total);
         size_t got = fread(buffer.data() + total, 1, request, stream);
         // A read that fails after data has come ends the program even when it
         // returns nothing: going on would hold the file cut short, and a save
@@ -366,13 +387,14 @@ static uint64_t fill_buffer(FILE* stream, uint64_t size) {
         total += got;
         if (total > size) fatal_error("file has changed, restart", nullptr);
     }
-    return total;
+    return Fill::Done;
 }
 
 void open_file(FILE** stream_ref) {
     FILE* stream = *stream_ref;
     Globals.filesize = 0;
     uint64_t size = 0;
+    ++loads_begun;
     for (;;) {
         if (!stream) choose_file(stream);
         if (check_file(stream, size) == Check::Choose) continue;
@@ -383,16 +405,28 @@ void open_file(FILE** stream_ref) {
             buf_spare = 0;
             Globals.buf_size = 16384;
         }
+        const size_t held = static_cast<size_t>(Globals.buf_size) + buf_spare + 1;
         try {
-            std::vector<unsigned char>().swap(buffer);
-            buffer.assign(static_cast<size_t>(Globals.buf_size) + buf_spare + 1, 0);
+            // The old file goes first: two files' worth must never be needed.
+            ByteBuffer().swap(buffer);
+            // Left unset: the read fills it, and the rest is zeroed below.
+            buffer.resize(held);
         } catch (const std::bad_alloc&) {
             fatal_error("Not enough memory", nullptr);
         } catch (const std::length_error&) {
             fatal_error("Not enough memory", nullptr);
         }
+        // Control-C during a long load opens the quit dialog, as it will
+        // afterwards; before, its action would end the editor at once.
+        install_interrupt(Interrupt::QuitDialog);
         errno = 0;
-        uint64_t total = fill_buffer(stream, size);
+        uint64_t total = 0;
+        if (fill_buffer(stream, size, total) == Fill::Replaced) {
+            // The file loaded meanwhile stands; this one is dropped.
+            fclose(stream);
+            *stream_ref = Globals.fp;
+            return;
+        }
         if (total == 0) {
             // Nothing could be read (a directory, an unreadable device):
             // not fatal, the user chooses another file.
@@ -402,6 +436,7 @@ void open_file(FILE** stream_ref) {
             stream = nullptr;
             continue;
         }
+        std::memset(buffer.data() + total, 0, held - static_cast<size_t>(total));
         // A file that shrank since its size was taken: hold what is there.
         if (Globals.buffered && total < size) {
             size = total;
