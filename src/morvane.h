@@ -48,11 +48,6 @@ struct EditorGlobals {
 };
 extern EditorGlobals Globals;
 
-extern int32_t cursor_x;                  // hex-pane column of the digit under the cursor
-extern int32_t cursor_y;                  // screen row of the cursor, 1..LINES-2
-extern uint64_t cursor_loc;               // file offset of the byte under the cursor
-extern int32_t color;                     // non-zero: colour in use (-1 only while parsing options)
-extern bool color_forced_off;             // -n given: F5 never turns colour on
 // An allocator whose resize leaves new bytes unset: a whole-file load reads
 // over them at once, and zeroing a file's worth first costs a pass of its own.
 template <class T> struct uninit_allocator : std::allocator<T> {
@@ -76,8 +71,14 @@ struct ByteBuffer : std::vector<unsigned char, uninit_allocator<unsigned char>> 
     }
     operator std::vector<unsigned char>() const { return {begin(), end()}; }
 };
-extern ByteBuffer buffer; // page cache or the whole file (+ spare + 1)
-extern int32_t buf_spare;                 // whole-file mode: free bytes of the gap after buf_end
+
+extern int32_t cursor_x;      // hex-pane column of the digit under the cursor
+extern int32_t cursor_y;      // screen row of the cursor, 1..LINES-2
+extern uint64_t cursor_loc;   // file offset of the byte under the cursor
+extern int32_t color;         // non-zero: colour in use (-1 only while parsing options)
+extern bool color_forced_off; // -n given: F5 never turns colour on
+extern ByteBuffer buffer;     // page cache or the whole file (+ spare + 1)
+extern int32_t buf_spare;     // whole-file mode: free bytes of the gap after buf_end
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
 extern WINDOW* current_popup;                 // dialog popup shown again after a resize
 extern const char* current_bar;               // its command-bar text, shown again with it
