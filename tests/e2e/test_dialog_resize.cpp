@@ -40,6 +40,9 @@ TEST(DialogResize, EveryDialogIsDrawnWholeAgainAfterShrinkingAndGrowing) {
         {"save", ctrl('o'), {{{10, 36}, "Save File"}, {{12, 7}, "Filename: data.bin"}}},
         {"search menu", ctrl('w'), {{{8, 37}, "Search"}, {{12, 29}, "search for text string"}}},
         {"search text", ctrl('w') + "a" + "ab", {{{8, 35}, "Text String"}, {{13, 15}, "ab"}}},
+        {"search bytes",
+         ctrl('w') + "h" + "41",
+         {{{8, 35}, "Byte Search"}, {{10, 17}, "text:  A"}}},
         {"not found", ctrl('w') + "a" + "zz" + keys::enter, {{{13, 29}, "** String not found **"}}},
         {"help", ctrl('g'), {{{1, 34}, "Help Menu"}, {{2, 3}, "Maneuver            Arror"}}},
     };
