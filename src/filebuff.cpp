@@ -188,9 +188,7 @@ void ensure_gap_byte() {
 
 } // namespace
 
-// Every gap closes at once while saving still writes `buffer` as it lies
-// (it must take buffer_contiguous first); then 64 KiB.
-uint64_t buffer_gap_close_limit = UINT64_MAX;
+uint64_t buffer_gap_close_limit = 64 << 10;
 
 unsigned char* buffer_byte(uint64_t offset) {
     if (offset > Globals.filesize) return nullptr;

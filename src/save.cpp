@@ -405,7 +405,7 @@ const char* write_whole(const std::string& name, bool in_place) {
             errno = EIO; // cannot happen while the whole-file invariants hold
             rc = -1;
         } else
-            rc = write_all(t.fd, buffer.data(), length, work, 0);
+            rc = write_all(t.fd, buffer_contiguous(), length, work, 0);
     }
     if (rc == 0) rc = cut_to_length(t.fd, length);
     if (rc == 0) rc = commit_target(t);

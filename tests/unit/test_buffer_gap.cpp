@@ -2,8 +2,12 @@
 // insertions, deletions, overwrites and undos, read back through every way
 // the editor reads bytes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "curses_screen.h"
@@ -172,4 +176,28 @@ TEST(BufferGap, GrowingTheGapKeepsTheBytesOnBothSides) {
         ASSERT_NO_FATAL_FAILURE(expect_reads(want, rng, "an insertion"));
     }
     EXPECT_EQ(Bytes(buffer_contiguous(), buffer_contiguous() + want.size()), want);
+}
+
+TEST(BufferGap, AWholeFileSaveWritesTheBytesAroundTheGap) {
+    GapLimit gap(0);
+    Bytes want(5000);
+    for (size_t i = 0; i < want.size(); ++i)
+        want[i] = static_cast<unsigned char>(i * 7 + 3);
+    WholeFile file(want);
+    char tmpl[] = "/tmp/morvane-gap-save-XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    Globals.filename = dir + "/edited";
+    cursor_to(100);
+    insert_byte(0xAB, 0);
+    want.insert(want.begin() + 100, 0xAB);
+    ASSERT_LT(Globals.buf_end, Globals.filesize) << "the gap must be open for this test";
+    const char* failure = nullptr;
+    ASSERT_EQ(save_file_as(dir + "/saved", &failure), 1) << (failure ? failure : "");
+    FILE* f = fopen((dir + "/saved").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    Bytes on_disk(want.size() + 1);
+    on_disk.resize(fread(on_disk.data(), 1, on_disk.size(), f));
+    fclose(f);
+    EXPECT_EQ(on_disk, want);
+    std::filesystem::remove_all(dir);
 }
