@@ -330,6 +330,19 @@ void put_text_cell(WINDOW* w, int b);
 
 void draw_rows(uint64_t start);
 void redraw_all();
+extern uint64_t repaints; // full repaints so far: long work sees the screen drawn anew
+// Cells of a row, cut at the window's width (never wrapped).
+void put_cell(WINDOW* w, int y, int x, int width, chtype ch);
+void put_blanks(WINDOW* w, int y, int from, int to, int width);
+bool is_modified(uint64_t offset); // the byte has an entry in the table
+
+int cursor_screen_col();                // cursor_x, or its text-pane column
+void place_cursor();                    // terminal cursor onto the cursor's cell, refresh
+void put_terminal_cursor(int y, int x); // terminal cursor onto a screen cell, then doupdate
+uint64_t first_shown();                 // offset of the first row of the hex view
+
+// ---------------------------------------------------------------- textview.cpp
+
 void draw_text_page(uint64_t& pos);
 // Draws the text view into main_win and returns the screen cursor position.
 // False when nothing was drawn: the page's scan was stopped with Escape (the
@@ -341,9 +354,7 @@ bool draw_text_view(uint64_t top, int& cur_row, int& cur_col);
 std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken = nullptr);
 extern size_t text_scan_block; // bytes per block of the text view's scans (tests make it small)
 
-int cursor_screen_col(); // cursor_x, or its text-pane column
-void place_cursor();     // terminal cursor onto the cursor's cell, refresh
-uint64_t first_shown();  // offset of the first row of the hex view
+// ---------------------------------------------------------------- statusbar.cpp
 
 std::string status_text(int cols); // the status line before the marker
 char status_marker();              // 'M', 'R' or ' '
@@ -351,6 +362,7 @@ std::string command_bar_text(int cols, int file_state);
 void draw_status();
 void draw_status_noflush(); // draw_status staged only: the caller's doupdate shows it
 void draw_command_bar();
+void draw_command_bar_noflush(); // staged only, as draw_status_noflush
 
 // ---------------------------------------------------------------- cursor.cpp
 

@@ -1,6 +1,7 @@
 // screen.cpp: the screen's geometry, the character tables, the hex view
-// (draw_rows), the text view, the status line, the command bar and the full
-// repaint (redraw_all).
+// (draw_rows), the terminal cursor and the full repaint (redraw_all). The
+// text view lives in textview.cpp, the status line and the command bar in
+// statusbar.cpp.
 //
 // Redraw contract: no window is ever flushed to the terminal on its own here.
 // Drawing routines stage their windows with wnoutrefresh; whoever finishes a
@@ -163,20 +164,24 @@ void put_text_cell(WINDOW* w, int b) {
 
 // ----------------------------------------------------------------- hex view
 
-namespace {
-
 // Writes one cell, or nothing when the column lies outside the window: on
 // terminals narrower than the layout the panes are cut, never wrapped.
-inline void put_cell(WINDOW* w, int y, int x, int width, chtype ch) {
+void put_cell(WINDOW* w, int y, int x, int width, chtype ch) {
     if (x >= 0 && x < width) mvwaddch(w, y, x, ch);
 }
 
-inline void put_blanks(WINDOW* w, int y, int from, int to, int width) {
+void put_blanks(WINDOW* w, int y, int from, int to, int width) {
     if (from < 0) from = 0;
     if (to > width - 1) to = width - 1;
     for (int x = from; x <= to; ++x)
         mvwaddch(w, y, x, ' ');
 }
+
+bool is_modified(uint64_t offset) {
+    return mod_table_entries != 0 && mod_table_get(offset, nullptr) == 0;
+}
+
+namespace {
 
 void draw_offset_label(WINDOW* w, int y, uint64_t offset, int width) {
     char label[16];
@@ -189,10 +194,6 @@ void draw_offset_label(WINDOW* w, int y, uint64_t offset, int width) {
 int separator_blanks(int c, bool wide) {
     if (wide) return 1 + ((c == 3 || c == 11) ? 1 : c == 7 ? 2 : 0);
     return (c == 3 || c == 7 || c == 11) ? 1 : 0;
-}
-
-bool is_modified(uint64_t offset) {
-    return mod_table_entries != 0 && mod_table_get(offset, nullptr) == 0;
 }
 
 } // namespace
@@ -255,301 +256,7 @@ void draw_rows(uint64_t start) {
         put_blanks(w, r, 0, width - 1, width);
 }
 
-// ----------------------------------------------------------------- text view
-
-namespace {
-
-void set_row_start(size_t n, uint64_t value) {
-    if (n < text_row_starts.size()) text_row_starts[n] = value;
-}
-
-void clear_row_starts() {
-    for (auto& e : text_row_starts)
-        e = 0;
-}
-
-// Makes room for one entry per main_win row (start-up and resize size it; a
-// stale size must not let the page write past it).
-void size_row_starts(int rows) {
-    size_t need = rows > 0 ? static_cast<size_t>(rows) : 1;
-    if (text_row_starts.size() >= need) return;
-    try {
-        text_row_starts.resize(need);
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
-}
-
-// The text view reads the file forwards and backwards over long distances;
-// it reads in blocks (the same bytes get_byte gives) so that the paged window
-// is neither moved nor asked once per byte.
-constexpr size_t text_block_size = 1 << 16;
-std::array<unsigned char, text_block_size> text_block;
-
-class ForwardBytes {
-  public:
-    int at(uint64_t pos) {
-        if (len_ == 0 || pos < base_ || pos - base_ >= len_) fill(pos);
-        return text_block[pos - base_];
-    }
-
-  private:
-    void fill(uint64_t pos) {
-        const uint64_t left = Globals.filesize - pos; // callers stay within the file
-        len_ = left >= text_block_size - 1 ? text_block_size : static_cast<size_t>(left) + 1;
-        base_ = pos;
-        get_bytes(pos, text_block.data(), len_);
-    }
-    uint64_t base_ = 0;
-    size_t len_ = 0;
-};
-
-// Draws one page of the text view from `pos`, starting in cell (y, x) of
-// main_win, and fills text_row_starts. Returns the first offset not drawn.
-// text_view_page must find the same rows: a change here belongs there too.
-uint64_t text_page(uint64_t pos, int y, int x) {
-    WINDOW* w = Globals.main_win;
-    const uint64_t last = Globals.filesize;
-    if (pos > last || !w) {
-        set_row_start(0, pos + 1);
-        return pos;
-    }
-    const int rows = getmaxy(w);
-    const int width = getmaxx(w);
-    // Rows hold at most COLS-1 characters; the last column stays empty.
-    const int last_col = width >= 2 ? width - 2 : 0;
-    const attr_t normal = attr_normal();
-    const attr_t modified = attr_modified();
-    const bool ebcdic = Globals.ebcdic != 0;
-    ForwardBytes bytes;
-    size_t n = 0;
-    for (;;) {
-        if (y >= rows - 1) break; // the last row of main_win is never written
-        if (x == 0) set_row_start(n++, pos);
-        const bool mod = is_modified(pos);
-        if (mod) wattrset(w, modified);
-        const int b = bytes.at(pos);
-        const int bx = x;
-        bool ended_row = false;
-        if (ebcdic && b == 0x2E) {
-            put_cell(w, y, x, width, '.');
-            ended_row = true;
-        } else if (ebcdic) {
-            put_cell(w, y, x, width, ebcdic_display[b & 0xFF]);
-            ++x;
-        } else if (b == 0x0A) {
-            put_blanks(w, y, x, last_col - 1, width);
-            put_cell(w, y, last_col, width, '.');
-            ended_row = true;
-        } else {
-            if (x < width) {
-                wmove(w, y, x);
-                put_text_cell(w, b);
-            }
-            ++x;
-        }
-        if (mod) wattrset(w, normal);
-        ++pos;
-        if (ended_row || bx == last_col) {
-            ++y;
-            x = 0;
-        }
-        if (pos > last || pos == 0) break;
-    }
-    set_row_start(n, pos + 1);
-    if (y < rows) wmove(w, y, x < width ? x : 0);
-    return pos;
-}
-
-// The scans that find the page holding the cursor read the file in large
-// blocks; the first block is small so that a short line costs little.
-constexpr size_t text_scan_max = size_t{1} << 20;
-constexpr size_t text_scan_first = size_t{1} << 16;
-std::array<unsigned char, text_scan_max> text_scan_buffer;
-
-// Bumped by every full repaint: a scan that finds it changed after letting
-// a key or a signal act (the quit dialog, a resize) knows that the screen
-// has been drawn anew meanwhile, and gives its own drawing up.
-uint64_t repaints = 0;
-
-class TextScan {
-  public:
-    TextScan(uint64_t total) : work_("Text view", total), repaints_(repaints) {}
-    // Bytes [offset, offset + n) as shown, or null when the scan must end.
-    const unsigned char* read(uint64_t offset, size_t n, uint64_t done) {
-        if (!work_.keep_going(done) || repaints != repaints_) return nullptr;
-        get_bytes(offset, text_scan_buffer.data(), n);
-        return text_scan_buffer.data();
-    }
-    size_t block() {
-        size_t limit = std::clamp<size_t>(text_scan_block, 1, text_scan_max);
-        size_t n = blocks_++ == 0 ? std::min(limit, text_scan_first) : limit;
-        return n;
-    }
-    bool overtaken() const { return repaints != repaints_; }
-
-  private:
-    LongWork work_;
-    uint64_t repaints_;
-    int blocks_ = 0;
-};
-
-// Where the line around `top` begins: just after the nearest line feed at or
-// before top (offset 0 is never examined). The scan never starts at the
-// cursor's own byte, so a line feed under the cursor cannot push the page
-// past it. `clear_to` receives the last offset scanned: no line feed lies
-// between the result (or 1) and it. False when the scan was stopped.
-bool text_line_start(uint64_t top, TextScan& scan, uint64_t& start, uint64_t& clear_to) {
-    start = 0;
-    clear_to = 0;
-    if (top == 0) return true;
-    uint64_t hi = top;
-    if (hi >= cursor_loc) {
-        if (cursor_loc == 0) return true;
-        hi = cursor_loc - 1;
-    }
-    if (hi > Globals.filesize) hi = Globals.filesize;
-    clear_to = hi;
-    const uint64_t first = hi;
-    while (hi >= 1) {
-        const uint64_t block = scan.block();
-        const uint64_t lo = hi >= block ? hi - (block - 1) : 1;
-        const size_t n = static_cast<size_t>(hi - lo) + 1;
-        const unsigned char* bytes = scan.read(lo, n, first - hi);
-        if (!bytes) return false;
-        if (const void* lf = memrchr(bytes, 0x0A, n)) {
-            start = lo + static_cast<uint64_t>(static_cast<const unsigned char*>(lf) - bytes) + 1;
-            return true;
-        }
-        hi = lo - 1;
-    }
-    return true;
-}
-
-// How the rows of the text view fall from a page's start on: a row takes
-// COLS-1 bytes, or fewer when a line end (line feed; 0x2E in EBCDIC) closes
-// it earlier, and a page is main_win's rows but the last. Fed the line ends
-// in order, it keeps the start of the current page by arithmetic, so that a
-// stretch without line ends costs nothing however long it is.
-struct TextRows {
-    uint64_t row_bytes; // bytes of a full row
-    uint64_t page_rows; // rows of a page (at least 1)
-    uint64_t page;      // start of the current page
-    uint64_t line;      // start of the current line (a row start)
-    uint64_t rows = 0;  // rows of the current page before `line`
-
-    // The row start `k` rows into the line, `k` counted from the page.
-    uint64_t page_at(uint64_t k) const {
-        return line + (k / page_rows * page_rows - rows) * row_bytes;
-    }
-
-    void line_end(uint64_t at) {
-        const uint64_t n = (at - line) / row_bytes + 1; // rows of the line
-        const uint64_t total = rows + n;
-        if (total >= page_rows) page = total % page_rows == 0 ? at + 1 : page_at(total);
-        rows = total % page_rows;
-        line = at + 1;
-    }
-    // The start of the page that holds `offset`, which lies in the current line.
-    uint64_t page_of(uint64_t offset) const {
-        const uint64_t total = rows + (offset - line) / row_bytes;
-        return total >= page_rows ? page_at(total) : page;
-    }
-};
-
-} // namespace
-
-size_t text_scan_block = text_scan_max;
-
-std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken) {
-    const bool ebcdic = Globals.ebcdic != 0;
-    TextScan scan(ebcdic ? 2 * cursor_loc : cursor_loc);
-    if (overtaken) *overtaken = false;
-    auto given_up = [&]() -> std::optional<uint64_t> {
-        if (overtaken) *overtaken = scan.overtaken();
-        return std::nullopt;
-    };
-    uint64_t start;
-    uint64_t clear_to;
-    if (!text_line_start(top, scan, start, clear_to)) return given_up();
-    WINDOW* w = Globals.main_win;
-    const int rows = w ? getmaxy(w) : 0;
-    const int width = w ? getmaxx(w) : 0;
-    if (rows < 2 || cursor_loc <= start) return start; // no row to draw in, or no byte to pass
-    TextRows walk{width >= 2 ? static_cast<uint64_t>(width - 1) : 1,
-                  static_cast<uint64_t>(rows - 1), start, start};
-    const int line_end = ebcdic ? 0x2E : 0x0A;
-    // In ASCII the backward scan has seen that no line end lies in
-    // [max(start, 1), clear_to]; only the bytes around it are looked at.
-    const uint64_t clear_from = start > 0 ? start : 1;
-    const bool skip = !ebcdic && clear_to >= clear_from;
-    const uint64_t done_before = cursor_loc - start;
-    uint64_t at = start;
-    while (at < cursor_loc) {
-        if (skip && at >= clear_from && at <= clear_to) {
-            at = clear_to + 1;
-            continue;
-        }
-        uint64_t end = cursor_loc; // line ends before the cursor's own byte count
-        if (skip && at < clear_from) end = std::min(end, clear_from);
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(end - at, scan.block()));
-        const unsigned char* bytes = scan.read(at, n, done_before + (at - start));
-        if (!bytes) return given_up();
-        for (const unsigned char* p = bytes;;) {
-            const size_t left = n - static_cast<size_t>(p - bytes);
-            const void* hit = left ? memchr(p, line_end, left) : nullptr;
-            if (!hit) break;
-            const unsigned char* e = static_cast<const unsigned char*>(hit);
-            walk.line_end(at + static_cast<uint64_t>(e - bytes));
-            p = e + 1;
-        }
-        at += n;
-    }
-    return walk.page_of(cursor_loc);
-}
-
-void draw_text_page(uint64_t& pos) {
-    WINDOW* w = Globals.main_win;
-    pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
-}
-
-bool draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
-    cur_row = 1;
-    cur_col = 0;
-    WINDOW* w = Globals.main_win;
-    if (!w) return true;
-    const int rows = getmaxy(w);
-    size_row_starts(rows);
-    wattrset(w, attr_normal());
-
-    bool overtaken = false;
-    std::optional<uint64_t> found = text_view_page(top, &overtaken);
-    if (!found) {
-        if (!overtaken) Globals.mode = 1; // stopped: back to the hex view
-        return false;
-    }
-    uint64_t page = *found;
-    werase(w);
-    wmove(w, 0, 0);
-    clear_row_starts();
-    draw_text_page(page);
-
-    const size_t limit = std::min(text_row_starts.size(), static_cast<size_t>(rows > 0 ? rows : 0));
-    for (size_t i = 0; i < limit; ++i) {
-        if (cursor_loc >= text_row_starts[i]) continue;
-        if (i >= 1) {
-            uint64_t col = cursor_loc - text_row_starts[i - 1];
-            cur_row = static_cast<int>(i);
-            cur_col = col < static_cast<uint64_t>(getmaxx(w)) ? static_cast<int>(col) : 0;
-        }
-        break;
-    }
-    return true;
-}
-
 // ------------------------------------------------------------------- cursor
-
-namespace {
 
 // Puts the terminal cursor on screen cell (y, x) and flushes the frame.
 // main_win's own cursor goes there too, so that a later refresh of main_win
@@ -568,8 +275,6 @@ void put_terminal_cursor(int y, int x) {
     doupdate();
 }
 
-} // namespace
-
 int cursor_screen_col() {
     if (Globals.text_pane) return COLS - 16 + byte_of_hex_col(static_cast<unsigned>(cursor_x));
     return cursor_x;
@@ -587,130 +292,9 @@ uint64_t first_shown() {
     return top > Globals.filesize ? 0 : top;
 }
 
-// -------------------------------------------------------------- status line
-
-std::string status_text(int cols) {
-    if (cols <= 1) return {};
-    int name_width = cols - 55;
-    if (name_width < 0) name_width = 0;
-    if (name_width > 1024) name_width = 1024;
-    const double percent =
-        Globals.filesize == 0
-            ? 0.0
-            : static_cast<double>(cursor_loc) / static_cast<double>(Globals.filesize) * 100.0;
-    char tail[160];
-    snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
-             Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
-    std::string text;
-    try {
-        text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));
-        text = "File: ";
-        text.append(Globals.filename, 0, static_cast<size_t>(name_width));
-        text.append(static_cast<size_t>(name_width) -
-                        std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
-                    ' ');
-        text += tail;
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
-    // The marker owns the last column; long offsets are cut before it.
-    if (text.size() > static_cast<size_t>(cols - 1)) text.resize(static_cast<size_t>(cols - 1));
-    return text;
-}
-
-char status_marker() {
-    switch (Globals.file_state) {
-    case 1:
-        return 'M';
-    case 2:
-        return 'R';
-    default:
-        return ' ';
-    }
-}
-
-void draw_status_noflush() {
-    WINDOW* w = Globals.status_win;
-    if (!w) return;
-    const int width = getmaxx(w);
-    if (width <= 0) return;
-    const std::string text = status_text(width);
-    wmove(w, 0, 0);
-    put_safe(w, text);
-    // Blank up to the marker: a shorter text must not leave old characters.
-    for (int x = static_cast<int>(text.size()); x < width - 1; ++x)
-        waddch(w, ' ');
-    mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
-    wnoutrefresh(w);
-}
-
-void draw_status() {
-    draw_status_noflush();
-    doupdate();
-}
-
-// -------------------------------------------------------------- command bar
-
-namespace {
-
-struct BarEntry {
-    const char* key;
-    const char* what;
-    const char* what_read_only; // null: the same text
-    int after;                  // index of an entry that must have been printed, or -1
-    bool writable_only;
-};
-
-constexpr BarEntry bar_entries[] = {
-    {"^G", " Help", nullptr, -1, false},           {"   ^C", " Exit (No Save)", " Exit", -1, false},
-    {"   ^T", " goTo Offset", nullptr, -1, false}, {"   ^X", " Exit and Save", " Exit", 2, false},
-    {"   ^W", " Search", nullptr, -1, false},      {"   ^U", " Undo", nullptr, -1, true},
-    {"   ^L", " Redraw", nullptr, -1, false},      {"   ^E", " Text Mode", nullptr, 6, false},
-    {"   ^R", " CharSet", nullptr, 6, false},      {"   ^P", " Spacing", nullptr, 8, false},
-    {"   ^N", " Find Next", nullptr, 9, false},    {"   F5", " Color", nullptr, -1, false},
-};
-constexpr int bar_entry_count = sizeof bar_entries / sizeof bar_entries[0];
-
-} // namespace
-
-std::string command_bar_text(int cols, int file_state) {
-    std::string bar;
-    if (cols < 8) return bar;
-    const bool read_only = file_state == 2;
-    bool printed[bar_entry_count] = {};
-    int room = cols;
-    for (int i = 0; i < bar_entry_count; ++i) {
-        const BarEntry& e = bar_entries[i];
-        if (e.writable_only && read_only) continue;
-        if (e.after >= 0 && !printed[e.after]) continue;
-        // An entry needs one column to spare after its long form, whatever is printed.
-        const int long_width = static_cast<int>(strlen(e.key) + strlen(e.what));
-        if (room < long_width + 1) continue;
-        const char* what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
-        bar += e.key;
-        bar += what;
-        room -= static_cast<int>(strlen(e.key) + strlen(what));
-        printed[i] = true;
-    }
-    return bar;
-}
-
-static void draw_command_bar_noflush() {
-    WINDOW* w = Globals.help_win;
-    if (!w) return;
-    const int width = getmaxx(w);
-    const std::string bar = command_bar_text(COLS, Globals.file_state);
-    wmove(w, 0, 0);
-    waddnstr(w, bar.c_str(), std::min(static_cast<int>(bar.size()), width));
-    wnoutrefresh(w);
-}
-
-void draw_command_bar() {
-    draw_command_bar_noflush();
-    doupdate();
-}
-
 // ----------------------------------------------------------------- repaint
+
+uint64_t repaints = 0;
 
 void redraw_all() {
     WINDOW* status = Globals.status_win;

@@ -1,0 +1,130 @@
+// statusbar.cpp: the status line (file name, character set, offset and the
+// change marker) and the command bar with the keys of the current mode. The
+// texts are built by pure functions (status_text, command_bar_text) that the
+// drawing routines only print.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "morvane.h"
+
+std::string status_text(int cols) {
+    if (cols <= 1) return {};
+    int name_width = cols - 55;
+    if (name_width < 0) name_width = 0;
+    if (name_width > 1024) name_width = 1024;
+    const double percent =
+        Globals.filesize == 0
+            ? 0.0
+            : static_cast<double>(cursor_loc) / static_cast<double>(Globals.filesize) * 100.0;
+    char tail[160];
+    snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
+             Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
+    std::string text;
+    try {
+        text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));
+        text = "File: ";
+        text.append(Globals.filename, 0, static_cast<size_t>(name_width));
+        text.append(static_cast<size_t>(name_width) -
+                        std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
+                    ' ');
+        text += tail;
+    } catch (const std::bad_alloc&) {
+        fatal_error("Not enough memory", nullptr);
+    }
+    // The marker owns the last column; long offsets are cut before it.
+    if (text.size() > static_cast<size_t>(cols - 1)) text.resize(static_cast<size_t>(cols - 1));
+    return text;
+}
+
+char status_marker() {
+    switch (Globals.file_state) {
+    case 1:
+        return 'M';
+    case 2:
+        return 'R';
+    default:
+        return ' ';
+    }
+}
+
+void draw_status_noflush() {
+    WINDOW* w = Globals.status_win;
+    if (!w) return;
+    const int width = getmaxx(w);
+    if (width <= 0) return;
+    const std::string text = status_text(width);
+    wmove(w, 0, 0);
+    put_safe(w, text);
+    // Blank up to the marker: a shorter text must not leave old characters.
+    for (int x = static_cast<int>(text.size()); x < width - 1; ++x)
+        waddch(w, ' ');
+    mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
+    wnoutrefresh(w);
+}
+
+void draw_status() {
+    draw_status_noflush();
+    doupdate();
+}
+
+// -------------------------------------------------------------- command bar
+
+namespace {
+
+struct BarEntry {
+    const char* key;
+    const char* what;
+    const char* what_read_only; // null: the same text
+    int after;                  // index of an entry that must have been printed, or -1
+    bool writable_only;
+};
+
+constexpr BarEntry bar_entries[] = {
+    {"^G", " Help", nullptr, -1, false},           {"   ^C", " Exit (No Save)", " Exit", -1, false},
+    {"   ^T", " goTo Offset", nullptr, -1, false}, {"   ^X", " Exit and Save", " Exit", 2, false},
+    {"   ^W", " Search", nullptr, -1, false},      {"   ^U", " Undo", nullptr, -1, true},
+    {"   ^L", " Redraw", nullptr, -1, false},      {"   ^E", " Text Mode", nullptr, 6, false},
+    {"   ^R", " CharSet", nullptr, 6, false},      {"   ^P", " Spacing", nullptr, 8, false},
+    {"   ^N", " Find Next", nullptr, 9, false},    {"   F5", " Color", nullptr, -1, false},
+};
+constexpr int bar_entry_count = sizeof bar_entries / sizeof bar_entries[0];
+
+} // namespace
+
+std::string command_bar_text(int cols, int file_state) {
+    std::string bar;
+    if (cols < 8) return bar;
+    const bool read_only = file_state == 2;
+    bool printed[bar_entry_count] = {};
+    int room = cols;
+    for (int i = 0; i < bar_entry_count; ++i) {
+        const BarEntry& e = bar_entries[i];
+        if (e.writable_only && read_only) continue;
+        if (e.after >= 0 && !printed[e.after]) continue;
+        // An entry needs one column to spare after its long form, whatever is printed.
+        const int long_width = static_cast<int>(strlen(e.key) + strlen(e.what));
+        if (room < long_width + 1) continue;
+        const char* what = (read_only && e.what_read_only) ? e.what_read_only : e.what;
+        bar += e.key;
+        bar += what;
+        room -= static_cast<int>(strlen(e.key) + strlen(what));
+        printed[i] = true;
+    }
+    return bar;
+}
+
+void draw_command_bar_noflush() {
+    WINDOW* w = Globals.help_win;
+    if (!w) return;
+    const int width = getmaxx(w);
+    const std::string bar = command_bar_text(COLS, Globals.file_state);
+    wmove(w, 0, 0);
+    waddnstr(w, bar.c_str(), std::min(static_cast<int>(bar.size()), width));
+    wnoutrefresh(w);
+}
+
+void draw_command_bar() {
+    draw_command_bar_noflush();
+    doupdate();
+}
