@@ -206,7 +206,6 @@ void reset_editor_state() {
     jump_distance = 0;
     jump_key = 0;
     last_pattern.reset();
-    last_pattern_len = 0;
     search_used = 0;
     hex_input = HexInput{};
     for (calc_base_line*& l : calc_lines)

@@ -400,25 +400,14 @@ uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t l
 void goto_offset(uint64_t limit);
 void jump_relative(int key);
 
-// ---------------------------------------------------------------- search.cpp
+// ---------------------------------------------------------------- find_pattern.cpp
 
 struct SearchResult {
     int found;
     uint64_t offset;
 };
-struct HexInput {
-    int len = 0;
-    std::vector<unsigned char> bytes;
-};
-extern std::optional<std::vector<unsigned char>> last_pattern;
-extern int last_pattern_len;
-extern int search_used;
-extern HexInput hex_input;
-
-void search(int find_next);
 SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
                           uint64_t count);
-HexInput* read_hex_bytes(WINDOW* window, int room, int width);
 // Horspool shifts: for each byte value, how far a window ending in it may move.
 std::array<uint64_t, 256> search_shift_table(const unsigned char* pattern, uint64_t pattern_len);
 // What a text field searches for: its text up to the first zero byte without
@@ -429,6 +418,22 @@ struct TextPattern {
     bool only_blanks = false;
 };
 TextPattern text_search_pattern(const std::string& field, int ebcdic);
+
+// ---------------------------------------------------------------- search.cpp
+
+struct HexInput {
+    int len = 0;
+    std::vector<unsigned char> bytes;
+};
+extern std::optional<std::vector<unsigned char>> last_pattern; // what Find Next repeats
+inline int last_pattern_len() {                                // bytes of that pattern
+    return last_pattern ? static_cast<int>(last_pattern->size()) : 0;
+}
+extern int search_used;    // a search was made: the menu offers Find Next first
+extern HexInput hex_input; // the byte-search field's bytes so far
+
+void search(int find_next);
+HexInput* read_hex_bytes(WINDOW* window, int room, int width);
 
 // ---------------------------------------------------------------- help.cpp
 

@@ -22,7 +22,6 @@ struct SearchStateGuard {
         cursor_x = 10;
         cursor_y = 1;
         last_pattern.reset();
-        last_pattern_len = 0;
         search_used = 0;
         hex_input = HexInput();
         init_mod_table();
@@ -391,10 +390,7 @@ class SearchDialog : public ::testing::Test {
         screen_.feed(keys);
         search(find_next);
     }
-    void set_pattern(const std::string& p) {
-        last_pattern = bytes(p);
-        last_pattern_len = static_cast<int>(p.size());
-    }
+    void set_pattern(const std::string& p) { last_pattern = bytes(p); }
     // The 60x10 popup sits at screen row 7, column 10.
     static std::string popup_row(int r) { return CursesScreen::text(curscr, 7 + r).substr(10, 60); }
     static bool shows_not_found() {
@@ -420,7 +416,7 @@ TEST_F(SearchDialog, ACancelledTextGivesAnEmptyPatternThatIsNeverFound) {
            "k");
     EXPECT_TRUE(shows_not_found());
     ASSERT_TRUE(last_pattern);
-    EXPECT_EQ(last_pattern_len, 0);
+    EXPECT_EQ(last_pattern_len(), 0);
     EXPECT_EQ(search_used, 1);
     run(1, "k");
     EXPECT_TRUE(shows_not_found());
@@ -431,7 +427,7 @@ TEST_F(SearchDialog, BlanksOnlyEndTheDialogSilently) {
     set_pattern("z");
     run(0, "a   \n");
     EXPECT_FALSE(shows_not_found());
-    EXPECT_EQ(last_pattern_len, 0) << "the old pattern is gone";
+    EXPECT_EQ(last_pattern_len(), 0) << "the old pattern is gone";
     run(1, "k");
     EXPECT_TRUE(shows_not_found());
     EXPECT_EQ(cursor_loc, 0u);
@@ -493,7 +489,6 @@ Ran chosen_by(const std::string& menu_keys, int used) {
     CursesScreen screen(24, 80);
     hold_whole_file(bytes("wxyz"));
     last_pattern = bytes("z");
-    last_pattern_len = 1;
     search_used = used;
     screen.feed(menu_keys + "78\ny\n");
     search(0);
