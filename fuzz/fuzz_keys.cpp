@@ -191,7 +191,7 @@ void reset_editor_state() {
     cursor_loc = 0;
     color = 0;
     color_forced_off = false;
-    std::vector<unsigned char>().swap(buffer);
+    ByteBuffer().swap(buffer);
     buf_spare = initial_spare;
     text_row_starts.clear();
     current_popup = nullptr;
@@ -217,7 +217,6 @@ void reset_editor_state() {
     browser_selected = nullptr;
     browser_pages.clear();
     browser_page = 0;
-    browser_page_count = 0;
     optind = 0; // getopt starts over
 }
 
