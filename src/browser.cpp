@@ -225,8 +225,8 @@ std::optional<std::string> browse_keys(const std::string& cur_dir) {
     for (;;) {
         int key = read_key();
         if (key == 10 || key == KEY_ENTER) return select_entry(cur_dir);
-        if (key == 3 || key == 24) browser_interrupt();
-        if (key == 27) {
+        if (key == KEY_CONTROL_C || key == KEY_CONTROL_X) browser_interrupt();
+        if (key == KEY_ESC) {
             escape_sequence();
             continue;
         }
@@ -267,7 +267,7 @@ std::string listing_status(const std::string& name) {
 } // namespace
 
 int browser_rows() {
-    return LINES > 2 ? LINES - 2 : 1;
+    return main_rows();
 }
 
 std::string permission_string(unsigned mode) {
@@ -496,7 +496,7 @@ void browser_resize_redraw() {
 std::string file_browser() {
     SavedInterrupt saved = ignore_interrupt();
     install_interrupt(Interrupt::BrowserExit);
-    Globals.mode = 0;
+    Globals.mode = MODE_BROWSER;
 
     std::string prev_dir = current_directory();
     std::string cur_dir;

@@ -212,7 +212,7 @@ void calculator() {
         int upper = (key >= 0 && key <= 255) ? std::toupper(key) : 0;
         if (upper == 'J' || upper == 'K' || key == KEY_DOWN || key == KEY_UP) {
             calc_move_line(key, &calc_line);
-        } else if (key == 7 || key == 24 || key == 27) {
+        } else if (is_cancel_key(key)) {
             break;
         } else if (key != 12) {
             calc_key(&records[0], &records[1], &records[2], &records[3], key, calc_line);

@@ -11,7 +11,7 @@ namespace {
 // Rows of the editing area the cursor can be on; a terminal of fewer than
 // three lines still gets one, so the arithmetic below stays sane.
 int screen_rows() {
-    return LINES - 2 >= 1 ? LINES - 2 : 1;
+    return main_rows();
 }
 
 // Bytes above the bottom screen row.

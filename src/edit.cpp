@@ -30,7 +30,7 @@ int old_byte() {
 }
 
 void store_overwrite(int value) {
-    pushUndo(3, cursor_loc, old_byte(), value);
+    pushUndo(UNDO_OVERWRITE, cursor_loc, old_byte(), value);
     filebuff_modify(value);
 }
 
@@ -88,7 +88,7 @@ bool text_rules(int key) {
 void set_nibble(int v, bool high) {
     int old = old_byte();
     int value = high ? ((v << 4) | (old & 0x0F)) : ((old & 0xF0) | v);
-    pushUndo(3, cursor_loc, old, value);
+    pushUndo(UNDO_OVERWRITE, cursor_loc, old, value);
     filebuff_modify(value);
 }
 
@@ -133,7 +133,7 @@ void show_rows_and_status() {
 
 void after_size_change() {
     clear_mod_table(); // offsets after the cursor have shifted
-    Globals.file_state = 1;
+    Globals.file_state = FILE_CHANGED;
     show_rows_and_status();
 }
 
@@ -171,7 +171,7 @@ void edit_byte(int key) {
     }
     bool accepted = Globals.text_pane ? text_rules(key) : hex_rules(key);
     if (!accepted) return;
-    Globals.file_state = 1;
+    Globals.file_state = FILE_CHANGED;
     show_change();
 }
 
@@ -182,7 +182,7 @@ void insert_byte(int value, int no_undo) {
     if (cursor_loc > Globals.filesize + 1) return;
     // The byte that was under the cursor (0 when appending) is recorded.
     unsigned char old = buffer_insert(cursor_loc, static_cast<unsigned char>(value));
-    if (!no_undo) pushUndo(1, cursor_loc, old, value);
+    if (!no_undo) pushUndo(UNDO_INSERTION, cursor_loc, old, value);
     ++Globals.buf_size;
     after_size_change();
 }
@@ -192,14 +192,14 @@ void delete_byte(int no_undo) {
     unsigned char* data = buffer.data();
     if (Globals.filesize == 0) {
         // The file never becomes empty: its only byte becomes 0 instead.
-        if (data[0] != 0 && !no_undo) pushUndo(3, 0, data[0], data[0]);
+        if (data[0] != 0 && !no_undo) pushUndo(UNDO_OVERWRITE, 0, data[0], data[0]);
         data[0] = 0;
         cursor_loc = 0;
         cursor_x = hex_col_of_byte(0);
         Globals.buf_front = 0;
         Globals.buf_end = 0;
         warn_beep();
-        Globals.file_state = 1;
+        Globals.file_state = FILE_CHANGED;
         draw_status();
         draw_rows(0);
         wnoutrefresh(Globals.main_win);
@@ -225,7 +225,7 @@ void delete_byte(int no_undo) {
         --cursor_loc;
     }
     unsigned char gone = buffer_erase(at);
-    if (!no_undo) pushUndo(2, at, gone, gone);
+    if (!no_undo) pushUndo(UNDO_DELETION, at, gone, gone);
     --Globals.buf_size;
     after_size_change();
 }

@@ -90,7 +90,7 @@ void overlay_table(uint64_t offset, unsigned char* bytes, uint64_t len) {
 }
 
 bool overlay_applies() {
-    return Globals.file_state != 2 && !Globals.buffered;
+    return Globals.file_state != FILE_READ_ONLY && !Globals.buffered;
 }
 
 void free_chain(mod_entry*& head) {

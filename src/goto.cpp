@@ -127,8 +127,8 @@ static bool jump_prompt(int key) {
         case 21:
             distance = 0;
             break;
-        case 7:
-        case 24:
+        case KEY_CONTROL_G:
+        case KEY_CONTROL_X:
             werase(Globals.help_win);
             draw_command_bar();
             wrefresh(Globals.help_win);

@@ -140,11 +140,11 @@ void help_menu() {
         int step = 0;
         switch (key) {
         case 0:
-        case 3:
-        case 7:
+        case KEY_CONTROL_C:
+        case KEY_CONTROL_G:
         case 10:
-        case 24:
-        case 27:
+        case KEY_CONTROL_X:
+        case KEY_ESC:
         case 'q':
         case 'Q':
             help_scope = nullptr;

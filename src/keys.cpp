@@ -9,7 +9,6 @@ namespace {
 constexpr int ctrl(char c) {
     return c & 0x1F;
 }
-constexpr int ESC = 27;
 
 enum class Cmd {
     Up,
@@ -84,7 +83,7 @@ constexpr KeyBinding hex_keys[] = {
     {KEY_F(3), Cmd::Exit},
     {31, Cmd::Calculator},
     {KEY_F(5), Cmd::Colour},
-    {ESC, Cmd::Escape},
+    {KEY_ESC, Cmd::Escape},
     {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
 };
 
@@ -122,7 +121,7 @@ constexpr KeyBinding text_keys[] = {
     {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},   {ctrl('L'), Cmd::Redraw},
     {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},   {ctrl('R'), Cmd::Charset},
     {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search}, {ctrl('X'), Cmd::Exit},
-    {ESC, Cmd::Escape},
+    {KEY_ESC, Cmd::Escape},
 };
 
 template <typename Table, typename Value> bool lookup(const Table& table, int key, Value& out) {
@@ -135,7 +134,7 @@ template <typename Table, typename Value> bool lookup(const Table& table, int ke
 }
 
 bool may_insert_delete() {
-    return Globals.file_state != 2 && Globals.buffered;
+    return Globals.file_state != FILE_READ_ONLY && Globals.buffered;
 }
 
 // Only characters are typed into the file: a function key's code (Backspace,
@@ -165,14 +164,14 @@ void switch_pane() {
 
 void open_calculator() {
     int previous = Globals.mode;
-    Globals.mode = 3;
+    Globals.mode = MODE_CALCULATOR;
     calculator();
     Globals.mode = previous;
     redraw_all();
 }
 
 void exit_key() {
-    if (Globals.file_state == 1)
+    if (Globals.file_state == FILE_CHANGED)
         quit_if_asked(save_file());
     else
         quit_program();
@@ -252,7 +251,7 @@ void run_command(Cmd cmd) {
         redraw_all();
         break;
     case Cmd::Undo:
-        if (Globals.file_state != 2) undoLastChange();
+        if (Globals.file_state != FILE_READ_ONLY) undoLastChange();
         break;
     case Cmd::Search:
         search(0);
@@ -325,11 +324,11 @@ void hex_mode_key(int key_code) {
     Letter letter;
     if (lookup(hex_keys, key_code, cmd)) {
         run_command(cmd);
-    } else if (Globals.text_pane == 1 && Globals.file_state != 2) {
+    } else if (Globals.text_pane == 1 && Globals.file_state != FILE_READ_ONLY) {
         if (is_character(key_code)) edit_byte(key_code);
     } else if (lookup(letter_keys, key_code, letter)) {
         run_letter(letter);
-    } else if (Globals.file_state != 2 && is_character(key_code)) {
+    } else if (Globals.file_state != FILE_READ_ONLY && is_character(key_code)) {
         edit_byte(key_code);
     }
     refresh();
@@ -347,7 +346,7 @@ void text_mode_key(int key_code) {
 }
 
 void toggle_view() {
-    Globals.mode = Globals.mode == 1 ? 2 : 1;
+    Globals.mode = Globals.mode == MODE_HEX ? MODE_TEXT : MODE_HEX;
     redraw_all();
 }
 

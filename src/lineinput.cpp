@@ -200,10 +200,10 @@ std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int
     for (;;) {
         int key = read_key();
         switch (key) {
-        case 3:
-        case 7:
-        case 24:
-        case 27:
+        case KEY_CONTROL_C:
+        case KEY_CONTROL_G:
+        case KEY_CONTROL_X:
+        case KEY_ESC:
             f.buf[0] = '\0';
             wrefresh(win);
             return std::move(f.buf);

@@ -19,7 +19,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto show_after = std::chrono::milliseconds(500);
 constexpr auto poll_every = std::chrono::milliseconds(50);
 constexpr auto draw_every = std::chrono::milliseconds(200);
-constexpr int escape_key = 27;
 
 std::deque<int> kept_keys; // typed during long work, for read_key
 
@@ -68,7 +67,7 @@ void LongWork::take_keys() {
     nodelay(stdscr, TRUE);
     for (int key; (key = wgetch(stdscr)) != ERR;) {
         if (key == KEY_RESIZE) continue; // the resize itself came as a signal
-        if (key == escape_key) {
+        if (key == KEY_ESC) {
             // Work that cannot be given up takes Escape as said and done.
             if (!stoppable_) continue;
             stopped_ = true;

@@ -5,9 +5,9 @@ int main(int argc, char** argv) {
     start_editor(argc, argv);
     for (;;) {
         int key = read_key();
-        if (Globals.mode == 2)
+        if (Globals.mode == MODE_TEXT)
             text_mode_key(key);
-        else if (Globals.mode == 1)
+        else if (Globals.mode == MODE_HEX)
             hex_mode_key(key);
     }
 }

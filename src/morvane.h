@@ -25,6 +25,27 @@ inline constexpr const char* MORVANE_VERSION = "0.9.7";
 
 // ---------------------------------------------------------------- globals.cpp
 
+// Globals.mode
+inline constexpr int32_t MODE_BROWSER = 0;
+inline constexpr int32_t MODE_HEX = 1;
+inline constexpr int32_t MODE_TEXT = 2;
+inline constexpr int32_t MODE_CALCULATOR = 3;
+// Globals.file_state
+inline constexpr int32_t FILE_UNCHANGED = 0;
+inline constexpr int32_t FILE_CHANGED = 1;
+inline constexpr int32_t FILE_READ_ONLY = 2;
+
+// Keys that have no curses name.
+inline constexpr int KEY_CONTROL_C = 3;
+inline constexpr int KEY_CONTROL_G = 7;
+inline constexpr int KEY_CONTROL_X = 24;
+inline constexpr int KEY_ESC = 27;
+// Control-G, Control-X and Escape leave every dialog (and so does Control-C
+// where the interrupt is ignored, as in the dialogs with a field).
+inline bool is_cancel_key(int key) {
+    return key == KEY_CONTROL_G || key == KEY_CONTROL_X || key == KEY_ESC;
+}
+
 struct EditorGlobals {
     WINDOW* main_win = nullptr;   // editing area: LINES-2 rows at screen row 1
     WINDOW* status_win = nullptr; // status line: screen row 0
@@ -281,8 +302,11 @@ void delete_byte(int no_undo);
 
 // ---------------------------------------------------------------- undo.cpp
 
+inline constexpr int32_t UNDO_INSERTION = 1; // undo_record::kind
+inline constexpr int32_t UNDO_DELETION = 2;
+inline constexpr int32_t UNDO_OVERWRITE = 3;
 struct undo_record {
-    int32_t kind; // 1 insertion, 2 deletion, 3 overwrite
+    int32_t kind; // UNDO_INSERTION, UNDO_DELETION or UNDO_OVERWRITE
     uint64_t offset;
     unsigned char old_byte;
     unsigned char new_byte;

@@ -86,7 +86,7 @@ static void show_quit_dialog() {
     WINDOW* w = popup_window(60, 6);
     quit_scope->adopt(w);
     if (w) {
-        if (Globals.file_state == 2)
+        if (Globals.file_state == FILE_READ_ONLY)
             put_in_popup(w, 2, 19, "   Really Quit?        ", 0);
         else
             put_in_popup(w, 2, 20, "Quit without Saving?", 0);
@@ -114,9 +114,9 @@ static int quit_choice() {
             break;
         case 'n':
         case 'N':
-        case 7:
-        case 24:
-        case 27:
+        case KEY_CONTROL_G:
+        case KEY_CONTROL_X:
+        case KEY_ESC:
             choice = 2;
             break;
         case 'f':
@@ -169,11 +169,11 @@ void quit_dialog() {
         // From inside the calculator the new file waits behind it.
         const int mode_before = Globals.mode;
         open_file(&none);
-        if (mode_before == 3) Globals.mode = 3;
+        if (mode_before == MODE_CALCULATOR) Globals.mode = MODE_CALCULATOR;
         cursor_y = 1;
         cursor_x = 10;
         cursor_loc = 0;
-        Globals.file_state = 0;
+        Globals.file_state = FILE_UNCHANGED;
         Globals.text_pane = 0;
     }
     redraw_all();
@@ -230,7 +230,7 @@ void handle_resize() {
     if (cursor_y >= LINES - 2) cursor_y = LINES - 2;
     if (cursor_y < 1) cursor_y = 1;
 
-    if (Globals.mode != 0) {
+    if (Globals.mode != MODE_BROWSER) {
         redraw_all();
         refresh();
     } else {

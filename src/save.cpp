@@ -489,7 +489,7 @@ int save_file_as(const std::string& name, const char** failure) {
 
     if (!in_place) fp_reads_other_file = true; // Globals.fp still reads the old file
     Globals.filename = name;
-    Globals.file_state = 0;
+    Globals.file_state = FILE_UNCHANGED;
     undo_mark_saved();
     return 1;
 }

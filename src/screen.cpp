@@ -301,7 +301,7 @@ void redraw_all() {
     WINDOW* main = Globals.main_win;
     WINDOW* help = Globals.help_win;
     // The file browser draws its own screen; without windows there is nothing to draw.
-    if (Globals.mode == 0 || !status || !main || !help) return;
+    if (Globals.mode == MODE_BROWSER || !status || !main || !help) return;
 
     ++repaints;
     const uint64_t top = first_shown();
@@ -318,7 +318,7 @@ void redraw_all() {
     for (int x = 0; x < width; ++x)
         mvwaddch(status, 0, x, ' ');
 
-    if (Globals.mode == 3) {
+    if (Globals.mode == MODE_CALCULATOR) {
         draw_calc_screen();
         doupdate();
         return;
@@ -327,7 +327,7 @@ void redraw_all() {
     draw_status_noflush();
     draw_command_bar_noflush();
     wmove(main, 0, 0);
-    if (Globals.mode == 2) {
+    if (Globals.mode == MODE_TEXT) {
         int row = 1;
         int col = 0;
         if (draw_text_view(top, row, col)) {
@@ -336,7 +336,7 @@ void redraw_all() {
             return;
         }
         // Drawn anew while the page was sought (a resize, the quit dialog).
-        if (Globals.mode == 2) return;
+        if (Globals.mode == MODE_TEXT) return;
         wmove(main, 0, 0);
     }
     draw_rows(top);

@@ -69,7 +69,7 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
     for (;;) {
         int key = read_key();
         if (key == 10) return &hex_input;
-        if (key == 3 || key == 7 || key == 24 || key == 27) return nullptr;
+        if (key == KEY_CONTROL_C || is_cancel_key(key)) return nullptr;
 
         int& len = hex_input.len;
         if (is_hex_digit(key)) {
@@ -226,10 +226,10 @@ int search_choose(WINDOW* popup) {
     for (;;) {
         int key = read_key();
         switch (key) {
-        case 3:
-        case 7:
-        case 24:
-        case 27:
+        case KEY_CONTROL_C:
+        case KEY_CONTROL_G:
+        case KEY_CONTROL_X:
+        case KEY_ESC:
             return -1;
         case 10:
             return item;

@@ -46,11 +46,11 @@ static void set_option(int letter) {
     case 'd':
     case 'D':
         Globals.disk = 1;
-        Globals.file_state = 2;
+        Globals.file_state = FILE_READ_ONLY;
         break;
     case 'f':
     case 'F':
-        Globals.file_state = 0;
+        Globals.file_state = FILE_UNCHANGED;
         break;
     case 'n':
     case 'N':
@@ -63,7 +63,7 @@ static void set_option(int letter) {
         break;
     case 'r':
     case 'R':
-        Globals.file_state = 2;
+        Globals.file_state = FILE_READ_ONLY;
         break;
     default:
         break;
@@ -112,7 +112,7 @@ void print_usage(const char* program_name) {
 }
 
 static void assign_defaults() {
-    Globals.file_state = 0;
+    Globals.file_state = FILE_UNCHANGED;
     Globals.filesize = 0;
     Globals.buf_size = 16384;
     Globals.buffered = 0;
@@ -447,7 +447,7 @@ void open_file(FILE** stream_ref) {
         break;
     }
     *stream_ref = stream;
-    if (Globals.file_state != 2) Globals.file_state = 0;
+    if (Globals.file_state != FILE_READ_ONLY) Globals.file_state = FILE_UNCHANGED;
     install_interrupt(Interrupt::QuitDialog);
     try {
         text_row_starts.assign(main_rows(), 0);
@@ -456,7 +456,7 @@ void open_file(FILE** stream_ref) {
     }
     init_mod_table();
     undo_clear();
-    Globals.mode = 1;
+    Globals.mode = MODE_HEX;
 }
 
 // ------------------------------------------------------------ start-up

@@ -95,7 +95,7 @@ constexpr int bar_entry_count = sizeof bar_entries / sizeof bar_entries[0];
 std::string command_bar_text(int cols, int file_state) {
     std::string bar;
     if (cols < 8) return bar;
-    const bool read_only = file_state == 2;
+    const bool read_only = file_state == FILE_READ_ONLY;
     bool printed[bar_entry_count] = {};
     int room = cols;
     for (int i = 0; i < bar_entry_count; ++i) {

@@ -277,7 +277,7 @@ bool draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
     bool overtaken = false;
     std::optional<uint64_t> found = text_view_page(top, &overtaken);
     if (!found) {
-        if (!overtaken) Globals.mode = 1; // stopped: back to the hex view
+        if (!overtaken) Globals.mode = MODE_HEX; // stopped: back to the hex view
         return false;
     }
     uint64_t page = *found;

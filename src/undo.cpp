@@ -40,7 +40,7 @@ undo_record* earlier_change_at(uint64_t o, undo_record* r) {
 // Offsets of the main window's rows: [first, end).
 void shown_range(uint64_t& first, uint64_t& end) {
     first = first_shown();
-    uint64_t rows = LINES - 2 >= 1 ? static_cast<uint64_t>(LINES - 2) : 1;
+    uint64_t rows = static_cast<uint64_t>(main_rows());
     end = first > UINT64_MAX - rows * 16 ? UINT64_MAX : first + rows * 16;
 }
 
@@ -66,7 +66,7 @@ void revert_overwrite(undo_record* r) {
     if (r->saved) {
         // The file holds the change: the reverted byte is a change of its
         // own, to be shown and saved.
-        Globals.file_state = 1;
+        Globals.file_state = FILE_CHANGED;
         return;
     }
     undo_record* e = earlier_change_at(o, r);
@@ -170,18 +170,18 @@ void undoLastChange() {
     int64_t rows = o_row >= cur_row ? static_cast<int64_t>((o_row - cur_row) / 16)
                                     : -static_cast<int64_t>((cur_row - o_row) / 16);
     int64_t y = cursor_y + rows;
-    int64_t bottom = LINES - 2 >= 1 ? LINES - 2 : 1;
+    int64_t bottom = main_rows();
     cursor_y = static_cast<int32_t>(y < 1 ? 1 : (y > bottom ? bottom : y));
     cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
     cursor_loc = o;
     switch (r->kind) {
-    case 1:
+    case UNDO_INSERTION:
         delete_byte(1);
         break;
-    case 2:
+    case UNDO_DELETION:
         insert_byte(r->old_byte, 1);
         break;
-    case 3:
+    case UNDO_OVERWRITE:
         revert_overwrite(r);
         break;
     default:
