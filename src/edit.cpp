@@ -49,9 +49,8 @@ void advance_in_row() {
 
 void show_change() {
     draw_rows(first_shown());
-    draw_status();
+    draw_status_noflush();
     wnoutrefresh(Globals.main_win);
-    wnoutrefresh(Globals.status_win);
     place_cursor();
 }
 
@@ -125,7 +124,7 @@ bool hex_rules(int key) {
 }
 
 void show_rows_and_status() {
-    draw_status();
+    draw_status_noflush();
     draw_rows(first_shown());
     wnoutrefresh(Globals.main_win);
     place_cursor();
@@ -200,7 +199,7 @@ void delete_byte(int no_undo) {
         Globals.buf_end = 0;
         warn_beep();
         Globals.file_state = FILE_CHANGED;
-        draw_status();
+        draw_status_noflush();
         draw_rows(0);
         wnoutrefresh(Globals.main_win);
         place_cursor();

@@ -145,7 +145,6 @@ bool is_character(int key) {
 
 void move_and_show(int arrow) {
     move_cursor(arrow);
-    wrefresh(Globals.main_win);
 }
 
 void page(bool down) {
@@ -153,13 +152,11 @@ void page(bool down) {
         page_down();
     else
         page_up();
-    wrefresh(Globals.main_win);
 }
 
 void switch_pane() {
     Globals.text_pane = 1 - Globals.text_pane;
-    move(cursor_y, cursor_screen_col());
-    refresh();
+    place_cursor();
 }
 
 void open_calculator() {
@@ -331,7 +328,8 @@ void hex_mode_key(int key_code) {
     } else if (Globals.file_state != FILE_READ_ONLY && is_character(key_code)) {
         edit_byte(key_code);
     }
-    refresh();
+    // Each command ends its own frame with one flush (place_cursor or
+    // redraw_all); a refused key's bell is sent by curses at once.
 }
 
 void text_mode_key(int key_code) {

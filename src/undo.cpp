@@ -87,7 +87,7 @@ void redraw_cursor_byte() {
         wattrset(w, attr_normal());
         wnoutrefresh(w);
     }
-    draw_status();
+    draw_status_noflush();
     place_cursor();
 }
 
@@ -147,7 +147,7 @@ void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
 void undoLastChange() {
     if (UndoStack.size == 0) {
         warn_beep();
-        refresh();
+        doupdate(); // the bell
         return;
     }
     assert(stack_consistent() && "undo list: count, base and top disagree");
