@@ -111,19 +111,9 @@ void print_usage(const char* program_name) {
           stdout);
 }
 
+// The record's own initial values are the defaults.
 static void assign_defaults() {
-    Globals.file_state = FILE_UNCHANGED;
-    Globals.filesize = 0;
-    Globals.buf_size = 16384;
-    Globals.buffered = 0;
-    Globals.disk = 0;
-    Globals.buf_front = 0;
-    Globals.buf_end = 0;
-    Globals.beep_on = 1;
-    Globals.text_pane = 0;
-    Globals.ebcdic = 0;
-    Globals.spacing = 1;
-    Globals.print_set = 1;
+    Globals = EditorGlobals{};
     text_row_starts.clear();
     buffer.clear();
     color = 0;
@@ -261,6 +251,13 @@ static void start_curses() {
 
 // ------------------------------------------------------------ loading
 
+// ENODATA is not POSIX's: where it is missing (the BSDs), the nearest.
+#ifdef ENODATA
+static constexpr int device_empty_error = ENODATA;
+#else
+static constexpr int device_empty_error = ENXIO;
+#endif
+
 // A device may report size 0: ask the device itself, then try seeking to its
 // end. Returns false (errno set) when no size can be found.
 static bool find_device_size(FILE* stream, uint64_t& size) {
@@ -292,7 +289,7 @@ static bool find_device_size(FILE* stream, uint64_t& size) {
         return true;
     }
     if (end < 0) err = errno;
-    if (end == 0) err = ENODATA; // a device with nothing in it (/dev/null)
+    if (end == 0) err = device_empty_error; // a device with nothing in it (/dev/null)
     errno = err ? err : ENOTSUP;
     return false;
 }
