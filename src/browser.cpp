@@ -151,11 +151,7 @@ std::string current_directory() {
     for (;;) {
         if (getcwd(buf.data(), buf.size())) return std::string(buf.data());
         if (errno != ERANGE) fatal_error(nullptr, "getcwd");
-        try {
-            buf.resize(buf.size() * 2);
-        } catch (const std::bad_alloc&) {
-            fatal_error("Not enough memory", nullptr);
-        }
+        checked_alloc([&] { buf.resize(buf.size() * 2); });
     }
 }
 
@@ -200,11 +196,7 @@ std::optional<std::string> select_entry(const std::string& cur_dir) {
     const std::string& name = browser_selected->name;
     struct stat st;
     if (stat(name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        try {
-            return std::string(name);
-        } catch (const std::bad_alloc&) {
-            fatal_error("Not enough memory", nullptr);
-        }
+        return checked_alloc([&] { return std::string(name); });
     }
 
     DIR* dir = opendir(name.c_str());
@@ -322,15 +314,13 @@ void browser_list_directory(std::string& cur_dir, const std::string& prev_dir) {
 }
 
 void build_pages() {
-    try {
+    checked_alloc([] {
         browser_pages.clear();
         int rows = browser_rows();
         int i = 0;
         for (NameNode* n = browser_list; n; n = n->p, ++i)
             if (i % rows == 0) browser_pages.push_back(n);
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
+    });
 }
 
 void draw_listing(NameNode* first) {

@@ -63,19 +63,15 @@ NameNode* getDirectory(const char* path) {
     NameNode* head = nullptr;
     NameNode* tail = nullptr;
     size_t count = 0;
-    try {
-        // A read error ends the list early; what was read is still listed.
-        while (struct dirent* entry = readdir(dir)) {
-            NameNode* node = new NameNode{entry->d_name, nullptr};
-            if (tail)
-                tail->p = node;
-            else
-                head = node;
-            tail = node;
-            ++count;
-        }
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
+    // A read error ends the list early; what was read is still listed.
+    while (struct dirent* entry = readdir(dir)) {
+        NameNode* node = checked_alloc([&] { return new NameNode{entry->d_name, nullptr}; });
+        if (tail)
+            tail->p = node;
+        else
+            head = node;
+        tail = node;
+        ++count;
     }
 
     if (count > 1) head = msort(head);

@@ -146,9 +146,7 @@ void close_short_gap() {
     if (data_length() - gap_start() <= buffer_gap_close_limit) move_gap(data_length());
 }
 
-[[noreturn]] void out_of_memory() {
-    fatal_error("\nNot enough Memory! file not saved", nullptr);
-}
+constexpr const char* out_of_memory_message = "\nNot enough Memory! file not saved";
 
 // Room for one more byte in the gap. A closed gap grows by 1024 bytes; an
 // open one by an eighth of what lies after it (at most 64 MiB), as that
@@ -159,25 +157,23 @@ void ensure_gap_byte() {
     const uint64_t tail = length - gap_start();
     const uint64_t grow = std::clamp<uint64_t>(tail / 8, 1024, uint64_t{64} << 20);
     const uint64_t used = length + 1; // the data and the one extra byte
-    try {
-        size_t want = static_cast<size_t>(used + grow);
-        if (buffer.capacity() < want) {
-            // Some room ahead spares a copy of the whole file at every
-            // growth, without the doubling a vector would choose (a file of
-            // gigabytes must not need twice its size to grow).
-            size_t ahead = std::min(want / 8, size_t{64} << 20);
-            try {
-                buffer.reserve(want + ahead);
-            } catch (const std::bad_alloc&) {
-                buffer.reserve(want);
+    checked_alloc(
+        [&] {
+            size_t want = static_cast<size_t>(used + grow);
+            if (buffer.capacity() < want) {
+                // Some room ahead spares a copy of the whole file at every
+                // growth, without the doubling a vector would choose (a file
+                // of gigabytes must not need twice its size to grow).
+                size_t ahead = std::min(want / 8, size_t{64} << 20);
+                try {
+                    buffer.reserve(want + ahead);
+                } catch (const std::bad_alloc&) {
+                    buffer.reserve(want);
+                }
             }
-        }
-        buffer.resize(want);
-    } catch (const std::bad_alloc&) {
-        out_of_memory();
-    } catch (const std::length_error&) {
-        out_of_memory();
-    }
+            buffer.resize(want);
+        },
+        out_of_memory_message);
     unsigned char* d = buffer.data();
     const uint64_t g = gap_start();
     std::memmove(d + g + grow, d + g, static_cast<size_t>(tail));
@@ -352,8 +348,8 @@ void init_mod_table() {
         delete[] mod_table;
         mod_table = nullptr;
     }
-    mod_table = new (std::nothrow) mod_entry*[MOD_TABLE_BUCKETS]();
-    if (!mod_table) fatal_error("Not enough memory to create hash table\n", nullptr);
+    mod_table = checked_alloc([] { return new mod_entry*[MOD_TABLE_BUCKETS](); },
+                              "Not enough memory to create hash table\n");
     mod_table_entries = 0;
 }
 
@@ -373,8 +369,9 @@ void mod_table_set(uint64_t offset, int value) {
             return;
         }
     }
-    mod_entry* e = new (std::nothrow) mod_entry{offset, static_cast<unsigned char>(value), head};
-    if (!e) fatal_error("Not enough memory", nullptr);
+    mod_entry* e = checked_alloc([&] {
+        return new mod_entry{offset, static_cast<unsigned char>(value), head};
+    });
     head = e;
     ++mod_table_entries;
 }

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -109,6 +111,18 @@ enum class OutputCharset { Ascii, Utf8, Latin1 };
 extern OutputCharset output_charset;
 
 [[noreturn]] void fatal_error(const char* message, const char* subject);
+// Runs an allocation; memory that runs out ends the program through
+// fatal_error with `message` (a size beyond what can be allocated too).
+template <class Allocation>
+decltype(auto) checked_alloc(Allocation&& allocate, const char* message = "Not enough memory") {
+    try {
+        return allocate();
+    } catch (const std::bad_alloc&) {
+        fatal_error(message, nullptr);
+    } catch (const std::length_error&) {
+        fatal_error(message, nullptr);
+    }
+}
 void warn_beep();
 WINDOW* popup_window(int width, int height);
 void popup_border(WINDOW* w); // the frame, left out where a window is one column wide

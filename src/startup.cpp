@@ -403,16 +403,10 @@ void open_file(FILE** stream_ref) {
             Globals.buf_size = 16384;
         }
         const size_t held = static_cast<size_t>(Globals.buf_size) + buf_spare + 1;
-        try {
-            // The old file goes first: two files' worth must never be needed.
-            ByteBuffer().swap(buffer);
-            // Left unset: the read fills it, and the rest is zeroed below.
-            buffer.resize(held);
-        } catch (const std::bad_alloc&) {
-            fatal_error("Not enough memory", nullptr);
-        } catch (const std::length_error&) {
-            fatal_error("Not enough memory", nullptr);
-        }
+        // The old file goes first: two files' worth must never be needed.
+        ByteBuffer().swap(buffer);
+        // Left unset: the read fills it, and the rest is zeroed below.
+        checked_alloc([&] { buffer.resize(held); });
         // Control-C during a long load opens the quit dialog, as it will
         // afterwards; before, its action would end the editor at once.
         install_interrupt(Interrupt::QuitDialog);
@@ -446,11 +440,7 @@ void open_file(FILE** stream_ref) {
     *stream_ref = stream;
     if (Globals.file_state != FILE_READ_ONLY) Globals.file_state = FILE_UNCHANGED;
     install_interrupt(Interrupt::QuitDialog);
-    try {
-        text_row_starts.assign(main_rows(), 0);
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
+    checked_alloc([] { text_row_starts.assign(main_rows(), 0); });
     init_mod_table();
     undo_clear();
     Globals.mode = MODE_HEX;

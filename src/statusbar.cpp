@@ -21,7 +21,7 @@ std::string status_text(int cols) {
     snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
              Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
     std::string text;
-    try {
+    checked_alloc([&] {
         text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));
         text = "File: ";
         text.append(Globals.filename, 0, static_cast<size_t>(name_width));
@@ -29,9 +29,7 @@ std::string status_text(int cols) {
                         std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
                     ' ');
         text += tail;
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
+    });
     // The marker owns the last column; long offsets are cut before it.
     if (text.size() > static_cast<size_t>(cols - 1)) text.resize(static_cast<size_t>(cols - 1));
     return text;

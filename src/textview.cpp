@@ -30,11 +30,7 @@ void clear_row_starts() {
 void size_row_starts(int rows) {
     size_t need = rows > 0 ? static_cast<size_t>(rows) : 1;
     if (text_row_starts.size() >= need) return;
-    try {
-        text_row_starts.resize(need);
-    } catch (const std::bad_alloc&) {
-        fatal_error("Not enough memory", nullptr);
-    }
+    checked_alloc([&] { text_row_starts.resize(need); });
 }
 
 // The text view reads the file forwards and backwards over long distances;
