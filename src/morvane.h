@@ -69,7 +69,7 @@ struct EditorGlobals {
     int32_t beep_on = 1;          // warning beeps are given
     int32_t help_lines = 0;       // lines of the help menu (21 once prepared)
 };
-extern EditorGlobals Globals;
+extern EditorGlobals Globals; // the editor's state, read and written by every module
 
 // An allocator whose resize leaves new bytes unset: a whole-file load reads
 // over them at once, and zeroing a file's worth first costs a pass of its own.
@@ -108,7 +108,7 @@ extern const char* current_bar;               // its command-bar text, shown aga
 
 // How the terminal can show bytes 0xA0..0xFF (set at start-up from the locale).
 enum class OutputCharset { Ascii, Utf8, Latin1 };
-extern OutputCharset output_charset;
+extern OutputCharset output_charset; // what the terminal's locale can show
 
 [[noreturn]] void fatal_error(const char* message, const char* subject);
 // Runs an allocation; memory that runs out ends the program through
@@ -281,7 +281,7 @@ void get_bytes(uint64_t offset, unsigned char* out, size_t n);
 // bytes, the bytes after buf_end, one zero byte. Edits move the gap to
 // themselves; it closes again when at most buffer_gap_close_limit bytes
 // follow it (small files keep the plain layout).
-extern uint64_t buffer_gap_close_limit;
+extern uint64_t buffer_gap_close_limit;      // bytes after the gap below which it closes
 unsigned char* buffer_byte(uint64_t offset); // where a byte of the file lies, or null
 // Inserts `value` before `offset` (the length: appends); returns the byte that was there (0).
 unsigned char buffer_insert(uint64_t offset, unsigned char value);
@@ -305,7 +305,7 @@ int write_mod_table(FILE* stream);
 int filebuff_fetch(uint64_t offset, unsigned char* out, size_t n, size_t* held);
 // Globals.fp does not read the file named Globals.filename (after a paged
 // save under a new name); reset by set_file_window.
-extern bool fp_reads_other_file;
+extern bool fp_reads_other_file; // Globals.fp reads the file saved away from
 
 // ---------------------------------------------------------------- edit.cpp
 
@@ -334,7 +334,7 @@ struct UndoList {
     undo_record* base = nullptr;
     undo_record* top = nullptr;
 };
-extern UndoList UndoStack;
+extern UndoList UndoStack; // the changes that can be undone, newest on top
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte);
 void undoLastChange();
@@ -353,8 +353,8 @@ int save_sync(int fd);
 
 // ---------------------------------------------------------------- screen.cpp
 
-extern const std::array<unsigned char, 256> ebcdic_display;
-extern const std::array<unsigned char, 128> ascii_to_ebcdic;
+extern const std::array<unsigned char, 256> ebcdic_display;  // EBCDIC code -> shown character
+extern const std::array<unsigned char, 128> ascii_to_ebcdic; // typed ASCII -> EBCDIC code
 
 int hex_col_of_byte(unsigned i);
 int byte_of_hex_col(unsigned col);
@@ -429,8 +429,8 @@ int popup_room(WINDOW* popup, int row, int col);
 
 // ---------------------------------------------------------------- goto.cpp
 
-extern uint64_t jump_distance;
-extern int jump_key;
+extern uint64_t jump_distance; // the last completed jump's distance, for 'n'
+extern int jump_key;           // its direction: '+' or '-'
 uint64_t goto_target(const char* text, uint64_t limit); // conversion and clamping
 // Where a relative jump from `from` lands, kept within 0..last; `clamped`
 // tells that the distance had to be cut (the caller beeps).
@@ -475,7 +475,7 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width);
 
 // ---------------------------------------------------------------- help.cpp
 
-extern std::vector<std::string> help_text;
+extern std::vector<std::string> help_text; // the help menu's lines, for -b or not
 void prepare_help_text();
 void help_menu();
 void draw_help_frame(WINDOW* popup, int first_line, int row_limit);
@@ -490,8 +490,8 @@ struct calc_base_line {
     int32_t label_col;
     uint32_t line_value;
 };
-extern calc_base_line* calc_lines[4];
-extern int calc_line;
+extern calc_base_line* calc_lines[4]; // the calculator's lines: bases 2, 8, 10, 16
+extern int calc_line;                 // the line being typed into, 1..4
 
 void calculator();
 void draw_calc_status();
@@ -514,11 +514,11 @@ void free_name_list(NameNode* list);
 
 // ---------------------------------------------------------------- browser.cpp
 
-extern NameNode* browser_list; // head of the list being browsed
-extern NameNode* browser_selected;
+extern NameNode* browser_list;               // head of the list being browsed
+extern NameNode* browser_selected;           // the highlighted entry
 extern std::vector<NameNode*> browser_pages; // first node of every page
-extern int browser_page;
-inline int browser_page_count() { // pages of the listing
+extern int browser_page;                     // the page shown
+inline int browser_page_count() {            // pages of the listing
     return static_cast<int>(browser_pages.size());
 }
 
