@@ -1,7 +1,8 @@
-// KeptEditorState: a member (declared first) of test fixtures that change
-// the editor's globals. It records them on construction and, when the
-// fixture is gone, empties the table and the undo stack and puts everything
-// back, except the windows, which belong to whichever screen is current.
+// KeptEditorState: the one keeper of the editor's state for unit tests. A
+// test (or a fixture, as its first member) that changes the editor's globals
+// holds one: it records them on construction and, when it goes, empties the
+// table and the undo stack and puts everything back, except the windows,
+// which belong to whichever screen is current.
 #pragma once
 #include "morvane.h"
 
@@ -9,7 +10,16 @@ struct KeptEditorState {
     EditorGlobals g = Globals;
     int32_t cx = cursor_x, cy = cursor_y, spare = buf_spare;
     uint64_t loc = cursor_loc;
-    std::vector<unsigned char> buf = buffer;
+    ByteBuffer buf = buffer;
+    int32_t kept_color = color;
+    bool kept_forced_off = color_forced_off;
+    OutputCharset charset = output_charset;
+    std::optional<std::vector<unsigned char>> pattern = last_pattern;
+    int used = search_used;
+    HexInput hex = hex_input;
+    std::vector<std::string> help = help_text;
+    uint64_t distance = jump_distance;
+    int jump = jump_key;
     ~KeptEditorState() {
         clear_mod_table();
         undo_clear();
@@ -24,5 +34,14 @@ struct KeptEditorState {
         buf_spare = spare;
         buffer = buf;
         fp_reads_other_file = false;
+        color = kept_color;
+        color_forced_off = kept_forced_off;
+        output_charset = charset;
+        last_pattern = pattern;
+        search_used = used;
+        hex_input = hex;
+        help_text = help;
+        jump_distance = distance;
+        jump_key = jump;
     }
 };

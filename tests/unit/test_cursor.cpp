@@ -6,22 +6,9 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 
 namespace {
-
-struct KeepCursorState {
-    EditorGlobals globals = Globals;
-    int32_t x = cursor_x, y = cursor_y;
-    uint64_t loc = cursor_loc;
-    std::vector<unsigned char> data = buffer;
-    ~KeepCursorState() {
-        Globals = globals;
-        cursor_x = x;
-        cursor_y = y;
-        cursor_loc = loc;
-        buffer = data;
-    }
-};
 
 void load_file(size_t size, int spacing = 1) {
     buffer.assign(size + 1, 0);
@@ -65,7 +52,7 @@ std::string label(int row) {
 } // namespace
 
 TEST(MoveCursor, RightAtTheEndStopsOnTheLowNibbleOfTheLastByte) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(20);
     put_cursor(19, 2);
@@ -76,7 +63,7 @@ TEST(MoveCursor, RightAtTheEndStopsOnTheLowNibbleOfTheLastByte) {
 }
 
 TEST(MoveCursor, DownOnTheLastRowAndUpOrLeftAtOffsetZeroDoNothing) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(20);
     put_cursor(17, 2);
@@ -91,7 +78,7 @@ TEST(MoveCursor, DownOnTheLastRowAndUpOrLeftAtOffsetZeroDoNothing) {
 }
 
 TEST(MoveCursor, DownOntoAShorterLastRowLandsOnTheLastByte) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(40);
     put_cursor(28, 2, true);
@@ -100,7 +87,7 @@ TEST(MoveCursor, DownOntoAShorterLastRowLandsOnTheLastByte) {
 }
 
 TEST(MoveCursor, DownOnTheBottomRowScrollsOneRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000);
     put_cursor(16 * 21 + 3, 22);
@@ -117,7 +104,7 @@ TEST(MoveCursor, DownOnTheBottomRowScrollsOneRow) {
 }
 
 TEST(MoveCursor, DownOnTheBottomRowOntoAShorterLastRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(16 * 30 + 4); // last row 0x1E0 holds four bytes
     put_cursor(16 * 29 + 9, 22);
@@ -128,7 +115,7 @@ TEST(MoveCursor, DownOnTheBottomRowOntoAShorterLastRow) {
 }
 
 TEST(MoveCursor, UpOnTheTopRowScrollsBack) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000);
     put_cursor(16 * 5 + 2, 1, true);
@@ -139,7 +126,7 @@ TEST(MoveCursor, UpOnTheTopRowScrollsBack) {
 }
 
 TEST(MoveCursor, LeftFromByteFourGoesToTheLowNibbleOfByteThree) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(100, 1);
     put_cursor(4, 1);
@@ -154,7 +141,7 @@ TEST(MoveCursor, LeftFromByteFourGoesToTheLowNibbleOfByteThree) {
 }
 
 TEST(MoveCursor, LeftInTheHexPaneGoesByNibbleAndWrapsToThePreviousRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(100);
     put_cursor(16, 2, true);
@@ -165,7 +152,7 @@ TEST(MoveCursor, LeftInTheHexPaneGoesByNibbleAndWrapsToThePreviousRow) {
 }
 
 TEST(MoveCursor, LeftOnTheTopRowScrollsToThePreviousRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(100);
     put_cursor(32, 1);
@@ -175,7 +162,7 @@ TEST(MoveCursor, LeftOnTheTopRowScrollsToThePreviousRow) {
 }
 
 TEST(MoveCursor, LeftInTheTextPaneMovesOneByteOntoItsLowNibble) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(100);
     Globals.text_pane = 1;
@@ -188,7 +175,7 @@ TEST(MoveCursor, LeftInTheTextPaneMovesOneByteOntoItsLowNibble) {
 }
 
 TEST(MoveCursor, TextPaneRightFromByteFifteenGoesToTheNextRowInBothLayouts) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     for (int spacing : {1, 0}) {
         for (bool low : {false, true}) {
@@ -204,7 +191,7 @@ TEST(MoveCursor, TextPaneRightFromByteFifteenGoesToTheNextRowInBothLayouts) {
 }
 
 TEST(MoveCursor, TextPaneRightFromTheHighNibbleKeepsTheLayoutsNibble) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(100, 1);
     Globals.text_pane = 1;
@@ -219,7 +206,7 @@ TEST(MoveCursor, TextPaneRightFromTheHighNibbleKeepsTheLayoutsNibble) {
 }
 
 TEST(MoveCursor, RightOnTheBottomRowScrollsToTheNextRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000);
     put_cursor(16 * 21 + 15, 22, true);
@@ -229,7 +216,7 @@ TEST(MoveCursor, RightOnTheBottomRowScrollsToTheNextRow) {
 }
 
 TEST(PageDown, NearTheEndPutsTheLastRowOnTheBottomAndThenStays) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000); // last row 992 (0x3E0), last byte 999 at column 7
     put_cursor(16 * 50 + 9, 10);
@@ -243,7 +230,7 @@ TEST(PageDown, NearTheEndPutsTheLastRowOnTheBottomAndThenStays) {
 }
 
 TEST(PageDown, NearTheEndKeepsTheColumnWhenTheLastRowReachesIt) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000);
     put_cursor(16 * 50 + 3, 10, true);
@@ -252,7 +239,7 @@ TEST(PageDown, NearTheEndKeepsTheColumnWhenTheLastRowReachesIt) {
 }
 
 TEST(PageDown, MidFileMovesOnePageAndKeepsTheScreenPosition) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(4000);
     put_cursor(16 * 40 + 5, 5);
@@ -263,7 +250,7 @@ TEST(PageDown, MidFileMovesOnePageAndKeepsTheScreenPosition) {
 }
 
 TEST(PageDown, SmallFileGoesToItsLastRowFromTheTop) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(40);
     put_cursor(4, 1);
@@ -276,7 +263,7 @@ TEST(PageDown, SmallFileGoesToItsLastRowFromTheTop) {
 }
 
 TEST(PageUp, WithinTheFirstScreenGoesToTheFirstRowSameColumn) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(1000);
     put_cursor(16 * 10 + 6, 11, true);
@@ -286,7 +273,7 @@ TEST(PageUp, WithinTheFirstScreenGoesToTheFirstRowSameColumn) {
 }
 
 TEST(PageUp, MidFileMovesOnePageAndKeepsTheScreenPosition) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(4000);
     put_cursor(16 * 100 + 1, 5);
@@ -296,7 +283,7 @@ TEST(PageUp, MidFileMovesOnePageAndKeepsTheScreenPosition) {
 }
 
 TEST(PageUp, NearTheTopStartsTheViewAtZeroAndMovesTheCursorRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(4000);
     for (int y : {2, 20}) {
@@ -309,7 +296,7 @@ TEST(PageUp, NearTheTopStartsTheViewAtZeroAndMovesTheCursorRow) {
 }
 
 TEST(HomeEnd, MoveWithinTheRowAndEndStopsAtTheLastByte) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen;
     load_file(40);
     put_cursor(35, 3, true);
@@ -325,7 +312,7 @@ TEST(HomeEnd, MoveWithinTheRowAndEndStopsAtTheLastByte) {
 }
 
 TEST(TinyTerminal, OneRowScreenStillMovesAndPagesByOneRow) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     CursesScreen screen(3, 80); // one row of main_win
     load_file(100);
     put_cursor(5, 1);
@@ -342,7 +329,7 @@ TEST(TinyTerminal, OneRowScreenStillMovesAndPagesByOneRow) {
 }
 
 TEST(TinyTerminal, EveryKeyKeepsTheCursorInTheFileAndOnRowOne) {
-    KeepCursorState keep;
+    KeptEditorState keep;
     for (int lines : {1, 2, 3}) {
         CursesScreen screen(lines, 4);
         load_file(50);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
@@ -19,8 +20,7 @@ unsigned char pattern(uint64_t o) {
 // A file of `length` pattern bytes opened in paged mode as start-up leaves
 // it; the editor state is put back afterwards.
 struct PagedFile {
-    EditorGlobals g = Globals;
-    std::vector<unsigned char> buf = buffer;
+    KeptEditorState kept; // first: put back last
     std::string dir, path;
     explicit PagedFile(uint64_t length) {
         char tmpl[] = "/tmp/morvane-filebuff-XXXXXX";
@@ -43,9 +43,7 @@ struct PagedFile {
     }
     ~PagedFile() {
         if (Globals.fp) fclose(Globals.fp);
-        clear_mod_table();
-        Globals = g;
-        buffer = buf;
+        Globals.fp = nullptr;
         std::filesystem::remove_all(dir);
     }
 };
@@ -169,8 +167,7 @@ TEST(GetBytes, MatchesGetByteAcrossPagesWithModifiedBytes) {
 }
 
 TEST(GetBytes, WholeFileModeCopiesTheBuffer) {
-    EditorGlobals g = Globals;
-    std::vector<unsigned char> keep = buffer;
+    KeptEditorState kept;
     Globals.buffered = 1;
     Globals.filesize = 9;
     buffer.assign(10 + 1024 + 1, 0);
@@ -181,8 +178,6 @@ TEST(GetBytes, WholeFileModeCopiesTheBuffer) {
     get_bytes(0, out, sizeof out);
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(out[i], i < 10 ? i + 1 : 0);
-    Globals = g;
-    buffer = keep;
 }
 
 TEST(WriteModTable, WritesEveryEntryOrKeepsThemAllOnFailure) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
@@ -9,8 +10,8 @@ namespace {
 // The editor with a whole-file buffer of `size` bytes and the cursor at 0.
 class JumpScreen : public ::testing::Test {
   protected:
+    KeptEditorState kept_; // first: put back after the screen is gone
     void SetUp() override {
-        saved_ = Globals;
         Globals.buffered = 1;
         Globals.file_state = 0;
         Globals.spacing = 1;
@@ -27,7 +28,6 @@ class JumpScreen : public ::testing::Test {
         refresh();     // as start-up does: a first read_key would repaint stdscr over all
     }
     void TearDown() override {
-        Globals = saved_;
         buffer.clear();
         cursor_loc = 0;
         cursor_x = 10;
@@ -60,7 +60,6 @@ class JumpScreen : public ::testing::Test {
     }
 
     CursesScreen screen_{24, 80};
-    EditorGlobals saved_;
 };
 
 } // namespace

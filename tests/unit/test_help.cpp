@@ -4,19 +4,12 @@
 #include <csignal>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
 
 const std::string disabled = "Disabled.  Use -b, --buffer option to enable";
-
-struct HelpGuard {
-    EditorGlobals globals = Globals;
-    ~HelpGuard() {
-        Globals = globals;
-        prepare_help_text();
-    }
-};
 
 // Opens the menu with `keys` queued (they must end it) and returns the
 // screen rows as the terminal shows them when it has closed.
@@ -38,7 +31,7 @@ std::string line_at_col3(const std::string& row, size_t n) {
 } // namespace
 
 TEST(HelpText, InsertAndDeleteSayHowToEnableThemWithoutWholeFileMode) {
-    HelpGuard keep;
+    KeptEditorState keep;
     Globals.buffered = 0;
     prepare_help_text();
     ASSERT_EQ(help_text.size(), 21u);
@@ -50,7 +43,7 @@ TEST(HelpText, InsertAndDeleteSayHowToEnableThemWithoutWholeFileMode) {
 }
 
 TEST(HelpText, WholeFileModeNamesTheInsertAndDeleteKeys) {
-    HelpGuard keep;
+    KeptEditorState keep;
     Globals.buffered = 1;
     prepare_help_text();
     prepare_help_text(); // completing twice must not add the keys twice
@@ -64,7 +57,7 @@ TEST(HelpText, WholeFileModeNamesTheInsertAndDeleteKeys) {
 }
 
 TEST(HelpMenu, TwentyFourLinesShowTwentyLinesWithMoreBelow) {
-    HelpGuard keep;
+    KeptEditorState keep;
     Globals.buffered = 0;
     prepare_help_text();
     CursesScreen screen(24, 80);
@@ -80,7 +73,7 @@ TEST(HelpMenu, TwentyFourLinesShowTwentyLinesWithMoreBelow) {
 }
 
 TEST(HelpMenu, OneStepDownShowsTheLastLineAndMovesTheMarkToTheTop) {
-    HelpGuard keep;
+    KeptEditorState keep;
     Globals.buffered = 1;
     prepare_help_text();
     CursesScreen screen(24, 80);
@@ -107,7 +100,7 @@ TEST(HelpMenu, OneStepDownShowsTheLastLineAndMovesTheMarkToTheTop) {
 }
 
 TEST(HelpMenu, TwentyFiveLinesShowEverythingWithoutMarks) {
-    HelpGuard keep;
+    KeptEditorState keep;
     prepare_help_text();
     CursesScreen screen(25, 80);
     for (std::string keys : {"q", "jQ", "kq"}) {
@@ -120,7 +113,7 @@ TEST(HelpMenu, TwentyFiveLinesShowEverythingWithoutMarks) {
 }
 
 TEST(HelpMenu, EveryLeavingKeyEndsTheMenuAndRestoresTheInterrupt) {
-    HelpGuard keep;
+    KeptEditorState keep;
     prepare_help_text();
     CursesScreen screen(24, 80);
     struct sigaction before {};
@@ -137,7 +130,7 @@ TEST(HelpMenu, EveryLeavingKeyEndsTheMenuAndRestoresTheInterrupt) {
 }
 
 TEST(HelpMenu, WithColourThePopupIsWhiteOnBlue) {
-    HelpGuard keep;
+    KeptEditorState keep;
     prepare_help_text();
     CursesScreen screen(24, 80, true);
     shown_after(screen, "q");
@@ -146,7 +139,7 @@ TEST(HelpMenu, WithColourThePopupIsWhiteOnBlue) {
 }
 
 TEST(HelpMenu, TinyTerminalsGetNoCrashAndNothingOutsideThePopup) {
-    HelpGuard keep;
+    KeptEditorState keep;
     prepare_help_text();
     const int sizes[][2] = {{1, 1}, {2, 10}, {3, 10}, {4, 20}, {5, 6}, {6, 12}, {24, 8}, {10, 30}};
     for (auto [lines, cols] : sizes) {

@@ -2,22 +2,20 @@
 #include <gtest/gtest.h>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
 
 class LineInput : public ::testing::Test {
   protected:
+    KeptEditorState kept_; // first: put back after the screen is gone
     void SetUp() override {
-        saved_ = Globals;
         Globals.print_set = 1;
         Globals.ebcdic = 0;
         win_ = newwin(10, 70, 5, 5);
     }
-    void TearDown() override {
-        delwin(win_);
-        Globals = saved_;
-    }
+    void TearDown() override { delwin(win_); }
 
     std::optional<std::string> run(const std::string& keys, int len, int width, const char* text,
                                    LineKeyFilter accept = nullptr) {
@@ -45,7 +43,6 @@ class LineInput : public ::testing::Test {
 
     CursesScreen screen_{24, 80};
     WINDOW* win_ = nullptr;
-    EditorGlobals saved_;
 };
 
 } // namespace

@@ -6,24 +6,9 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 
 namespace {
-
-// Restores every global a drawing test touches, whatever the test changed.
-struct KeepEditorState {
-    EditorGlobals globals = Globals;
-    int32_t x = cursor_x, y = cursor_y;
-    uint64_t loc = cursor_loc;
-    std::vector<unsigned char> data = buffer;
-    ~KeepEditorState() {
-        clear_mod_table();
-        Globals = globals;
-        cursor_x = x;
-        cursor_y = y;
-        cursor_loc = loc;
-        buffer = data;
-    }
-};
 
 // Holds `bytes` as the whole file, so get_byte answers from memory.
 void load_bytes(const std::vector<unsigned char>& bytes) {
@@ -101,7 +86,7 @@ TEST(AsciiToEbcdic, GivesTheLowestCodeShownAsTheCharacter) {
 // The column of each byte is where the hex view draws its two digits, in
 // both layouts, and the rows' digits stand in groups of four bytes.
 TEST(ColumnMaps, HighNibbleColumnsAreWhereTheDigitsAreDrawn) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     std::vector<unsigned char> bytes(16);
     for (unsigned i = 0; i < 16; ++i)
@@ -128,7 +113,7 @@ TEST(ColumnMaps, HighNibbleColumnsAreWhereTheDigitsAreDrawn) {
 }
 
 TEST(ColumnMaps, EveryColumnMapsToItsByteOrToZero) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     for (int spacing : {1, 0}) {
         Globals.spacing = spacing;
         std::vector<int> expected(200, 0);
@@ -150,7 +135,7 @@ TEST(ColumnMaps, EveryColumnMapsToItsByteOrToZero) {
 }
 
 TEST(ColumnMaps, RespacingKeepsByteAndNibbleBothWays) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     Globals.spacing = 0; // just flipped from wide
     EXPECT_EQ(respaced_col(41), 31);
     Globals.spacing = 1;
@@ -194,7 +179,7 @@ TEST(HexDigits, RecognisesBothCasesAndNothingAround) {
 }
 
 TEST(IsPrintable, DefaultSetIsPrintableAsciiOnly) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     Globals.ebcdic = 0;
     Globals.print_set = 1;
     EXPECT_FALSE(is_printable(0x00));
@@ -209,7 +194,7 @@ TEST(IsPrintable, DefaultSetIsPrintableAsciiOnly) {
 }
 
 TEST(IsPrintable, HighBitSetAddsEverythingAbove127) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     Globals.ebcdic = 0;
     Globals.print_set = 2;
     EXPECT_FALSE(is_printable(0x1F));
@@ -222,7 +207,7 @@ TEST(IsPrintable, HighBitSetAddsEverythingAbove127) {
 }
 
 TEST(IsPrintable, AllTextSetRefusesOnlyZeroAndBelow) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     Globals.ebcdic = 0;
     Globals.print_set = 3;
     EXPECT_FALSE(is_printable(0));
@@ -233,7 +218,7 @@ TEST(IsPrintable, AllTextSetRefusesOnlyZeroAndBelow) {
 }
 
 TEST(IsPrintable, EbcdicAcceptsEverythingAndUnknownSetsNothing) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     Globals.ebcdic = 1;
     Globals.print_set = 1;
     EXPECT_TRUE(is_printable(0));
@@ -246,7 +231,7 @@ TEST(IsPrintable, EbcdicAcceptsEverythingAndUnknownSetsNothing) {
 // ----------------------------------------------------------------- hex view
 
 TEST(DrawRows, TwentyByteFileInTheWideLayout) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes(letters(20));
     Globals.spacing = 1;
@@ -262,7 +247,7 @@ TEST(DrawRows, TwentyByteFileInTheWideLayout) {
 }
 
 TEST(DrawRows, TwentyByteFileInTheCompactLayout) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes(letters(20));
     Globals.spacing = 0;
@@ -274,7 +259,7 @@ TEST(DrawRows, TwentyByteFileInTheCompactLayout) {
 }
 
 TEST(DrawRows, WithColourEveryCellIsPairOne) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80, true);
     load_bytes(letters(20));
     draw_rows(0);
@@ -286,7 +271,7 @@ TEST(DrawRows, WithColourEveryCellIsPairOne) {
 }
 
 TEST(DrawRows, ModifiedByteIsBoldWithPairTwoInBothPanes) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80, true);
     load_bytes(letters(20));
     buffer[5] = 'z';
@@ -306,7 +291,7 @@ TEST(DrawRows, ModifiedByteIsBoldWithPairTwoInBothPanes) {
 }
 
 TEST(DrawRows, ModifiedByteIsBoldWithoutColour) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes(letters(20));
     mod_table_set(17, 'R');
@@ -319,7 +304,7 @@ TEST(DrawRows, ModifiedByteIsBoldWithoutColour) {
 }
 
 TEST(DrawRows, TextPaneFollowsThePrintSetOneCellPerByte) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes({'a', 0x01, 0x7F, 0xE9, 'b', 0x0A});
     Globals.ebcdic = 0;
@@ -337,7 +322,7 @@ TEST(DrawRows, TextPaneFollowsThePrintSetOneCellPerByte) {
 }
 
 TEST(DrawRows, EbcdicTextPaneUsesTheDisplayTable) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes({0xC1, 0x4B, 0x05, 0x81, 0xF9});
     Globals.ebcdic = 1;
@@ -346,7 +331,7 @@ TEST(DrawRows, EbcdicTextPaneUsesTheDisplayTable) {
 }
 
 TEST(DrawRows, OffsetLabelsShowTheRowsFromTheStartOffset) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(6, 80); // four rows
     load_bytes(letters(200));
     draw_rows(0x35);
@@ -356,7 +341,7 @@ TEST(DrawRows, OffsetLabelsShowTheRowsFromTheStartOffset) {
 }
 
 TEST(DrawRows, NarrowTerminalsCutTheRowsWithoutWrapping) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(5, 12); // three rows of twelve columns
     load_bytes(letters(24));
     draw_rows(0);
@@ -370,7 +355,7 @@ TEST(DrawRows, NarrowTerminalsCutTheRowsWithoutWrapping) {
 // ----------------------------------------------------------------- repaint
 
 TEST(RedrawAll, HexModeDrawsBarsRowsAndPlacesTheCursor) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes(letters(1000));
     Globals.mode = 1;
@@ -396,7 +381,7 @@ TEST(RedrawAll, HexModeDrawsBarsRowsAndPlacesTheCursor) {
 }
 
 TEST(RedrawAll, StartsAtZeroWhenTheCursorRowWouldReachAboveTheFile) {
-    KeepEditorState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_bytes(letters(100));
     Globals.mode = 1;

@@ -7,26 +7,10 @@
 #include <random>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 #include "morvane.h"
 
 namespace {
-
-// Keeps the editor state a search touches and puts it back afterwards.
-struct SearchStateGuard {
-    EditorGlobals globals = Globals;
-    ~SearchStateGuard() {
-        if (Globals.fp && Globals.fp != globals.fp) fclose(Globals.fp);
-        Globals = globals;
-        buffer.clear();
-        cursor_loc = 0;
-        cursor_x = 10;
-        cursor_y = 1;
-        last_pattern.reset();
-        search_used = 0;
-        hex_input = HexInput();
-        init_mod_table();
-    }
-};
 
 std::vector<unsigned char> bytes(const std::string& s) {
     return {s.begin(), s.end()};
@@ -92,7 +76,7 @@ TEST(SearchShiftTable, EachByteShiftsByItsDistanceFromThePatternEnd) {
 }
 
 TEST(FindPattern, RepeatedSearchesWalkThroughOverlappingMatches) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     hold_whole_file(bytes("aaaa"));
     SearchResult r = find_after_cursor("aa");
     ASSERT_EQ(r.found, 1);
@@ -106,7 +90,7 @@ TEST(FindPattern, RepeatedSearchesWalkThroughOverlappingMatches) {
 }
 
 TEST(FindPattern, LooksOnlyAfterTheCursorAndNeverPastTheLastByte) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     hold_whole_file(bytes("abXab"));
     SearchResult r = find_after_cursor("ab");
     EXPECT_EQ(r.found, 1);
@@ -123,7 +107,7 @@ TEST(FindPattern, LooksOnlyAfterTheCursorAndNeverPastTheLastByte) {
 }
 
 TEST(FindPattern, ComparesBytesExactly) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     hold_whole_file(bytes("xxABCxx"));
     EXPECT_EQ(find("abc", 0, 7).found, 0);
     EXPECT_EQ(find("ABC", 0, 7).offset, 2u);
@@ -133,7 +117,7 @@ TEST(FindPattern, ComparesBytesExactly) {
 }
 
 TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     // Random bytes from a small alphabet, so that partial matches abound,
     // with long runs of one byte that make the rare-byte scan give way to
     // the shift scan, and unique markers around the block boundaries.
@@ -177,7 +161,7 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
 }
 
 TEST(FindPattern, RunsOfOneByteDoNotHideAMatchAtTheirEnd) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     std::vector<unsigned char> data(3u << 20, 'a');
     data[(3u << 20) - 2] = 'b';
     std::vector<unsigned char> zeros(3u << 20, 0);
@@ -220,7 +204,11 @@ class PagedSearch : public ::testing::Test {
         Globals.buf_end = 16383;
         load_page();
     }
-    void TearDown() override { unlink(path_.c_str()); }
+    void TearDown() override {
+        fclose(Globals.fp);
+        Globals.fp = nullptr;
+        unlink(path_.c_str());
+    }
 
     // An overwrite as editing stores it: in the table and, when the byte is
     // in the window, in the page.
@@ -232,7 +220,7 @@ class PagedSearch : public ::testing::Test {
         }
     }
 
-    SearchStateGuard keep_;
+    KeptEditorState keep_;
     std::string path_;
     std::vector<unsigned char> data_;
 };
@@ -311,7 +299,7 @@ class HexBytes : public ::testing::Test {
     }
     std::string row(int r) { return CursesScreen::text(popup_, r); }
 
-    SearchStateGuard keep_;
+    KeptEditorState keep_;
     CursesScreen screen_{24, 80};
     WINDOW* popup_ = nullptr;
 };
@@ -397,7 +385,7 @@ class SearchDialog : public ::testing::Test {
         return popup_row(6).substr(19, 22) == "** String not found **";
     }
 
-    SearchStateGuard keep_;
+    KeptEditorState keep_;
     CursesScreen screen_{24, 80};
 };
 
@@ -485,7 +473,7 @@ enum class Ran { find_next, text, bytes };
 // looks for "78" (not there; the y ends the message) and the byte search for
 // 0x78, the x.
 Ran chosen_by(const std::string& menu_keys, int used) {
-    SearchStateGuard keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     hold_whole_file(bytes("wxyz"));
     last_pattern = bytes("z");

@@ -1,20 +1,11 @@
 // Settings from the MORVANE variable and the key tables.
 #include <gtest/gtest.h>
 
+#include "editor_state.h"
+
 #include "morvane.h"
 
 namespace {
-
-struct SavedSettings {
-    EditorGlobals saved = Globals;
-    int32_t saved_color = color;
-    bool saved_forced = color_forced_off;
-    ~SavedSettings() {
-        Globals = saved;
-        color = saved_color;
-        color_forced_off = saved_forced;
-    }
-};
 
 void reset_settings() {
     Globals.file_state = 0;
@@ -30,7 +21,7 @@ void reset_settings() {
 } // namespace
 
 TEST(EnvVariable, QbMeansQuietAndBuffered) {
-    SavedSettings keep;
+    KeptEditorState keep;
     reset_settings();
     char entry[] = "MORVANE=qb";
     char* env[] = {entry, nullptr};
@@ -41,7 +32,7 @@ TEST(EnvVariable, QbMeansQuietAndBuffered) {
 }
 
 TEST(EnvVariable, NameIsMatchedWithoutCaseAndOnlyTheFirstEntryCounts) {
-    SavedSettings keep;
+    KeptEditorState keep;
     reset_settings();
     char other[] = "PATH=/bin:r";
     char lower[] = "morvane=r";
@@ -52,7 +43,7 @@ TEST(EnvVariable, NameIsMatchedWithoutCaseAndOnlyTheFirstEntryCounts) {
 }
 
 TEST(EnvVariable, ExtraLettersOfTheNameAreOptionLettersButTheNameItselfIsNot) {
-    SavedSettings keep;
+    KeptEditorState keep;
     reset_settings();
     // "MORVANE" holds R, A, N, E: none of them may act; the "Q" after it does.
     char entry[] = "MORVANEQ=x";
@@ -65,7 +56,7 @@ TEST(EnvVariable, ExtraLettersOfTheNameAreOptionLettersButTheNameItselfIsNot) {
 }
 
 TEST(EnvVariable, LaterLettersWin) {
-    SavedSettings keep;
+    KeptEditorState keep;
     reset_settings();
     apply_env_letters("=rf");
     EXPECT_EQ(Globals.file_state, 0);
@@ -120,7 +111,7 @@ ssize_t failing_read(void* cookie, char* buf, size_t size) {
 } // namespace
 
 TEST(LoadingDeathTest, ReadErrorAfterTheFirstBlockEndsTheProgramInsteadOfCuttingTheFile) {
-    SavedSettings keep;
+    KeptEditorState keep;
     char path[] = "/tmp/morvane-load-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);

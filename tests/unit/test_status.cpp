@@ -4,17 +4,9 @@
 #include <string>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 
 namespace {
-
-struct KeepStatusState {
-    EditorGlobals globals = Globals;
-    uint64_t loc = cursor_loc;
-    ~KeepStatusState() {
-        Globals = globals;
-        cursor_loc = loc;
-    }
-};
 
 void set_file(const std::string& name, uint64_t last_offset, uint64_t cursor) {
     Globals.filename = name;
@@ -31,7 +23,7 @@ std::string blanks(size_t n) {
 } // namespace
 
 TEST(StatusText, EightyColumnsEndOneColumnBeforeTheMarker) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("data.bin", 0x3F, 0x10);
     const std::string expected =
         "File: data.bin" + blanks(17) + "   ASCII Offset: 0x00000010 / 0x0000003F (%25) ";
@@ -40,7 +32,7 @@ TEST(StatusText, EightyColumnsEndOneColumnBeforeTheMarker) {
 }
 
 TEST(StatusText, NamesTheCharacterSet) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("x", 9, 0);
     Globals.ebcdic = 1;
     EXPECT_NE(status_text(80).find(" EBCDIC Offset: "), std::string::npos);
@@ -49,7 +41,7 @@ TEST(StatusText, NamesTheCharacterSet) {
 }
 
 TEST(StatusText, PercentageOfOneByteFileAndOfTheLastByte) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("a", 0, 0);
     EXPECT_NE(status_text(80).find("Offset: 0x00000000 / 0x00000000 (%00) "), std::string::npos);
     set_file("a", 0x1234, 0x1234);
@@ -61,7 +53,7 @@ TEST(StatusText, PercentageOfOneByteFileAndOfTheLastByte) {
 }
 
 TEST(StatusText, LongNameIsCutToTheNameField) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file(std::string(40, 'n') + "TAIL", 1, 0);
     const std::string text = status_text(80);
     EXPECT_EQ(text.substr(0, 6 + 25), "File: " + std::string(25, 'n'));
@@ -70,7 +62,7 @@ TEST(StatusText, LongNameIsCutToTheNameField) {
 }
 
 TEST(StatusText, OffsetsOfFourGibAndMoreAreCutBeforeTheMarker) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("big", 0x1FFFFFFFFull, 0x100000000ull);
     const std::string text = status_text(80);
     EXPECT_EQ(text.size(), 79u);
@@ -81,7 +73,7 @@ TEST(StatusText, OffsetsOfFourGibAndMoreAreCutBeforeTheMarker) {
 }
 
 TEST(StatusText, NarrowWidthsKeepAnEmptyNameFieldAndNeverReachTheLastColumn) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("name", 15, 3);
     EXPECT_EQ(status_text(55), "File:    ASCII Offset: 0x00000003 / 0x0000000F (%20) ");
     const std::string full = "File:    ASCII Offset: 0x00000003 / 0x0000000F (%20) ";
@@ -92,7 +84,7 @@ TEST(StatusText, NarrowWidthsKeepAnEmptyNameFieldAndNeverReachTheLastColumn) {
 }
 
 TEST(StatusText, VeryWideTerminalsCapTheNameFieldAt1024) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     set_file("w", 15, 15);
     const std::string at_1079 = status_text(1079);
     EXPECT_EQ(at_1079.size(), 1077u + 1); // (%100): one column longer
@@ -102,7 +94,7 @@ TEST(StatusText, VeryWideTerminalsCapTheNameFieldAt1024) {
 }
 
 TEST(StatusMarker, ShowsChangesAndReadOnly) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     Globals.file_state = 0;
     EXPECT_EQ(status_marker(), ' ');
     Globals.file_state = 1;
@@ -112,7 +104,7 @@ TEST(StatusMarker, ShowsChangesAndReadOnly) {
 }
 
 TEST(DrawStatus, MarkerInTheLastColumnAndNameBytesOneCellEach) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     set_file("a\x1b[2Jb", 0x1FFFFFFFFull, 0x100000000ull);
     Globals.file_state = 1;
@@ -126,7 +118,7 @@ TEST(DrawStatus, MarkerInTheLastColumnAndNameBytesOneCellEach) {
 }
 
 TEST(DrawStatus, ShorterTextLeavesNoOldCharactersBehind) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     set_file("f", 0x1FFFFFFFFull, 0x100000000ull);
     Globals.file_state = 2;
@@ -176,7 +168,7 @@ TEST(CommandBar, WideTerminalShowsEveryEntry) {
 }
 
 TEST(CommandBar, IsDrawnFromColumnZero) {
-    KeepStatusState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     Globals.file_state = 2;
     draw_command_bar();

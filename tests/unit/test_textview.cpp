@@ -5,23 +5,9 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 
 namespace {
-
-struct KeepTextViewState {
-    EditorGlobals globals = Globals;
-    int32_t x = cursor_x, y = cursor_y;
-    uint64_t loc = cursor_loc;
-    std::vector<unsigned char> data = buffer;
-    ~KeepTextViewState() {
-        clear_mod_table();
-        Globals = globals;
-        cursor_x = x;
-        cursor_y = y;
-        cursor_loc = loc;
-        buffer = data;
-    }
-};
 
 void load_text(const std::string& text) {
     buffer.assign(text.begin(), text.end());
@@ -60,7 +46,7 @@ std::string alphabet(size_t n) {
 } // namespace
 
 TEST(TextView, LineFeedEndsTheRowWithADotBeforeTheLastColumn) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_text("ab\ncd");
     put_cursor(2, 1);
@@ -81,7 +67,7 @@ TEST(TextView, LineFeedEndsTheRowWithADotBeforeTheLastColumn) {
 }
 
 TEST(TextView, LongLineWrapsAfterColumnSeventyEight) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_text(alphabet(200));
     put_cursor(100, 1);
@@ -98,7 +84,7 @@ TEST(TextView, LongLineWrapsAfterColumnSeventyEight) {
 }
 
 TEST(TextView, CursorSeveralPagesIntoItsLineGetsThePageThatHoldsIt) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80); // 21 rows of 79 characters: 1659 bytes a page
     load_text(alphabet(5000));
     put_cursor(4000, 1);
@@ -113,7 +99,7 @@ TEST(TextView, CursorSeveralPagesIntoItsLineGetsThePageThatHoldsIt) {
 }
 
 TEST(TextView, PageStartsAfterTheLineFeedBeforeTheFirstRow) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     std::string text = alphabet(100);
     text[40] = '\n';
@@ -127,7 +113,7 @@ TEST(TextView, PageStartsAfterTheLineFeedBeforeTheFirstRow) {
 }
 
 TEST(TextView, LineFeedUnderTheCursorOnTheFirstRowStaysOnThePage) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_text("0123456789ABCDEF\nxyz");
     put_cursor(16, 1);
@@ -140,7 +126,7 @@ TEST(TextView, LineFeedUnderTheCursorOnTheFirstRowStaysOnThePage) {
 }
 
 TEST(TextView, FewerThanFourLinesDrawNothingAndReturn) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(3, 80); // main_win has one row, which the view never writes
     load_text("hello\nworld");
     put_cursor(7, 1);
@@ -151,7 +137,7 @@ TEST(TextView, FewerThanFourLinesDrawNothingAndReturn) {
 }
 
 TEST(TextView, ModifiedByteIsBoldAndTheNextOneIsNot) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80, true);
     load_text("abcdef");
     mod_table_set(2, 'c');
@@ -166,7 +152,7 @@ TEST(TextView, ModifiedByteIsBoldAndTheNextOneIsNot) {
 }
 
 TEST(TextView, EbcdicFullStopCodeEndsTheRow) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_text("\xC1\xC2\x2E\xC3\x0A\xC4");
     Globals.ebcdic = 1;
@@ -179,7 +165,7 @@ TEST(TextView, EbcdicFullStopCodeEndsTheRow) {
 }
 
 TEST(TextView, EveryByteTakesOneCell) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     CursesScreen screen(24, 80);
     load_text("a\tb\x1b[2Jc\xE9"
               "d");
@@ -197,7 +183,7 @@ TEST(TextView, EveryByteTakesOneCell) {
 // Pages drawn one after another with draw_text_page, the plain way, must give
 // the page that redraw_all picks by skipping ahead.
 TEST(TextView, SkippingAheadFindsTheSamePageAsDrawingEveryPage) {
-    KeepTextViewState keep;
+    KeptEditorState keep;
     std::string text(60000, 'x');
     uint32_t seed = 12345;
     for (char& c : text) {
