@@ -71,6 +71,7 @@ static void restore_terminal_now() {
 // dump) runs.
 static void on_crash(int sig, siginfo_t* info, void* context) {
     restore_terminal_now();
+    save_drop_temp_now();
     struct sigaction& prev = previous_crash_action[sig];
     sigaction(sig, &prev, nullptr);
     if ((prev.sa_flags & SA_SIGINFO) && prev.sa_sigaction) {
@@ -86,6 +87,7 @@ static void on_crash(int sig, siginfo_t* info, void* context) {
 // blocked, so raising it again ends the program with the signal's status.
 static void on_ending_signal(int sig) {
     restore_terminal_now();
+    save_drop_temp_now();
     raise(sig);
 }
 

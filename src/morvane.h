@@ -348,6 +348,9 @@ std::string& trim_at_whitespace(std::string& text);
 // The writing behind save_file, without the dialog: 1 saved under `name`;
 // 0 failed, with *failure set to the box's title and errno to the reason.
 int save_file_as(const std::string& name, const char** failure);
+// From a signal handler that ends the program: removes the temporary file a
+// save is writing, so that nothing but the edited file is ever left.
+void save_drop_temp_now();
 // fsync that also succeeds for targets that cannot be synced at all (EINVAL).
 int save_sync(int fd);
 

@@ -148,6 +148,17 @@ int close_keeping_errno(int fd) {
     return rc;
 }
 
+// The temporary file being written, for a signal that ends the program in
+// the middle of a save: it may only call unlink, so the name is kept ready.
+char temp_in_progress[4096];
+volatile sig_atomic_t temp_exists = 0;
+
+void note_temp(const std::string& name) {
+    if (name.size() >= sizeof temp_in_progress) return; // longer than any path
+    memcpy(temp_in_progress, name.c_str(), name.size() + 1);
+    temp_exists = 1;
+}
+
 // A temporary file beside `t.path` that can take the old file's place: the
 // same mode, owner and group (`old` null: a new file's usual mode). 0, or -1
 // when such a file cannot be made here (nothing is left behind).
@@ -157,6 +168,7 @@ int open_replacement(WholeTarget& t, const struct stat* old) {
     std::string name = directory_of(t.path) + "/." + base.substr(0, 64) + ".morvane-XXXXXX";
     int fd = mkstemp(name.data());
     if (fd < 0) return -1;
+    note_temp(name);
     mode_t mode;
     bool kept = true;
     if (old) {
@@ -173,6 +185,7 @@ int open_replacement(WholeTarget& t, const struct stat* old) {
     }
     if (!kept || fchmod(fd, mode) != 0) {
         unlink(name.c_str());
+        temp_exists = 0;
         close(fd);
         return -1;
     }
@@ -246,6 +259,7 @@ int commit_target(WholeTarget& t) {
     if (save_sync(t.fd) != 0) return -1;
     if (t.temp.empty()) return 0;
     if (rename(t.temp.c_str(), t.path.c_str()) != 0) return -1;
+    temp_exists = 0;
     t.temp.clear();
     t.renamed = true;
     int dir = open(directory_of(t.path).c_str(), O_RDONLY);
@@ -260,6 +274,7 @@ int commit_target(WholeTarget& t) {
 void abandon_target(WholeTarget& t, bool stream_owns_fd) {
     int err = errno;
     if (!t.temp.empty()) unlink(t.temp.c_str());
+    temp_exists = 0;
     if (t.created) unlink(t.path.c_str());
     if (t.fd >= 0 && !stream_owns_fd) close(t.fd);
     t.fd = -1;
@@ -444,6 +459,11 @@ void show_failure(WINDOW* popup, const char* title, int err) {
 }
 
 } // namespace
+
+void save_drop_temp_now() {
+    if (temp_exists) unlink(temp_in_progress);
+    temp_exists = 0;
+}
 
 int save_sync(int fd) {
     while (fsync(fd) != 0) {

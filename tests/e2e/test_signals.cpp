@@ -2,6 +2,9 @@
 // signals that end the program, and terminals that cannot show the screen.
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -131,4 +134,30 @@ TEST(Terminals, TerminalWithoutCursorAddressingIsRefused) {
     EXPECT_NE(t.output().find("Cannot initialize screen - curses!"), std::string::npos)
         << t.output();
     EXPECT_TRUE(t.canonical_echo_mode());
+}
+
+// A signal that ends the program in the middle of a save takes the save's
+// temporary file with it: nothing but the edited file is ever left behind.
+TEST(EndingSignals, ASignalDuringASaveLeavesNoTemporaryFile) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        Terminal t;
+        t.write_file("big.bin", "");
+        ASSERT_EQ(truncate(t.path("big.bin").c_str(), off_t{8} << 30), 0); // sparse: no disk
+        t.start({"big.bin"});
+        ASSERT_TRUE(t.expect_text(1, 0, "00000000  00 00"));
+        t.send("A");
+        ASSERT_TRUE(t.expect_text(1, 0, "00000000  A0 00"));
+        t.send(ctrl('o'));
+        ASSERT_TRUE(t.expect_text(t.lines() - 1, 0, "^G/^X/Escape Cancel"));
+        t.send(ctrl('u') + "copy.bin" + keys::enter);
+        ASSERT_TRUE(t.expect_text(t.lines() - 1, 0, "Saving... "));
+        kill(t.pid(), sig);
+        EXPECT_EQ(t.wait_exit(), 128 + sig);
+        EXPECT_TRUE(t.canonical_echo_mode());
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(t.dir()))
+            names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"big.bin"});
+    }
 }
