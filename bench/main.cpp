@@ -1,5 +1,6 @@
-// Runs every benchmark, then prints each figure beside its reference from the
-// same run and the ratio: these machines are noisy, absolute times are not.
+// Runs every benchmark, then prints one table: each figure's median beside
+// its reference from the same run, the ratio, the goal and whether it is met.
+// These machines are noisy: ratios are compared, not absolute times.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -7,47 +8,106 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
+
 namespace {
+
+// A figure against its reference. `max_ratio` is the goal (0: none);
+// `max_excess`, when set, makes the goal "at most the reference plus this"
+// instead (for memory against the file's size).
+struct TableRow {
+    const char* figure;
+    const char* reference;
+    double max_ratio;
+    const char* goal;
+    const char* figure_counter = "median_s";
+    const char* reference_counter = "median_s";
+    double max_excess = 0;
+};
+
+constexpr double grep_speed_share = 0.7; // search at least this share of grep's speed
+
+const TableRow table_rows[] = {
+    {"OpenFirstScreenAndQuit_16GiB_sparse", "OpenFirstScreenAndQuit_1KiB", 1.5, "<= 1.5"},
+    {"OpenFirstScreenAndQuit_1KiB", "Reference_CatInPty_1KiB", 0, "-"},
+    {"PageDown_1GiB_paged", "Reference_PaintFullScreen", 0, "-"},
+    {"DownOnBottomRow_1GiB_paged", "Reference_PaintFullScreen", 0, "-"},
+    {"TextViewAtStart_1GiB_one_line", "Reference_PaintFullScreen", 1.5, "<= 1.5"},
+    {"TextViewAtEnd_1GiB_one_line", "Reference_grep_F_1GiB_one_line", 1.5, "<= 1.5"},
+    {"Search_find_pattern_1GiB", "Reference_memmem_1GiB", 0, "-"},
+    {"Search_find_pattern_1GiB", "Reference_grep_F_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"Search_1000_modified_1GiB", "Reference_grep_F_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"InsertAtStart_b_1GiB", "InsertAtStart_b_1MiB", 1.5, "<= 1.5"},
+    {"DeleteAtStart_b_1GiB", "DeleteAtStart_b_1MiB", 1.5, "<= 1.5"},
+    {"OpenBuffered_1GiB", "Reference_cat_1GiB", 1.3, "<= 1.3"},
+    {"OpenBuffered_1GiB", "OpenBuffered_1GiB", 0, "<= file+16MiB", "peak_rss_KiB", "file_KiB",
+     16 * 1024},
+    {"UndoNewest_of_100000", "UndoNewest_of_10", 1.5, "<= 1.5"},
+    {"SaveOneByteInPlace_16GiB_sparse", "SaveOneByteInPlace_1MiB", 1.5, "<= 1.5"},
+    {"SaveAsNewName_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
+    {"SaveAsNewName_disk_mode_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
+};
+
+std::string seconds_text(double s) {
+    char text[32];
+    if (s >= 1)
+        snprintf(text, sizeof text, "%.2f s", s);
+    else if (s >= 1e-3)
+        snprintf(text, sizeof text, "%.1f ms", s * 1e3);
+    else
+        snprintf(text, sizeof text, "%.1f us", s * 1e6);
+    return text;
+}
+
+std::string value_text(const char* counter, double v) {
+    if (std::string(counter) == "median_s") return seconds_text(v);
+    char text[32];
+    snprintf(text, sizeof text, "%.1f MiB", v / 1024); // the KiB counters
+    return text;
+}
 
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (!r.error_occurred) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const Run& r : runs) {
+            if (r.error_occurred) continue;
+            std::string name = r.benchmark_name();
+            name = name.substr(0, name.find('/'));
+            if (name.rfind("BM_", 0) == 0) name.erase(0, 3);
+            auto& values = values_[name];
+            for (const auto& [counter, value] : r.counters)
+                values[counter] = value.value;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        struct Pair {
-            const char* figure;
-            const char* reference;
-        };
-        static const Pair pairs[] = {
-            {"BM_OpenFirstScreenAndQuit_16GiB_sparse/iterations:20/manual_time",
-             "BM_OpenFirstScreenAndQuit_1KiB/iterations:20/manual_time"},
-            {"BM_OpenFirstScreenAndQuit_1KiB/iterations:20/manual_time",
-             "BM_Reference_CatInPty_1KiB/iterations:20/manual_time"},
-            {"BM_PageDown_1GiB_paged", "BM_Reference_PaintFullScreen"},
-            {"BM_DownOnBottomRow_1GiB_paged", "BM_Reference_PaintFullScreen"},
-            {"BM_Search_find_pattern_1GiB", "BM_Reference_memmem_1GiB"},
-            {"BM_Search_find_pattern_1GiB", "BM_Reference_grep_F_1GiB/manual_time"},
-            {"BM_SaveOneByteInPlace_16GiB_sparse", "BM_SaveOneByteInPlace_1MiB"},
-            {"BM_SaveAsNewName_1GiB/iterations:3/manual_time",
-             "BM_Reference_cp_1GiB/iterations:3/manual_time"},
-        };
-        printf("\n%-50s %-50s %8s\n", "figure", "reference", "ratio");
-        for (const Pair& p : pairs) {
-            auto f = times_.find(p.figure);
-            auto r = times_.find(p.reference);
-            if (f == times_.end() || r == times_.end() || r->second == 0) continue;
-            printf("%-50s %-50s %8.2f\n", short_name(p.figure).c_str(),
-                   short_name(p.reference).c_str(), f->second / r->second);
+        printf("\n%-36s %10s  %-34s %10s %7s  %-14s %s\n", "figure", "median", "reference",
+               "median", "ratio", "goal", "verdict");
+        for (const TableRow& row : table_rows) {
+            const double* f = find(row.figure, row.figure_counter);
+            const double* r = find(row.reference, row.reference_counter);
+            if (!f || !r || *r == 0) continue;
+            const double ratio = *f / *r;
+            const char* verdict = "-";
+            if (row.max_excess > 0)
+                verdict = *f <= *r + row.max_excess ? "met" : "not met";
+            else if (row.max_ratio > 0)
+                verdict = ratio <= row.max_ratio ? "met" : "not met";
+            printf("%-36s %10s  %-34s %10s %7.2f  %-14s %s\n", row.figure,
+                   value_text(row.figure_counter, *f).c_str(), row.reference,
+                   value_text(row.reference_counter, *r).c_str(), ratio, row.goal, verdict);
         }
     }
 
   private:
-    static std::string short_name(const std::string& n) { return n.substr(0, n.find('/')); }
-    std::map<std::string, double> times_;
+    const double* find(const char* name, const char* counter) const {
+        auto b = values_.find(name);
+        if (b == values_.end()) return nullptr;
+        auto c = b->second.find(counter);
+        return c == b->second.end() ? nullptr : &c->second;
+    }
+    std::map<std::string, std::map<std::string, double>> values_;
 };
 
 } // namespace
@@ -57,4 +117,5 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    bench_remove_scratch();
 }
