@@ -110,6 +110,12 @@ void text_view(benchmark::State& state, uint64_t at) {
         times.time([] { toggle_view(); });
         if (Globals.mode != MODE_TEXT) state.SkipWithError("text view left");
     }
+    // One line: rows of COLS-1 bytes, pages of all main_win rows but the last.
+    const uint64_t row_bytes = static_cast<uint64_t>(COLS - 1);
+    const uint64_t page_rows = static_cast<uint64_t>(getmaxy(Globals.main_win) - 1);
+    if (text_row_starts.empty() ||
+        text_row_starts[0] != at / row_bytes / page_rows * page_rows * row_bytes)
+        state.SkipWithError("wrong page");
     Globals.mode = MODE_HEX;
 }
 
