@@ -122,6 +122,8 @@ bool dialog_open() {
 }
 
 bool dialog_hidden() {
+    // A dialog whose popup could not be made (the help menu on a terminal of
+    // one or two lines) works unseen, as it always has.
     return !open_dialogs.empty() && open_dialogs.back().win && !fits(open_dialogs.back());
 }
 

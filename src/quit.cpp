@@ -151,7 +151,8 @@ void quit_dialog() {
     int choice;
     {
         // The interrupt keeps its action: quit_dialog_open stops a second one.
-        DialogScope scope(nullptr, quit_keys, DialogScope::Interrupts::Kept, show_quit_dialog, 6);
+        // Its question and choices stand on rows 2 and 4: five rows show them.
+        DialogScope scope(nullptr, quit_keys, DialogScope::Interrupts::Kept, show_quit_dialog, 5);
         quit_scope = &scope;
         quit_selected = 1;
         show_quit_dialog();
