@@ -28,11 +28,14 @@
 
 #include "morvane.h"
 
-mod_entry** mod_table = nullptr;
+std::unique_ptr<mod_entry*[]> mod_table;
 size_t mod_table_entries = 0;
 bool fp_reads_other_file = false;
 
 namespace {
+
+// Owns every entry of the table; the buckets only chain them.
+NodePool<mod_entry, &mod_entry::next> mod_entries;
 
 inline size_t bucket_of(uint64_t offset) {
     return static_cast<size_t>(offset % MOD_TABLE_BUCKETS);
@@ -91,14 +94,6 @@ void overlay_table(uint64_t offset, unsigned char* bytes, uint64_t len) {
 
 bool overlay_applies() {
     return Globals.file_state != FILE_READ_ONLY && !Globals.buffered;
-}
-
-void free_chain(mod_entry*& head) {
-    while (head) {
-        mod_entry* next = head->next;
-        delete head;
-        head = next;
-    }
 }
 
 // Paged mode: the page capacity, with `buffer` made large enough for it.
@@ -343,20 +338,16 @@ void set_file_window(FILE* stream, uint64_t front, uint64_t end) {
 }
 
 void init_mod_table() {
-    if (mod_table) {
-        clear_mod_table();
-        delete[] mod_table;
-        mod_table = nullptr;
-    }
-    mod_table = checked_alloc([] { return new mod_entry*[MOD_TABLE_BUCKETS](); },
+    clear_mod_table();
+    mod_table.reset();
+    mod_table = checked_alloc([] { return std::make_unique<mod_entry*[]>(MOD_TABLE_BUCKETS); },
                               "Not enough memory to create hash table\n");
-    mod_table_entries = 0;
 }
 
 void clear_mod_table() {
     if (!mod_table) return;
-    for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
-        free_chain(mod_table[b]);
+    std::fill_n(mod_table.get(), MOD_TABLE_BUCKETS, nullptr);
+    mod_entries.clear();
     mod_table_entries = 0;
 }
 
@@ -369,10 +360,8 @@ void mod_table_set(uint64_t offset, int value) {
             return;
         }
     }
-    mod_entry* e = checked_alloc([&] {
-        return new mod_entry{offset, static_cast<unsigned char>(value), head};
-    });
-    head = e;
+    head = checked_alloc(
+        [&] { return mod_entries.take(offset, static_cast<unsigned char>(value), head); });
     ++mod_table_entries;
 }
 
@@ -382,7 +371,7 @@ void mod_table_remove(uint64_t offset) {
         if ((*link)->offset == offset) {
             mod_entry* gone = *link;
             *link = gone->next;
-            delete gone;
+            mod_entries.give_back(gone);
             --mod_table_entries;
             return;
         }

@@ -12,9 +12,12 @@
 #include <signal.h>
 
 #include <array>
+#include <cassert>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -93,6 +96,46 @@ struct ByteBuffer : std::vector<unsigned char, uninit_allocator<unsigned char>> 
         return *this;
     }
     operator std::vector<unsigned char>() const { return {begin(), end()}; }
+};
+
+// Owns the nodes of a linked structure whose nodes come and go in any order.
+// The deque keeps every node's address while more are added; a node given
+// back is chained through its own `Link` field for the next take, so taking
+// and giving back are O(1) and giving back never allocates. take() throws
+// std::bad_alloc when memory runs out and then leaves the pool as it was.
+template <class T, T* T::*Link> class NodePool {
+  public:
+    template <class... A> T* take(A&&... fields) {
+        T node{std::forward<A>(fields)...}; // may throw: nothing taken yet
+        T* n;
+        if (free_) {
+            n = free_;
+            free_ = n->*Link;
+            *n = std::move(node);
+        } else {
+            n = &nodes_.emplace_back(std::move(node));
+        }
+        ++in_use_;
+        return n;
+    }
+    void give_back(T* n) {
+        assert(n && in_use_ > 0 && "node pool: a node given back that was not taken");
+        *n = T{}; // what the node held (a name's characters) goes now
+        n->*Link = free_;
+        free_ = n;
+        --in_use_;
+    }
+    void clear() { // every node at once, taken or not
+        nodes_.clear();
+        free_ = nullptr;
+        in_use_ = 0;
+    }
+    size_t in_use() const { return in_use_; }
+
+  private:
+    std::deque<T> nodes_;
+    T* free_ = nullptr; // nodes given back, chained through Link
+    size_t in_use_ = 0;
 };
 
 extern int32_t cursor_x;      // hex-pane column of the digit under the cursor
@@ -265,8 +308,8 @@ struct mod_entry {
     mod_entry* next;
 };
 inline constexpr int MOD_TABLE_BUCKETS = 1009;
-extern mod_entry** mod_table;    // 1009 bucket heads, or null before init
-extern size_t mod_table_entries; // number of entries (fast paths when 0)
+extern std::unique_ptr<mod_entry*[]> mod_table; // 1009 bucket heads, or null before init
+extern size_t mod_table_entries;                // number of entries (fast paths when 0)
 
 int get_byte_miss(uint64_t offset);
 // The hot path: a comparison and an index.
