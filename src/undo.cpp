@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cerrno>
 #include <climits>
+#include <deque>
 #include <new>
 #include <unordered_map>
 
@@ -14,6 +15,11 @@
 UndoList UndoStack;
 
 namespace {
+
+// Owns every record, oldest first. Records come and go only at the top, so
+// the deque is a stack whose push and pop never move the records below,
+// which the list's links point to.
+std::deque<undo_record> undo_records;
 
 // Checked only by asserts, so a release build never calls it.
 [[maybe_unused]] bool stack_consistent() {
@@ -108,7 +114,8 @@ void pop_top() {
         at->second = r->prev_same;
     else
         newest_at.erase(at);
-    delete r;
+    assert(&undo_records.back() == r && "undo list: top is not the newest record owned");
+    undo_records.pop_back();
     --UndoStack.size;
     assert(stack_consistent() && "undo list: count, base and top disagree");
 }
@@ -116,15 +123,14 @@ void pop_top() {
 } // namespace
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
-    auto* r = new (std::nothrow) undo_record{kind,
-                                             offset,
-                                             static_cast<unsigned char>(old_byte),
-                                             static_cast<unsigned char>(new_byte),
-                                             false,
-                                             nullptr,
-                                             UndoStack.top,
-                                             nullptr};
-    if (!r) return; // the change stands; it just cannot be undone
+    undo_record* r;
+    try {
+        r = &undo_records.emplace_back(undo_record{
+            kind, offset, static_cast<unsigned char>(old_byte),
+            static_cast<unsigned char>(new_byte), false, nullptr, UndoStack.top, nullptr});
+    } catch (const std::bad_alloc&) {
+        return; // the change stands; it just cannot be undone
+    }
     assert(stack_consistent() && "undo list: count, base and top disagree");
     try {
         auto [at, fresh] = newest_at.try_emplace(offset, r);
@@ -133,7 +139,7 @@ void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
             at->second = r;
         }
     } catch (const std::bad_alloc&) {
-        delete r; // as when the record itself cannot be had
+        undo_records.pop_back(); // as when the record itself cannot be had
         return;
     }
     if (UndoStack.size == 0)
@@ -192,12 +198,7 @@ void undoLastChange() {
 }
 
 void undo_clear() {
-    undo_record* r = UndoStack.base;
-    while (r) {
-        undo_record* next = r->next;
-        delete r;
-        r = next;
-    }
+    undo_records.clear();
     UndoStack = UndoList{};
     newest_at.clear();
 }
