@@ -5,9 +5,15 @@
 #include <cassert>
 #include <cerrno>
 #include <cstring>
-#include <new>
 
 #include "morvane.h"
+
+namespace {
+
+// Owns every node of every list; once none is in use its memory goes too.
+NodePool<NameNode, &NameNode::p> name_nodes;
+
+} // namespace
 
 // Relinks the nodes in place: the browser's list needs no array and the
 // recursion is only log2(n) deep.
@@ -48,12 +54,17 @@ NameNode* msort(NameNode* list) {
     return head.p;
 }
 
+NameNode* name_node(std::string_view name, NameNode* next) {
+    return checked_alloc([&] { return name_nodes.take(std::string(name), next); });
+}
+
 void free_name_list(NameNode* list) {
     while (list) {
         NameNode* next = list->p;
-        delete list;
+        name_nodes.give_back(list);
         list = next;
     }
+    if (name_nodes.in_use() == 0) name_nodes.clear();
 }
 
 NameNode* getDirectory(const char* path) {
@@ -65,7 +76,7 @@ NameNode* getDirectory(const char* path) {
     size_t count = 0;
     // A read error ends the list early; what was read is still listed.
     while (struct dirent* entry = readdir(dir)) {
-        NameNode* node = checked_alloc([&] { return new NameNode{entry->d_name, nullptr}; });
+        NameNode* node = name_node(entry->d_name, nullptr);
         if (tail)
             tail->p = node;
         else

@@ -556,6 +556,9 @@ struct NameNode {
 };
 NameNode* getDirectory(const char* path);
 NameNode* msort(NameNode* list);
+// Name nodes come from one pool: name_node takes one (memory that runs out
+// ends the program), free_name_list gives a whole list back.
+NameNode* name_node(std::string_view name, NameNode* next);
 void free_name_list(NameNode* list);
 
 // ---------------------------------------------------------------- browser.cpp

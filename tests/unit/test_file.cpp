@@ -22,7 +22,7 @@ namespace {
 NameNode* make_list(const std::vector<std::string>& names) {
     NameNode* head = nullptr;
     for (auto it = names.rbegin(); it != names.rend(); ++it)
-        head = new NameNode{*it, head};
+        head = name_node(*it, head);
     return head;
 }
 
