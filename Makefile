@@ -15,7 +15,7 @@ MINUTES ?= 20
 FUZZ_SECONDS ?= 900
 FUZZB   := build/fuzz
 
-.PHONY: all run test deps install clean bench soak fuzz
+.PHONY: all run test deps install uninstall clean bench soak fuzz
 
 all:
 	@command -v cmake >/dev/null && command -v ninja >/dev/null || scripts/deps
@@ -63,6 +63,11 @@ fuzz:
 
 install: all
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
+
+# Removes the files the last `make install` recorded in the release build's
+# manifest; give it the DESTDIR that install was given.
+uninstall:
+	scripts/uninstall $(RELEASE)/install_manifest.txt "$(DESTDIR)"
 
 clean:
 	rm -rf build
