@@ -21,12 +21,12 @@
 inline constexpr uint64_t bench_MiB = 1ULL << 20;
 inline constexpr uint64_t bench_GiB = 1ULL << 30;
 
-// A scratch directory (MORVANE_BENCH_DIR, else /tmp), made on first use and
+// A scratch directory (MV_BENCH_DIR, else /tmp), made on first use and
 // removed with everything in it by bench_remove_scratch at the end of the run.
 inline bool bench_dir_made = false;
 inline const std::string& bench_dir() {
     static std::string dir = [] {
-        const char* base = getenv("MORVANE_BENCH_DIR");
+        const char* base = getenv("MV_BENCH_DIR");
         std::string d = base ? base : "/tmp";
         d += "/morvane-bench-XXXXXX";
         std::vector<char> tmpl(d.begin(), d.end());

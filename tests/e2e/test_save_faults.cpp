@@ -329,7 +329,7 @@ struct KilledSave {
 };
 
 unsigned fault_seed() {
-    if (const char* s = getenv("MORVANE_FAULT_SEED")) return static_cast<unsigned>(atoi(s));
+    if (const char* s = getenv("MV_FAULT_SEED")) return static_cast<unsigned>(atoi(s));
     return std::random_device{}();
 }
 
@@ -404,7 +404,7 @@ void kill_during_saves(const KilledSave& k) {
         ASSERT_NE(now, old);
     }
     unsigned seed = fault_seed();
-    SCOPED_TRACE("MORVANE_FAULT_SEED=" + std::to_string(seed) + ", save took " +
+    SCOPED_TRACE("MV_FAULT_SEED=" + std::to_string(seed) + ", save took " +
                  std::to_string(took.count()) + " ms");
     std::mt19937 random(seed);
     // Moments over the whole save, denser near its start, where the bytes are

@@ -5,8 +5,8 @@
 //     in place or under a new name;
 //   - keys that never save leave the file's bytes and time untouched.
 //
-// MORVANE_STORM_SEED sets the seed (else a fixed one per test), and
-// MORVANE_STORM_RUNS / MORVANE_STORM_KEYS the runs per test and the actions
+// MV_STORM_SEED sets the seed (else a fixed one per test), and
+// MV_STORM_RUNS / MV_STORM_KEYS the runs per test and the actions
 // per run. Each test runs in two shards; run i of shard k uses the seed
 // seed + k * 100000 + i, and a failure prints how to replay that run alone.
 //
@@ -40,9 +40,9 @@ struct StormConfig {
 };
 
 StormConfig storm_config(uint64_t default_seed, int default_runs, int default_actions) {
-    return {env_number("MORVANE_STORM_SEED", default_seed),
-            static_cast<int>(env_number("MORVANE_STORM_RUNS", default_runs)),
-            static_cast<int>(env_number("MORVANE_STORM_KEYS", default_actions))};
+    return {env_number("MV_STORM_SEED", default_seed),
+            static_cast<int>(env_number("MV_STORM_RUNS", default_runs)),
+            static_cast<int>(env_number("MV_STORM_KEYS", default_actions))};
 }
 
 // For scripts/soak: what this test ran, on one line.
@@ -59,8 +59,8 @@ std::string seed_note(uint64_t seed) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     name = name.substr(0, name.rfind('/')) + "/0";
-    return "replay: MORVANE_STORM_SEED=" + std::to_string(seed) +
-           " MORVANE_STORM_RUNS=1 e2e_tests --gtest_filter='" + name + "'";
+    return "replay: MV_STORM_SEED=" + std::to_string(seed) +
+           " MV_STORM_RUNS=1 e2e_tests --gtest_filter='" + name + "'";
 }
 
 // Bytes that are not all alike, so that a misplaced byte shows.
