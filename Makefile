@@ -15,7 +15,7 @@ MINUTES ?= 20
 FUZZ_SECONDS ?= 900
 FUZZB   := build/fuzz
 
-.PHONY: all run test deps install uninstall clean bench soak fuzz
+.PHONY: all run test deps install uninstall clean bench soak fuzz package
 
 all:
 	@command -v cmake >/dev/null && command -v ninja >/dev/null || scripts/deps
@@ -28,6 +28,7 @@ run: deps all
 
 # The sanitizer build runs every test; the clang build and the release build
 # with -Werror are compiled too, so that neither compiler nor flavour rots.
+# The release package is made just before ctest, for the test that unpacks it.
 test: deps
 	cmake -S . -B $(DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_TESTS=ON >/dev/null
 	cmake --build $(DEBUG) -j $(JOBS)
@@ -35,6 +36,7 @@ test: deps
 	cmake --build $(CLANGB) -j $(JOBS)
 	cmake -S . -B $(RELWB) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_WERROR=ON -DMORVANE_TESTS=ON >/dev/null
 	cmake --build $(RELWB) -j $(JOBS)
+	$(MAKE) --no-print-directory package
 	cd $(DEBUG) && ctest --output-on-failure -j $(JOBS)
 
 bench: deps
@@ -60,6 +62,11 @@ fuzz:
 	cd $(FUZZB) && ./fuzz_keys -jobs=1 -max_len=512 -timeout=10 \
 	    -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(CURDIR)/$(FUZZB)/ corpus $(CURDIR)/fuzz/seeds; \
 	    status=$$?; tail -n 3 fuzz-0.log; exit $$status
+
+# The Debian package of the release build, left in $(RELEASE).
+package: all
+	@command -v dpkg-shlibdeps >/dev/null || scripts/deps
+	cd $(RELEASE) && cpack -G DEB
 
 install: all
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
