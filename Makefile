@@ -15,7 +15,7 @@ MINUTES ?= 20
 FUZZ_SECONDS ?= 900
 FUZZB   := build/fuzz
 
-.PHONY: all run test deps install uninstall clean bench soak fuzz package
+.PHONY: all run test deps install uninstall clean bench soak fuzz screenshots package
 
 all:
 	@command -v cmake >/dev/null && command -v ninja >/dev/null || scripts/deps
@@ -43,6 +43,14 @@ bench: deps
 	cmake -S . -B $(BENCHB) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BENCH=ON >/dev/null
 	cmake --build $(BENCHB) -j $(JOBS)
 	./$(BENCHB)/morvane_bench
+
+# The README's images: the scenes played in the sanitizer build's program,
+# rendered to docs/*.svg (ctest checks that the committed ones are current).
+screenshots: deps
+	cmake -S . -B $(DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_TESTS=ON >/dev/null
+	cmake --build $(DEBUG) -j $(JOBS) --target screenshots
+	mkdir -p docs
+	./$(DEBUG)/screenshots docs
 
 deps:
 	@scripts/deps
