@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
@@ -22,25 +23,6 @@ struct GapLimit {
     uint64_t kept = buffer_gap_close_limit;
     explicit GapLimit(uint64_t limit) { buffer_gap_close_limit = limit; }
     ~GapLimit() { buffer_gap_close_limit = kept; }
-};
-
-struct WholeFile {
-    KeptEditorState keep;
-    CursesScreen screen;
-    explicit WholeFile(const Bytes& bytes) {
-        Globals.buffered = 1;
-        Globals.mode = 1;
-        Globals.file_state = Globals.text_pane = Globals.ebcdic = 0;
-        Globals.spacing = Globals.print_set = 1;
-        Globals.buf_size = static_cast<int64_t>(bytes.size());
-        Globals.filesize = bytes.size() - 1;
-        buf_spare = 1024;
-        buffer.assign(bytes.size() + 1024 + 1, 0);
-        std::copy(bytes.begin(), bytes.end(), buffer.begin());
-        set_file_window(nullptr, 0, Globals.filesize);
-        init_mod_table();
-        undo_clear();
-    }
 };
 
 void cursor_to(uint64_t o) {

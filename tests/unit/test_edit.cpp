@@ -4,43 +4,13 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// Whole-file mode holding `bytes` on a 24x80 screen, cursor on byte 0; the
-// editor state is put back afterwards.
-struct WholeFile {
-    KeptEditorState keep;
-    CursesScreen screen;
-    explicit WholeFile(const Bytes& bytes) {
-        Globals.buffered = 1;
-        Globals.mode = 1;
-        Globals.file_state = Globals.text_pane = Globals.ebcdic = 0;
-        Globals.spacing = Globals.print_set = 1;
-        Globals.buf_size = static_cast<int64_t>(bytes.size());
-        Globals.filesize = bytes.size() - 1;
-        buf_spare = 1024;
-        buffer.assign(bytes.size() + 1024 + 1, 0);
-        std::copy(bytes.begin(), bytes.end(), buffer.begin());
-        set_file_window(nullptr, 0, Globals.filesize);
-        init_mod_table();
-        undo_clear();
-        at(0, 1);
-    }
-    // The cursor onto byte o's high nibble, on screen row `row`.
-    static void at(uint64_t o, int row) {
-        cursor_loc = o;
-        cursor_y = row;
-        cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
-    }
-    static Bytes data() {
-        return Bytes(buffer.begin(), buffer.begin() + static_cast<long>(Globals.filesize + 1));
-    }
-};
 
 Bytes counting(size_t n) {
     Bytes v(n);

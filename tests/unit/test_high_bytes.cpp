@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "curses_screen.h"
-#include "editor_state.h"
+#include "editing.h"
 
 namespace {
 
@@ -24,17 +23,6 @@ class Utf8Locale {
     std::string old_;
     bool ok_ = false;
 };
-
-void hold_bytes(const std::vector<unsigned char>& bytes) {
-    buffer = bytes;
-    buffer.push_back(0);
-    Globals.filesize = bytes.size() - 1;
-    Globals.buf_front = 0;
-    Globals.buf_end = Globals.filesize;
-    Globals.buffered = 1;
-    Globals.buf_size = static_cast<int64_t>(bytes.size());
-    init_mod_table();
-}
 
 wchar_t wide_cell(WINDOW* w, int row, int col) {
     cchar_t cc;
@@ -53,10 +41,7 @@ constexpr int text_col = 64; // the text column of a wide row
 TEST(HighByteDrawing, TextColumnShowsLatin1InAUtf8TerminalAndStandInsElsewhere) {
     Utf8Locale locale;
     if (!locale.ok()) GTEST_SKIP() << "no C.UTF-8 locale on this system";
-    KeptEditorState kept;
-    OutputCharset charset_before = output_charset;
-    CursesScreen screen(24, 80);
-    hold_bytes({'A', 0xE9, 0xFF, 0xA0, 0x85, 0x00});
+    WholeFile file({'A', 0xE9, 0xFF, 0xA0, 0x85, 0x00});
     for (int set : {2, 3}) { // -8, -a
         SCOPED_TRACE(set);
         Globals.print_set = set;
@@ -76,5 +61,4 @@ TEST(HighByteDrawing, TextColumnShowsLatin1InAUtf8TerminalAndStandInsElsewhere) 
         EXPECT_NE(stand_in, L'\u00E9');
         EXPECT_NE(stand_in, L'.'); // distinguishable from bytes shown as '.'
     }
-    output_charset = charset_before;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
@@ -25,49 +26,6 @@ Bytes read_file(const std::string& path) {
     return out;
 }
 
-// A file of `bytes` in a temporary directory, held whole (-b) or paged, on a
-// 24x80 screen; the editor state is put back afterwards.
-struct Editing {
-    KeptEditorState keep;
-    std::string dir, path;
-    CursesScreen screen;
-    Editing(const Bytes& bytes, bool whole) {
-        char tmpl[] = "/tmp/morvane-undo-XXXXXX";
-        dir = mkdtemp(tmpl);
-        path = dir + "/f";
-        FILE* f = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        Globals.buffered = whole;
-        Globals.mode = 1;
-        Globals.file_state = Globals.text_pane = Globals.ebcdic = Globals.disk = 0;
-        Globals.spacing = Globals.print_set = 1;
-        Globals.filename = path;
-        Globals.filesize = bytes.size() - 1;
-        Globals.buf_size = whole ? static_cast<int64_t>(bytes.size()) : 16384;
-        buf_spare = whole ? 1024 : 0;
-        buffer.assign(static_cast<size_t>(Globals.buf_size) + buf_spare + 1, 0);
-        size_t held = std::min(bytes.size(), static_cast<size_t>(Globals.buf_size));
-        std::copy(bytes.begin(), bytes.begin() + static_cast<long>(held), buffer.begin());
-        set_file_window(fopen(path.c_str(), "rb"), 0, held - 1);
-        init_mod_table();
-        undo_clear();
-        at(0, 1);
-    }
-    ~Editing() {
-        if (Globals.fp) fclose(Globals.fp);
-        std::filesystem::remove_all(dir);
-    }
-    static void at(uint64_t o, int row) {
-        cursor_loc = o;
-        cursor_y = row;
-        cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
-    }
-    static Bytes data() {
-        return Bytes(buffer.begin(), buffer.begin() + static_cast<long>(Globals.filesize + 1));
-    }
-};
-
 bool highlighted(uint64_t o) {
     return mod_table_get(o, nullptr) == 0;
 }
@@ -75,7 +33,7 @@ bool highlighted(uint64_t o) {
 } // namespace
 
 TEST(Undo, OverwritesAreRevertedNewestFirstWithTheirHighlight) {
-    Editing e(Bytes(64, 0), false);
+    EditedFile e(Bytes(64, 0), false);
     Globals.text_pane = 1;
     e.at(10, 1);
     edit_byte('A');
@@ -100,7 +58,7 @@ TEST(Undo, OverwritesAreRevertedNewestFirstWithTheirHighlight) {
 }
 
 TEST(Undo, TwoNibblesAreTwoRecords) {
-    Editing e({0x12, 0x34, 0x56}, true);
+    EditedFile e({0x12, 0x34, 0x56}, true);
     e.at(1, 1);
     edit_byte('a');
     edit_byte('b');
@@ -112,7 +70,7 @@ TEST(Undo, TwoNibblesAreTwoRecords) {
 }
 
 TEST(Undo, OffScreenChangeIsShownBeforeItIsReverted) {
-    Editing e(Bytes(100000, 0), false);
+    EditedFile e(Bytes(100000, 0), false);
     e.at(0x25, 3);
     edit_byte('7');
     e.at(50000, 1);
@@ -135,7 +93,7 @@ TEST(Undo, OffScreenChangeIsShownBeforeItIsReverted) {
 
 TEST(Undo, InsertionsAndDeletionsAreRevertedInOrder) {
     Bytes original{1, 2, 3, 4, 5, 6, 7, 8};
-    Editing e(original, true);
+    EditedFile e(original, true);
     e.at(2, 1);
     edit_byte('f');
     e.at(4, 1);
@@ -157,7 +115,7 @@ TEST(Undo, InsertionsAndDeletionsAreRevertedInOrder) {
 TEST(Undo, DeletedLastByteOffScreenIsShownWithTheCursorOnTheFile) {
     Bytes bytes(1000, 0);
     bytes[999] = 0x99;
-    Editing e(bytes, true);
+    EditedFile e(bytes, true);
     e.at(999, 5);
     delete_byte(0);
     e.at(0, 1);
@@ -170,7 +128,7 @@ TEST(Undo, DeletedLastByteOffScreenIsShownWithTheCursorOnTheFile) {
 }
 
 TEST(UndoAfterSave, RevertedSavedByteIsAChangeToShowAndSave) {
-    Editing e({0x10, 0x20, 0x30, 0x40}, false);
+    EditedFile e({0x10, 0x20, 0x30, 0x40}, false);
     e.at(1, 1);
     edit_byte('9');
     ASSERT_EQ(save_file_as(e.path, nullptr), 1);
@@ -185,7 +143,7 @@ TEST(UndoAfterSave, RevertedSavedByteIsAChangeToShowAndSave) {
 }
 
 TEST(UndoAfterSave, LaterChangeOnARevertedByteStillSavesTheRevertedValue) {
-    Editing e({0x10, 0x20, 0x30}, false);
+    EditedFile e({0x10, 0x20, 0x30}, false);
     Globals.text_pane = 1;
     e.at(2, 1);
     edit_byte('a');
@@ -204,7 +162,7 @@ TEST(UndoAfterSave, LaterChangeOnARevertedByteStillSavesTheRevertedValue) {
 }
 
 TEST(UndoAfterSave, ChangesKeptThroughASaveUnderANewName) {
-    Editing e({0x10, 0x20, 0x30}, false);
+    EditedFile e({0x10, 0x20, 0x30}, false);
     std::string copy = e.dir + "/new";
     Globals.text_pane = 1;
     e.at(1, 1);
@@ -220,7 +178,7 @@ TEST(UndoAfterSave, ChangesKeptThroughASaveUnderANewName) {
 }
 
 TEST(UndoAfterSave, WholeFileModeMarksTheFileChanged) {
-    Editing e({1, 2, 3}, true);
+    EditedFile e({1, 2, 3}, true);
     e.at(2, 1);
     delete_byte(0);
     ASSERT_EQ(save_file_as(e.path, nullptr), 1);
@@ -232,7 +190,7 @@ TEST(UndoAfterSave, WholeFileModeMarksTheFileChanged) {
 
 TEST(Undo, TinyTerminalsNeitherCrashNorStall) {
     for (auto [lines, cols] : {std::pair{1, 1}, std::pair{3, 12}}) {
-        Editing e({0x11, 0x22, 0x33}, true);
+        EditedFile e({0x11, 0x22, 0x33}, true);
         resize_term(lines, cols);
         e.at(2, 1);
         edit_byte('4');

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
@@ -74,41 +75,6 @@ struct Model {
     }
 };
 
-struct Editing {
-    KeptEditorState keep;
-    std::string dir, path;
-    CursesScreen screen;
-    Editing(const Bytes& bytes, bool whole) {
-        char tmpl[] = "/tmp/morvane-undo-walk-XXXXXX";
-        dir = mkdtemp(tmpl);
-        path = dir + "/f";
-        FILE* f = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        Globals.buffered = whole;
-        Globals.mode = 1;
-        Globals.file_state = Globals.text_pane = Globals.ebcdic = Globals.disk = 0;
-        Globals.spacing = Globals.print_set = 1;
-        Globals.filename = path;
-        Globals.filesize = bytes.size() - 1;
-        Globals.buf_size = whole ? static_cast<int64_t>(bytes.size()) : 16384;
-        buf_spare = whole ? 1024 : 0;
-        buffer.assign(static_cast<size_t>(Globals.buf_size) + buf_spare + 1, 0);
-        size_t held = std::min(bytes.size(), static_cast<size_t>(Globals.buf_size));
-        std::copy(bytes.begin(), bytes.begin() + static_cast<long>(held), buffer.begin());
-        set_file_window(fopen(path.c_str(), "rb"), 0, held - 1);
-        init_mod_table();
-        undo_clear();
-        cursor_loc = 0;
-        cursor_y = 1;
-        cursor_x = hex_col_of_byte(0);
-    }
-    ~Editing() {
-        if (Globals.fp) fclose(Globals.fp);
-        std::filesystem::remove_all(dir);
-    }
-};
-
 // The cursor onto o's high nibble on the first row: the view starts at o's row.
 void cursor_to(uint64_t o) {
     cursor_loc = o;
@@ -136,7 +102,7 @@ void run_random_edits(bool whole, unsigned seed) {
     Bytes start(3000);
     for (auto& b : start)
         b = static_cast<unsigned char>(rng() % 4); // few values: repeated bytes are common
-    Editing e(start, whole);
+    EditedFile e(start, whole);
     Model m{start, start, {}, {}, whole};
     // Few offsets, so that many records share one.
     auto offset = [&] { return static_cast<uint64_t>(rng() % 40) * 73 % m.bytes.size(); };
