@@ -191,7 +191,7 @@ void delete_byte(int no_undo) {
     unsigned char* data = buffer.data();
     if (Globals.filesize == 0) {
         // The file never becomes empty: its only byte becomes 0 instead.
-        if (data[0] != 0 && !no_undo) pushUndo(UNDO_OVERWRITE, 0, data[0], data[0]);
+        if (data[0] != 0 && !no_undo) pushUndo(UNDO_OVERWRITE, 0, data[0], 0);
         data[0] = 0;
         cursor_loc = 0;
         cursor_x = hex_col_of_byte(0);

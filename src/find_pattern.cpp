@@ -1,9 +1,9 @@
-// find_pattern.cpp: the forward search over the file, and what a text
-// field searches for.
+// find_pattern.cpp: the searches over the file, forwards and backwards, and
+// what a text field searches for.
 //
-// The search runs forwards from a start offset over a count of bytes,
-// compares bytes exactly and sees modified bytes as they are shown
-// (get_bytes lays the modification table over what it reads).
+// A search runs over a count of bytes from a start offset, compares bytes
+// exactly and sees modified bytes as they are shown (get_bytes lays the
+// modification table over what it reads).
 #include <cctype>
 #include <cstring>
 #include <new>
@@ -97,6 +97,65 @@ uint64_t search_block(const unsigned char* block, uint64_t block_len, const Sear
     return q;
 }
 
+// The same two scans mirrored, for the last match in `block`: positions
+// 0 .. block_len - needle.len are looked at from the last one down.
+// `back_shift[b]`: how far a window whose first byte is b may move down.
+uint64_t search_block_backward(const unsigned char* block, uint64_t block_len,
+                               const SearchNeedle& n, const std::array<uint64_t, 256>& back_shift,
+                               bool& found) {
+    const uint64_t m = n.len;
+    const uint64_t q_end = block_len - m;
+    const unsigned char guard_byte = n.bytes[n.guard];
+    found = false;
+
+    uint64_t q = q_end;
+    uint64_t false_hits = 0;
+    for (;;) {
+        if (false_hits > 64 && false_hits * 16 > q_end - q) break;
+        const void* hit = memrchr(block + n.guard, guard_byte, q + 1);
+        if (!hit) return 0;
+        q = static_cast<uint64_t>(static_cast<const unsigned char*>(hit) - block) - n.guard;
+        if (memcmp(block + q, n.bytes, m) == 0) {
+            found = true;
+            return q;
+        }
+        if (q == 0) return 0;
+        --q;
+        ++false_hits;
+    }
+    for (;;) {
+        unsigned char b = block[q];
+        if (b == n.bytes[0] && memcmp(block + q + 1, n.bytes + 1, m - 1) == 0) {
+            found = true;
+            return q;
+        }
+        if (back_shift[b] > q) return 0;
+        q -= back_shift[b];
+    }
+}
+
+SearchNeedle make_needle(const unsigned char* pattern, uint64_t m) {
+    SearchNeedle needle{pattern, m, search_shift_table(pattern, m), 0};
+    for (uint64_t j = 1; j < m; ++j)
+        if (search_byte_commonness[pattern[j]] <= search_byte_commonness[pattern[needle.guard]])
+            needle.guard = j;
+    return needle;
+}
+
+// Room for one block and the m - 1 bytes a straddling match needs; empty
+// when there is no memory for it.
+std::vector<unsigned char> search_block_buffer(uint64_t m, uint64_t count) {
+    uint64_t block_cap = (search_block_bytes > m ? search_block_bytes : m) + (m - 1);
+    if (block_cap > count) block_cap = count;
+    std::vector<unsigned char> block;
+    try {
+        block.resize(block_cap);
+    } catch (const std::exception&) {
+        block.clear();
+    }
+    return block;
+}
+
 } // namespace
 
 SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
@@ -105,19 +164,10 @@ SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t
     if (pattern_len == 0 || count == 0 || count < pattern_len) return result;
 
     const uint64_t m = pattern_len;
-    uint64_t block_cap = (search_block_bytes > m ? search_block_bytes : m) + (m - 1);
-    if (block_cap > count) block_cap = count;
-    std::vector<unsigned char> block;
-    try {
-        block.resize(block_cap);
-    } catch (const std::exception&) {
-        return result; // no room for the window: reported as not found
-    }
-
-    SearchNeedle needle{pattern, m, search_shift_table(pattern, m), 0};
-    for (uint64_t j = 1; j < m; ++j)
-        if (search_byte_commonness[pattern[j]] <= search_byte_commonness[pattern[needle.guard]])
-            needle.guard = j;
+    std::vector<unsigned char> block = search_block_buffer(m, count);
+    if (block.empty()) return result; // no room for the window: reported as not found
+    const uint64_t block_cap = block.size();
+    const SearchNeedle needle = make_needle(pattern, m);
 
     // p: the next position (from `start`) where a match may begin; each block
     // starts there, so consecutive blocks overlap by less than m bytes.
@@ -140,6 +190,43 @@ SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t
         p += q;
     }
     return result;
+}
+
+SearchResult find_pattern_backward(const unsigned char* pattern, uint64_t start,
+                                   uint64_t pattern_len, uint64_t count) {
+    SearchResult result{0, 0};
+    if (pattern_len == 0 || count == 0 || count < pattern_len) return result;
+
+    const uint64_t m = pattern_len;
+    std::vector<unsigned char> block = search_block_buffer(m, count);
+    if (block.empty()) return result;
+    const uint64_t positions = block.size() - (m - 1); // window starts one block holds
+    const SearchNeedle needle = make_needle(pattern, m);
+    std::array<uint64_t, 256> back_shift;
+    back_shift.fill(m);
+    for (uint64_t j = m - 1; j >= 1; --j)
+        back_shift[pattern[j]] = j;
+
+    // Blocks from the end down; each holds the window starts lo .. hi and
+    // the m - 1 bytes after hi, so a match is seen whole in one block.
+    const uint64_t last_pos = count - m;
+    LongWork work("Searching", count);
+    uint64_t hi = last_pos;
+    for (;;) {
+        if (!work.keep_going(last_pos - hi)) return result;
+        uint64_t lo = hi + 1 > positions ? hi + 1 - positions : 0;
+        uint64_t n = hi - lo + m;
+        get_bytes(start + lo, block.data(), n);
+        bool found = false;
+        uint64_t q = search_block_backward(block.data(), n, needle, back_shift, found);
+        if (found) {
+            result.found = 1;
+            result.offset = lo + q;
+            return result;
+        }
+        if (lo == 0) return result;
+        hi = lo - 1;
+    }
 }
 
 // ------------------------------------------------------------ text patterns

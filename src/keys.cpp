@@ -26,11 +26,13 @@ enum class Cmd {
     SwitchPane,
     Redraw,
     FindNext,
+    FindPrevious,
     Save,
     Spacing,
     Charset,
     Goto,
     Undo,
+    Redo,
     Search,
     Exit,
     Calculator,
@@ -83,6 +85,9 @@ constexpr KeyBinding hex_keys[] = {
     {KEY_F(3), Cmd::Exit},
     {31, Cmd::Calculator},
     {KEY_F(5), Cmd::Colour},
+    // Not in the help menu: what users of other editors look for.
+    {KEY_F(4), Cmd::FindPrevious},
+    {KEY_F(7), Cmd::Redo},
     {KEY_ESC, Cmd::Escape},
     {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
 };
@@ -118,10 +123,10 @@ constexpr LetterBinding letter_keys[] = {
 
 // Text view: every key not listed is ignored.
 constexpr KeyBinding text_keys[] = {
-    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},   {ctrl('L'), Cmd::Redraw},
-    {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},   {ctrl('R'), Cmd::Charset},
-    {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search}, {ctrl('X'), Cmd::Exit},
-    {KEY_ESC, Cmd::Escape},
+    {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},        {ctrl('L'), Cmd::Redraw},
+    {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},        {ctrl('R'), Cmd::Charset},
+    {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search},      {ctrl('X'), Cmd::Exit},
+    {KEY_ESC, Cmd::Escape},       {KEY_F(4), Cmd::FindPrevious},
 };
 
 template <typename Table, typename Value> bool lookup(const Table& table, int key, Value& out) {
@@ -230,6 +235,10 @@ void run_command(Cmd cmd) {
         search(1);
         redraw_all();
         break;
+    case Cmd::FindPrevious:
+        search(1, true);
+        redraw_all();
+        break;
     case Cmd::Save:
         save_file();
         redraw_all();
@@ -249,6 +258,9 @@ void run_command(Cmd cmd) {
         break;
     case Cmd::Undo:
         if (Globals.file_state != FILE_READ_ONLY) undoLastChange();
+        break;
+    case Cmd::Redo:
+        if (Globals.file_state != FILE_READ_ONLY) redoLastUndo();
         break;
     case Cmd::Search:
         search(0);

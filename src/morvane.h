@@ -381,7 +381,9 @@ extern UndoList UndoStack; // the changes that can be undone, newest on top
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte);
 void undoLastChange();
-void undo_clear();      // frees every record
+void redoLastUndo();    // applies the newest undone change again (bell: none)
+int32_t redo_count();   // undone changes that redo can apply
+void undo_clear();      // frees every record, and what redo could apply
 void undo_mark_saved(); // every record so far has been written by a save
 
 // ---------------------------------------------------------------- save.cpp
@@ -492,6 +494,9 @@ struct SearchResult {
 };
 SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
                           uint64_t count);
+// The last match in the same range (offset from `start`), searched from its end.
+SearchResult find_pattern_backward(const unsigned char* pattern, uint64_t start,
+                                   uint64_t pattern_len, uint64_t count);
 // Horspool shifts: for each byte value, how far a window ending in it may move.
 std::array<uint64_t, 256> search_shift_table(const unsigned char* pattern, uint64_t pattern_len);
 // What a text field searches for: its text up to the first zero byte without
@@ -516,7 +521,9 @@ inline int last_pattern_len() {                                // bytes of that 
 extern int search_used;    // a search was made: the menu offers Find Next first
 extern HexInput hex_input; // the byte-search field's bytes so far
 
-void search(int find_next);
+// The Search dialog; find_next: only repeat the last search (backwards: the
+// last match before the cursor instead of the first after it).
+void search(int find_next, bool backwards = false);
 HexInput* read_hex_bytes(WINDOW* window, int room, int width);
 
 // ---------------------------------------------------------------- help.cpp

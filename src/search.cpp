@@ -182,11 +182,32 @@ bool search_from_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
     return false;
 }
 
-void search_find_next(WINDOW* popup) {
-    if (last_pattern)
-        search_from_cursor(popup, last_pattern->data(), last_pattern_len());
-    else
+// Looks for the last match that begins before the cursor (it may run on
+// past it); a match moves the cursor as a forward one does.
+bool search_before_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
+    if (len > 0 && cursor_loc > 0) {
+        const auto m = static_cast<uint64_t>(len);
+        uint64_t count = cursor_loc - 1 + m;
+        if (count > Globals.filesize + 1) count = Globals.filesize + 1;
+        SearchResult r = find_pattern_backward(pattern, 0, m, count);
+        if (r.found) {
+            cursor_loc = r.offset;
+            cursor_y = 1;
+            cursor_x = hex_col_of_byte(static_cast<unsigned>(cursor_loc % 16));
+            return true;
+        }
+    }
+    search_not_found(popup);
+    return false;
+}
+
+void search_find_next(WINDOW* popup, bool backwards) {
+    if (!last_pattern)
         search_not_found(popup);
+    else if (backwards)
+        search_before_cursor(popup, last_pattern->data(), last_pattern_len());
+    else
+        search_from_cursor(popup, last_pattern->data(), last_pattern_len());
 }
 
 // EBCDIC has no byte for codes of 128 and above.
@@ -264,7 +285,7 @@ int search_choose(WINDOW* popup) {
 
 } // namespace
 
-void search(int find_next) {
+void search(int find_next, bool backwards) {
     if (find_next && !last_pattern) return;
     static constexpr const char* bar =
         "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search";
@@ -285,7 +306,7 @@ void search(int find_next) {
     if (choice >= 0) {
         search_blank_menu(popup);
         if (choice == find_next_item)
-            search_find_next(popup);
+            search_find_next(popup, backwards);
         else if (choice == text_item)
             search_text(popup);
         else

@@ -1,6 +1,7 @@
 // undo.cpp: the undo stack. Every change of edit.cpp pushes one record;
 // the undo key reverts the newest, after first bringing it into view when
-// it lies off the screen.
+// it lies off the screen. Reverted records wait on the redo stack until a
+// new change empties it; redo applies them again by the same rules.
 #include <unistd.h>
 
 #include <cassert>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "morvane.h"
 
@@ -28,6 +30,16 @@ std::deque<undo_record> undo_records;
     if (s.size == 1) return s.base && s.base == s.top && !s.top->next;
     return s.base && s.top && s.base != s.top && !s.top->next;
 }
+
+// What undo has reverted, newest last: each applied again by redo as a new
+// change (which pushes its own undo record).
+struct undone_change {
+    int32_t kind;
+    uint64_t offset;
+    unsigned char old_byte, new_byte;
+};
+std::vector<undone_change> redo_records;
+bool redoing = false; // the change being made is a redo: the redo stack stays
 
 // The newest record of every offset that has one; each record links to the
 // older ones of its offset (prev_same). Records are pushed and popped only at
@@ -120,9 +132,48 @@ void pop_top() {
     assert(stack_consistent() && "undo list: count, base and top disagree");
 }
 
+// Undo and redo act where the change is. One off the screen is first only
+// shown (false: the key did that much); one on it gets the cursor without
+// the view moving (true).
+bool onto_change(uint64_t o) {
+    // A deleted last byte lies one past the end: show the end of the file.
+    uint64_t seen = o > Globals.filesize ? Globals.filesize : o;
+    uint64_t first, end;
+    shown_range(first, end);
+    if (seen < first || seen >= end) {
+        cursor_loc = seen;
+        cursor_y = 1;
+        cursor_x = hex_col_of_byte(static_cast<unsigned>(seen % 16));
+        redraw_all();
+        return false;
+    }
+    // The row changes by the rows between the two (both lie on the screen,
+    // so the difference is small).
+    uint64_t o_row = o & ~uint64_t{15}, cur_row = cursor_loc & ~uint64_t{15};
+    int64_t rows = o_row >= cur_row ? static_cast<int64_t>((o_row - cur_row) / 16)
+                                    : -static_cast<int64_t>((cur_row - o_row) / 16);
+    int64_t y = cursor_y + rows;
+    int64_t bottom = main_rows();
+    cursor_y = static_cast<int32_t>(y < 1 ? 1 : (y > bottom ? bottom : y));
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
+    cursor_loc = o;
+    return true;
+}
+
+// Without memory for it the reverted change cannot be redone, and neither
+// can any older one: redo applies them newest first only.
+void keep_for_redo(const undo_record& r) {
+    try {
+        redo_records.push_back({r.kind, r.offset, r.old_byte, r.new_byte});
+    } catch (const std::bad_alloc&) {
+        redo_records.clear();
+    }
+}
+
 } // namespace
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
+    if (!redoing) redo_records.clear(); // a new change: what was undone is gone
     undo_record* r;
     try {
         r = &undo_records.emplace_back(undo_record{
@@ -158,28 +209,7 @@ void undoLastChange() {
     }
     assert(stack_consistent() && "undo list: count, base and top disagree");
     undo_record* r = UndoStack.top;
-    uint64_t o = r->offset;
-    // A deleted last byte lies one past the end: show the end of the file.
-    uint64_t seen = o > Globals.filesize ? Globals.filesize : o;
-    uint64_t first, end;
-    shown_range(first, end);
-    if (seen < first || seen >= end) {
-        cursor_loc = seen;
-        cursor_y = 1;
-        cursor_x = hex_col_of_byte(static_cast<unsigned>(seen % 16));
-        redraw_all();
-        return;
-    }
-    // Onto the change without moving the view: the row changes by the rows
-    // between the two (both lie on the screen, so the difference is small).
-    uint64_t o_row = o & ~uint64_t{15}, cur_row = cursor_loc & ~uint64_t{15};
-    int64_t rows = o_row >= cur_row ? static_cast<int64_t>((o_row - cur_row) / 16)
-                                    : -static_cast<int64_t>((cur_row - o_row) / 16);
-    int64_t y = cursor_y + rows;
-    int64_t bottom = main_rows();
-    cursor_y = static_cast<int32_t>(y < 1 ? 1 : (y > bottom ? bottom : y));
-    cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
-    cursor_loc = o;
+    if (!onto_change(r->offset)) return;
     switch (r->kind) {
     case UNDO_INSERTION:
         delete_byte(1);
@@ -194,11 +224,46 @@ void undoLastChange() {
         break;
     }
     redraw_cursor_byte();
+    keep_for_redo(*r);
     pop_top();
+}
+
+void redoLastUndo() {
+    if (redo_records.empty()) {
+        warn_beep();
+        doupdate(); // the bell
+        return;
+    }
+    const undone_change c = redo_records.back();
+    if (!onto_change(c.offset)) return;
+    redoing = true;
+    switch (c.kind) {
+    case UNDO_INSERTION:
+        insert_byte(c.new_byte, 0);
+        break;
+    case UNDO_DELETION:
+        delete_byte(0);
+        break;
+    case UNDO_OVERWRITE:
+        pushUndo(UNDO_OVERWRITE, c.offset, get_byte(c.offset), c.new_byte);
+        filebuff_modify(c.new_byte);
+        Globals.file_state = FILE_CHANGED;
+        break;
+    default:
+        break;
+    }
+    redoing = false;
+    redo_records.pop_back();
+    redraw_cursor_byte();
+}
+
+int32_t redo_count() {
+    return static_cast<int32_t>(redo_records.size());
 }
 
 void undo_clear() {
     undo_records.clear();
+    redo_records.clear();
     UndoStack = UndoList{};
     newest_at.clear();
 }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
@@ -255,6 +257,57 @@ TEST_F(PagedSearch, AMatchEndingOnTheLastByteOfTheFileIsFound) {
     ASSERT_EQ(r.found, 1);
     EXPECT_EQ(39000 + r.offset, 39994u);
     EXPECT_EQ(find("TAILEND", 39000, 1000).found, 0) << "its D lies beyond the file";
+}
+
+// Backwards over a paged file of several search blocks, with changes laid
+// over its pages, against a plain scan of the bytes as shown.
+TEST(FindPatternBackward, GivesThePlainLastMatchOverChangedPagesAndBlocks) {
+    const uint64_t mib = 1u << 20;
+    std::mt19937 rng(11);
+    std::vector<unsigned char> shown(2 * mib + 70000);
+    for (auto& b : shown)
+        b = static_cast<unsigned char>("abc"[rng() % 3]);
+    std::fill(shown.begin() + 1500000, shown.begin() + 1700000, 'a'); // the shift scan's turn
+    EditedFile f(shown, false);
+    // Changes on page and block boundaries, and at random.
+    std::vector<uint64_t> changed = {16383, 16384, mib - 1, mib, 2 * mib - 2, shown.size() - 1};
+    for (int i = 0; i < 300; ++i)
+        changed.push_back(rng() % shown.size());
+    for (uint64_t o : changed) {
+        auto v = static_cast<unsigned char>("abcQ"[rng() % 4]);
+        f.at(o, 1);
+        get_byte(o);
+        filebuff_modify(v);
+        shown[o] = v;
+    }
+    auto plain_last = [&](const std::string& pat, uint64_t start, uint64_t count) {
+        for (uint64_t p = count; p-- > 0;)
+            if (p + pat.size() <= count && memcmp(&shown[start + p], pat.data(), pat.size()) == 0)
+                return SearchResult{1, p};
+        return SearchResult{0, 0};
+    };
+    std::vector<std::string> patterns = {"Q", "aQa", "abcabc", "aaaaaaab", "QQQ", "cQb", "zz"};
+    for (int i = 0; i < 6; ++i) { // cut from the shown bytes around changed ones
+        uint64_t o = changed[rng() % changed.size()];
+        uint64_t at = o > 3 ? o - 3 : 0;
+        patterns.emplace_back(shown.begin() + static_cast<long>(at),
+                              shown.begin() +
+                                  static_cast<long>(std::min<uint64_t>(at + 7, shown.size())));
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> ranges = {
+        {0, shown.size()}, {0, mib + 3}, {17, 2 * mib}, {mib - 5, 12}};
+    for (int i = 0; i < 6; ++i) {
+        uint64_t start = rng() % shown.size();
+        ranges.emplace_back(start, rng() % (shown.size() - start) + 1);
+    }
+    for (const std::string& pat : patterns)
+        for (auto [start, count] : ranges) {
+            SearchResult want = plain_last(pat, start, count);
+            SearchResult got = find_pattern_backward(
+                reinterpret_cast<const unsigned char*>(pat.data()), start, pat.size(), count);
+            EXPECT_EQ(got.found, want.found) << "'" << pat << "' in " << start << "+" << count;
+            EXPECT_EQ(got.offset, want.offset) << "'" << pat << "' in " << start << "+" << count;
+        }
 }
 
 TEST(TextSearchPattern, DropsTrailingBlanksAndKeepsTheOthers) {
