@@ -101,6 +101,21 @@ TEST(LongWork, EscapeEndsALongSearchAsNotFoundAndKeepsThePattern) {
     t.send(keys::enter);
     EXPECT_TRUE(t.expect_row(0, status));
     EXPECT_TRUE(t.expect_cursor(cursor));
+
+    // F4 from the last byte back towards the start: the same progress and stop.
+    t.send(ctrl('t'));
+    ASSERT_TRUE(expect_anywhere(t, "Goto Offset"));
+    t.send("FFFFFFFFF" + keys::enter);
+    ASSERT_TRUE(t.expect_text(0, 40, "Offset: 0xFFFFFFFFF"));
+    const std::string at_end = t.row(0);
+    const Pos end_cursor = t.cursor();
+    t.send(keys::f4);
+    ASSERT_TRUE(expect_progress(t, "Searching"));
+    t.send(keys::esc);
+    ASSERT_TRUE(expect_anywhere(t, "** String not found **"));
+    t.send(keys::enter);
+    EXPECT_TRUE(t.expect_row(0, at_end));
+    EXPECT_TRUE(t.expect_cursor(end_cursor));
     t.send(ctrl('x'));
     EXPECT_EQ(t.wait_exit(), 0);
 }
