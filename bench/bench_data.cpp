@@ -3,7 +3,8 @@
 //  - a 6-byte pattern 4 KiB before the end of a 1 GiB file, searched from
 //    offset 0 with find_pattern, with no modified byte and with 1000 of them
 //    scattered over the file; references: memmem over the mapped file and
-//    `grep -c -F` on it;
+//    `grep -c -F` on it; the same pattern searched backwards over the 1 GiB
+//    before it (the whole scan, as F4 makes it from the end);
 //  - one changed byte saved in place (paged mode) in a 16 GiB sparse file and
 //    in a 1 MiB file: the two must cost the same;
 //  - a 1 GiB file saved under a new name, in paged mode and in disk mode
@@ -57,6 +58,20 @@ void BM_Search_find_pattern_1GiB(benchmark::State& state) {
 }
 void BM_Search_1000_modified_1GiB(benchmark::State& state) {
     search_1GiB(state, 1000);
+}
+
+void BM_SearchBackward_1GiB(benchmark::State& state) {
+    const std::string& path = bench_text_1GiB();
+    PagedFile file(bench_dir() + "/unused", 16, true);
+    open_paged(path);
+    IterationTimes times(state);
+    for (auto _ : state)
+        times.time([&] {
+            SearchResult r = find_pattern_backward(reinterpret_cast<const unsigned char*>(needle),
+                                                   0, 6, GiB - 4096);
+            if (r.found) state.SkipWithError("a match where there is none");
+        });
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
 }
 
 void BM_Reference_memmem_1GiB(benchmark::State& state) {
@@ -185,6 +200,7 @@ BENCHMARK(BM_Search_1000_modified_1GiB)
     ->UseManualTime()
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchBackward_1GiB)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reference_grep_F_1GiB_one_line)
     ->UseManualTime()
     ->Iterations(3)

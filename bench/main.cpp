@@ -37,6 +37,8 @@ const TableRow table_rows[] = {
     {"Search_find_pattern_1GiB", "Reference_memmem_1GiB", 0, "-"},
     {"Search_find_pattern_1GiB", "Reference_grep_F_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
     {"Search_1000_modified_1GiB", "Reference_grep_F_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"SearchBackward_1GiB", "Search_find_pattern_1GiB", 1.5, "<= 1.5"},
+    {"SearchBackward_1GiB", "Reference_grep_F_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
     {"InsertAtStart_b_1GiB", "InsertAtStart_b_1MiB", 1.5, "<= 1.5"},
     {"DeleteAtStart_b_1GiB", "DeleteAtStart_b_1MiB", 1.5, "<= 1.5"},
     {"OpenBuffered_1GiB", "Reference_cat_1GiB", 1.3, "<= 1.3"},
