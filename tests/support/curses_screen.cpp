@@ -131,8 +131,12 @@ std::string CursesScreen::key(int code) {
         return "\033OQ";
     case KEY_F(3):
         return "\033OR";
+    case KEY_F(4):
+        return "\033OS";
     case KEY_F(5):
         return "\033[15~";
+    case KEY_F(7):
+        return "\033[18~";
     default:
         throw std::runtime_error("no sequence for key");
     }

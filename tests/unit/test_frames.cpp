@@ -71,6 +71,7 @@ TEST(Frames, EveryHexViewKeyEndsInOneFlush) {
         {"k", "k"},
         {"hex digit", "a"},
         {"undo", "\x15"},
+        {"redo", CursesScreen::key(KEY_F(7))},
         {"insert", CursesScreen::key(KEY_IC)},
         {"delete", CursesScreen::key(KEY_DC)},
         {"tab", "\t"},
