@@ -143,8 +143,10 @@ class StormScript {
 
     void action() {
         int r = pick(100);
-        if (r < 30)
+        if (r < 26)
             edit();
+        else if (r < 30)
+            undo_redo();
         else if (r < 50)
             move();
         else if (r < 56)
@@ -187,6 +189,13 @@ class StormScript {
             else
                 add(std::string(1, from("0123456789abcdefABCDEF")));
         }
+    }
+
+    // Undo and redo in any order: redo's changes are undone like any other.
+    void undo_redo() {
+        int n = 1 + pick(4);
+        for (int i = 0; i < n; ++i)
+            add(pick(2) ? ctrl('u') : keys::f7);
     }
 
     void move() {
@@ -254,7 +263,7 @@ class StormScript {
     // taken by the not-found message or, after a match, repaints.
     void search_action() {
         if (pick(4) == 0) {
-            add(ctrl('n'));
+            add(pick(2) ? ctrl('n') : keys::f4);
             add(ctrl('l'));
             return;
         }
