@@ -35,6 +35,7 @@ enum class Cmd {
     Exit,
     Calculator,
     Colour,
+    Inspect,
     Escape
 };
 
@@ -83,6 +84,7 @@ constexpr KeyBinding hex_keys[] = {
     {KEY_F(3), Cmd::Exit},
     {31, Cmd::Calculator},
     {KEY_F(5), Cmd::Colour},
+    {KEY_F(6), Cmd::Inspect},
     {KEY_ESC, Cmd::Escape},
     {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
 };
@@ -264,6 +266,10 @@ void run_command(Cmd cmd) {
         // A terminal without colours keeps its reverse-video status line.
         if (!color_forced_off && has_colors()) color = color ? 0 : 1;
         repaint_all();
+        break;
+    case Cmd::Inspect:
+        inspect_value();
+        redraw_all();
         break;
     case Cmd::Escape:
         // A raw sequence acts as the key it names; ESC alone does nothing.
