@@ -166,12 +166,13 @@ void inspect_show() {
     WINDOW* popup = popup_window(inspect_width, inspect_height);
     inspect_scope->adopt(popup);
     inspect_draw(popup, lines);
-    if (popup) wnoutrefresh(popup);
     if (WINDOW* bar = Globals.help_win) {
         werase(bar);
         mvwaddnstr(bar, 0, 0, inspect_bar, getmaxx(bar));
         wnoutrefresh(bar);
     }
+    // Last, so that the terminal's cursor stays in the popup.
+    if (popup) wnoutrefresh(popup);
     doupdate();
 }
 

@@ -133,6 +133,8 @@ std::string CursesScreen::key(int code) {
         return "\033OR";
     case KEY_F(5):
         return "\033[15~";
+    case KEY_F(6):
+        return "\033[17~";
     default:
         throw std::runtime_error("no sequence for key");
     }
