@@ -37,6 +37,7 @@ enum class Cmd {
     Exit,
     Calculator,
     Colour,
+    Inspect,
     Escape
 };
 
@@ -87,6 +88,7 @@ constexpr KeyBinding hex_keys[] = {
     {KEY_F(5), Cmd::Colour},
     // Not in the help menu: what users of other editors look for.
     {KEY_F(4), Cmd::FindPrevious},
+    {KEY_F(6), Cmd::Inspect},
     {KEY_F(7), Cmd::Redo},
     {KEY_ESC, Cmd::Escape},
     {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
@@ -276,6 +278,10 @@ void run_command(Cmd cmd) {
         // A terminal without colours keeps its reverse-video status line.
         if (!color_forced_off && has_colors()) color = color ? 0 : 1;
         repaint_all();
+        break;
+    case Cmd::Inspect:
+        inspect_value();
+        redraw_all();
         break;
     case Cmd::Escape:
         // A raw sequence acts as the key it names; ESC alone does nothing.

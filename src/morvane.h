@@ -534,6 +534,16 @@ void help_menu();
 void draw_help_frame(WINDOW* popup, int first_line, int row_limit);
 void draw_help_lines(WINDOW* popup, int first_line, int row_limit);
 
+// ---------------------------------------------------------------- inspect.cpp
+
+// The inspector's lines inside its frame, title first, for the bytes at file
+// offset `offset` of which `available` (at most 8 are read) lie in the file;
+// a value that needs more bytes reads "n/a".
+std::vector<std::string> inspect_lines(const unsigned char* bytes, size_t available,
+                                       uint64_t offset);
+void inspect_draw(WINDOW* popup, const std::vector<std::string>& lines); // frame, title, lines
+void inspect_value(); // F6: the popup for the bytes at the cursor, closed by any key
+
 // ---------------------------------------------------------------- calc.cpp
 
 struct calc_base_line {

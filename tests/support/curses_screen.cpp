@@ -135,6 +135,8 @@ std::string CursesScreen::key(int code) {
         return "\033OS";
     case KEY_F(5):
         return "\033[15~";
+    case KEY_F(6):
+        return "\033[17~";
     case KEY_F(7):
         return "\033[18~";
     default:

@@ -97,3 +97,19 @@ TEST(Frames, EveryHexViewKeyEndsInOneFlush) {
         EXPECT_EQ(flushes, 1) << "down " << i;
     }
 }
+
+// F6 waits for the key that closes its popup: the popup is one frame, the
+// screen put back by that key another, and the key is typed into nothing.
+TEST(Frames, InspectorIsOneFrameToOpenAndOneToClose) {
+    KeptEditorState kept;
+    CursesScreen screen(24, 80);
+    hold_counting_file(4096, 1);
+    redraw_all();
+    screen.feed(CursesScreen::key(KEY_F(6)) + "a");
+    int key = read_key();
+    flushes = 0;
+    hex_mode_key(key);
+    EXPECT_EQ(flushes, 2);
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(Globals.file_state, FILE_UNCHANGED);
+}
