@@ -8,7 +8,6 @@
 
 namespace {
 
-const std::string f6 = "\x1b[17~";
 const std::string side = "│";
 
 // The popup is 63x19, centred: at row 3, column 9 of 80x24. Its lines start
@@ -98,7 +97,7 @@ TEST(ValueInspector, ShowsTheBytesAtTheCursorWithUnsavedEditsInPagedMode) {
     ASSERT_TRUE(t.expect_text(2, 10, "A5 01 02"));
     t.send(ctrl('t') + "3FFC" + keys::enter);
     ASSERT_TRUE(t.expect_text(0, 40, "Offset: 0x00003FFC"));
-    t.send(f6);
+    t.send(keys::f6);
     EXPECT_TRUE(expect_popup(t, on_80x24, edited_values));
     EXPECT_TRUE(t.expect_row(23, "Any key Close"));
     EXPECT_EQ(t.read_file("data.bin"), bytes);
@@ -111,7 +110,7 @@ TEST(ValueInspector, NearTheEndOfTheFileTheWiderValuesReadNotAvailable) {
     start_with(t, "ABC", {"-b"});
     t.send(keys::tab + keys::end);
     ASSERT_TRUE(t.expect_text(0, 40, "Offset: 0x00000002"));
-    t.send(f6);
+    t.send(keys::f6);
     const std::string na = "n/a" + std::string(23, ' ') + "n/a";
     EXPECT_TRUE(
         expect_popup(t, on_80x24,
@@ -119,7 +118,7 @@ TEST(ValueInspector, NearTheEndOfTheFileTheWiderValuesReadNotAvailable) {
                       "octal    103", "", "         little-endian             big-endian",
                       "uint16   " + na, "int16    " + na, "uint32   " + na, "int32    " + na,
                       "uint64   " + na, "int64    " + na, "float32  " + na, "float64  " + na}));
-    t.send("x" + keys::left + f6);
+    t.send("x" + keys::left + keys::f6);
     EXPECT_TRUE(t.expect_text(6, 9, framed(" offset   1  0x00000001")));
     EXPECT_TRUE(t.expect_text(13, 9, framed(" uint16   17218                     16963")));
     EXPECT_TRUE(t.expect_text(15, 9, framed(" uint32   " + na)));
@@ -133,7 +132,7 @@ TEST(ValueInspector, IsDrawnWholeAgainAfterAResize) {
     start_with(t, bytes, {});
     t.send(ctrl('t') + "3FFC" + keys::enter + "a1a2a3a4a5" + ctrl('t') + "3FFC" + keys::enter);
     ASSERT_TRUE(t.expect_text(0, 40, "Offset: 0x00003FFC"));
-    t.send(f6);
+    t.send(keys::f6);
     ASSERT_TRUE(expect_popup(t, on_80x24, edited_values));
 
     t.resize(30, 100);
@@ -170,12 +169,12 @@ TEST(ValueInspector, TheKeyThatClosesItDoesNothingElse) {
     const std::vector<std::string> before = t.screen();
     const Pos cursor = t.cursor();
     const std::vector<std::pair<const char*, std::string>> closing = {
-        {"letter", "a"}, {"control-x", ctrl('x')}, {"escape", keys::esc}, {"raw arrow", "\x1b[A"},
-        {"f6", f6},      {"arrow", keys::down},
+        {"letter", "a"},         {"control-x", ctrl('x')}, {"escape", keys::esc},
+        {"raw arrow", "\x1b[A"}, {"f6", keys::f6},         {"arrow", keys::down},
     };
     for (const auto& [name, key] : closing) {
         SCOPED_TRACE(name);
-        t.send(f6);
+        t.send(keys::f6);
         ASSERT_TRUE(t.expect_text(on_80x24.top + 1, 33, "Value inspector"));
         t.send(key);
         EXPECT_TRUE(t.expect_screen(before));
@@ -192,7 +191,7 @@ TEST(ValueInspector, TheKeyThatClosesItDoesNothingElse) {
 TEST(ValueInspector, QuitDialogOpensOverItAndNoReturnsToIt) {
     Terminal t;
     start_with(t, "ABC", {});
-    t.send(f6);
+    t.send(keys::f6);
     ASSERT_TRUE(t.expect_text(on_80x24.top + 1, 33, "Value inspector"));
     t.send(ctrl('c'));
     ASSERT_TRUE(t.expect_text(23, 0, "^G/^X/Escape Cancel   Y Yes"));

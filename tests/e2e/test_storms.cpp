@@ -212,7 +212,7 @@ class StormScript {
     }
 
     void toggle() {
-        switch (pick(5)) {
+        switch (pick(6)) {
         case 0:
             add(keys::tab);
             text_pane_ = !text_pane_;
@@ -225,6 +225,10 @@ class StormScript {
             break;
         case 3:
             add(keys::f5);
+            break;
+        case 4: // the value inspector, closed by the next key
+            add(keys::f6);
+            add(pick(2) ? ctrl('l') : keys::down);
             break;
         default:
             add(ctrl('l'));

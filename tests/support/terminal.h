@@ -93,6 +93,7 @@ inline const std::string f2 = "\x1bOQ";
 inline const std::string f3 = "\x1bOR";
 inline const std::string f4 = "\x1bOS";
 inline const std::string f5 = "\x1b[15~";
+inline const std::string f6 = "\x1b[17~";
 inline const std::string f7 = "\x1b[18~";
 inline const std::string tab = "\t";
 inline const std::string enter = "\r"; // the tty turns it into 10
