@@ -135,9 +135,8 @@ void inspect_draw(WINDOW* popup, const std::vector<std::string>& lines) {
     werase(popup);
     popup_border(popup);
     const int title_col = (getmaxx(popup) - static_cast<int>(lines[0].size())) / 2;
-    wattrset(popup, attr_modified());
+    wattrset(popup, attr_normal()); // titled in plain text, as every popup is
     popup_text(popup, 1, std::max(inspect_margin, title_col), lines[0]);
-    wattrset(popup, attr_normal());
     for (size_t i = 1; i < lines.size(); ++i)
         popup_text(popup, static_cast<int>(i) + 1, inspect_margin, lines[i]);
 }

@@ -249,6 +249,18 @@ Shot scene_text_view() {
     return capture(t);
 }
 
+Shot scene_inspector() {
+    Terminal t(LINES, COLS);
+    t.write_file("sample.bin", sample_bytes());
+    t.start({"sample.bin"}, ENV);
+    require(t.expect_text(1, 0, "00000000  4D 6F 72 76"));
+    t.send(keys::down + keys::right + keys::right + keys::f6);
+    require(t.expect([&] { return count_on_screen(t, "Value inspector") == 1; },
+                     "the value inspector"));
+    require(t.expect_text(LINES - 1, 0, "Any key Close"));
+    return capture(t);
+}
+
 Shot scene_calculator() {
     Terminal t(LINES, COLS);
     t.write_file("sample.bin", sample_bytes());
@@ -358,6 +370,7 @@ struct Scene {
 const std::vector<Scene> SCENES = {
     {"hex-view", scene_hex},          {"search", scene_search},   {"text-view", scene_text_view},
     {"calculator", scene_calculator}, {"browser", scene_browser}, {"help", scene_help},
+    {"inspector", scene_inspector},
 };
 
 void dump_text(const Shot& shot) {
