@@ -249,10 +249,10 @@ std::string listing_status(const std::string& name) {
     time_t mtime = st.st_mtime;
     localtime_r(&mtime, &when);
     char text[128];
-    snprintf(text, sizeof text, "%s %-8s %-8s %10" PRId64 " %d-%02d-%02d %02d:%02d ",
-             permission_string(st.st_mode).c_str(), owner.c_str(), group.c_str(),
-             static_cast<int64_t>(st.st_size), when.tm_year + 1900, when.tm_mon + 1, when.tm_mday,
-             when.tm_hour, when.tm_min);
+    (void)snprintf(text, sizeof text, "%s %-8s %-8s %10" PRId64 " %d-%02d-%02d %02d:%02d ",
+                   permission_string(st.st_mode).c_str(), owner.c_str(), group.c_str(),
+                   static_cast<int64_t>(st.st_size), when.tm_year + 1900, when.tm_mon + 1,
+                   when.tm_mday, when.tm_hour, when.tm_min);
     return text;
 }
 

@@ -68,11 +68,11 @@ void render_digits(calc_base_line* line) {
     }
     char text[24];
     if (base == 8)
-        snprintf(text, sizeof text, "%o", line->line_value);
+        (void)snprintf(text, sizeof text, "%o", line->line_value);
     else if (base == 10)
-        snprintf(text, sizeof text, "%d", static_cast<int32_t>(line->line_value));
+        (void)snprintf(text, sizeof text, "%d", static_cast<int32_t>(line->line_value));
     else
-        snprintf(text, sizeof text, "%X", line->line_value);
+        (void)snprintf(text, sizeof text, "%X", line->line_value);
     size_t n = strlen(text);
     for (size_t i = 0; i < n; ++i)
         line->digit_text[i] = text[n - 1 - i];
@@ -97,7 +97,7 @@ void draw_calc_line(calc_base_line* line, bool active) {
     wattrset(w, attr_normal() | A_REVERSE);
     put_clipped(w, line->label_row, FIELD_COL, field + (FIELD_WIDTH - shown));
 
-    wattrset(w, active ? (attr_normal() | A_BOLD) : attr_normal());
+    wattrset(w, attr_normal() | (active ? A_BOLD : 0));
     put_clipped(w, line->label_row, FIELD_COL + shown, active ? " <==" : "    ");
     wattrset(w, attr_normal());
 }
@@ -130,8 +130,8 @@ void draw_calc_status() {
     werase(w);
     wattrset(w, attr_status());
     char text[64];
-    snprintf(text, sizeof text, "Integer: %d bits     Long: %d bits",
-             static_cast<int>(sizeof(int) * 8), static_cast<int>(sizeof(long) * 8));
+    (void)snprintf(text, sizeof text, "Integer: %d bits     Long: %d bits",
+                   static_cast<int>(sizeof(int) * 8), static_cast<int>(sizeof(long) * 8));
     put_clipped(w, 0, 0, text);
     // The blanks carry the bar's attribute to the right edge.
     if (COLS >= 35)

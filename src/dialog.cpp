@@ -35,25 +35,24 @@ bool fits(const OpenDialog& d) {
            (d.centred || (d.y + d.lines <= LINES && d.x + d.cols <= COLS));
 }
 
+// The topmost dialog that has a bar, or null.
+const OpenDialog* top_with_bar() {
+    auto it = std::find_if(open_dialogs.rbegin(), open_dialogs.rend(),
+                           [](const OpenDialog& d) { return d.bar != nullptr; });
+    return it == open_dialogs.rend() ? nullptr : &*it;
+}
+
 void sync_current() {
     current_popup = open_dialogs.empty() ? nullptr : open_dialogs.back().win;
-    current_bar = nullptr;
-    for (auto it = open_dialogs.rbegin(); it != open_dialogs.rend(); ++it)
-        if (it->bar) {
-            current_bar = it->bar;
-            break;
-        }
+    const OpenDialog* top = top_with_bar();
+    current_bar = top ? top->bar : nullptr;
 }
 
 // The bar of the topmost dialog that has one; a dialog that lays itself out
 // draws its own.
 void draw_bar() {
     if (!current_bar || !Globals.help_win) return;
-    for (auto it = open_dialogs.rbegin(); it != open_dialogs.rend(); ++it)
-        if (it->bar) {
-            if (it->rebuild) return;
-            break;
-        }
+    if (const OpenDialog* top = top_with_bar(); top && top->rebuild) return;
     werase(Globals.help_win);
     mvwaddnstr(Globals.help_win, 0, 0, current_bar, getmaxx(Globals.help_win));
     wnoutrefresh(Globals.help_win);
@@ -105,14 +104,15 @@ WINDOW* DialogScope::win() const {
     return open_dialogs[index_].win;
 }
 
-void DialogScope::adopt(WINDOW* popup) {
+// Not const: the dialog's state is its entry in open_dialogs.
+void DialogScope::adopt(WINDOW* popup) { // NOLINT(readability-make-member-function-const)
     OpenDialog& d = open_dialogs[index_];
     if (d.win && d.win != popup) delwin(d.win);
     d.win = popup;
     sync_current();
 }
 
-void DialogScope::set_bar(const char* bar) {
+void DialogScope::set_bar(const char* bar) { // NOLINT(readability-make-member-function-const)
     open_dialogs[index_].bar = bar;
     sync_current();
 }

@@ -29,8 +29,9 @@ void fatal_error(const char* message, const char* subject) {
         refresh();
         endwin();
     }
-    if (message) fprintf(stderr, "%s\n", message);
-    if (subject) fprintf(stderr, "%s: %s\n", subject, strerror(saved));
+    // On the way out: a failed write to stderr has nowhere else to go.
+    if (message) (void)fprintf(stderr, "%s\n", message);
+    if (subject) (void)fprintf(stderr, "%s: %s\n", subject, strerror(saved));
     exit(1);
 }
 
@@ -45,7 +46,7 @@ WINDOW* popup_window(int width, int height) {
     if (width > 0 && height > 0)
         w = newwin(height, width, LINES / 2 - height / 2, COLS / 2 - width / 2);
     if (!w) {
-        fputs("Cannot open up popup window\n", stderr);
+        (void)fputs("Cannot open up popup window\n", stderr);
         return nullptr;
     }
     scrollok(w, FALSE);

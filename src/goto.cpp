@@ -79,11 +79,11 @@ void goto_offset(uint64_t limit) {
 static void jump_show_prompt(int key, uint64_t distance, bool digits) {
     char text[96];
     if (digits)
-        snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x%" PRIX64, cursor_loc,
-                 static_cast<char>(key), distance);
+        (void)snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x%" PRIX64, cursor_loc,
+                       static_cast<char>(key), distance);
     else
-        snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x", cursor_loc,
-                 static_cast<char>(key));
+        (void)snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x", cursor_loc,
+                       static_cast<char>(key));
     goto_bar_text(text);
 }
 

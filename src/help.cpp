@@ -65,7 +65,7 @@ void help_clear_inside(WINDOW* popup) {
 
 void help_show_title() {
     char title[80];
-    snprintf(title, sizeof title, "Morvane %s", MORVANE_VERSION);
+    (void)snprintf(title, sizeof title, "Morvane %s", MORVANE_VERSION);
     int len = static_cast<int>(strlen(title));
     int col = COLS / 2 - len / 2;
     if (col < 0) col = 0;
@@ -104,7 +104,7 @@ void draw_help_frame(WINDOW* popup, int first_line, int row_limit) {
 void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
     if (row_limit < 2 || first_line < 0) return;
     for (int i = 0; i <= row_limit - 2; ++i) {
-        size_t line = static_cast<size_t>(first_line + i);
+        size_t line = static_cast<size_t>(first_line) + static_cast<size_t>(i);
         if (line >= help_text.size()) break;
         help_put_clipped(popup, i + 1, 3, help_text[line], 3, COLS - 1);
     }

@@ -58,13 +58,18 @@ static constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGPIPE, SIGUSR1, SIGU
 static char leave_screen[256] = "\033[?1049l\033[?25h";
 static size_t leave_screen_len = sizeof "\033[?1049l\033[?25h" - 1;
 
+// The process is ending: a write that fails has nowhere to be reported.
+static void write_to_terminal_now(const char* bytes, size_t len) {
+    ssize_t ignored = write(STDOUT_FILENO, bytes, len);
+    (void)ignored;
+}
+
 // Only async-signal-safe calls: the terminal back in the mode the shell gave
 // us, out of the alternate screen.
 static void restore_terminal_now() {
     if (have_shell_termios) tcsetattr(STDIN_FILENO, TCSANOW, &shell_termios);
-    ssize_t ignored = write(STDOUT_FILENO, leave_screen, leave_screen_len);
-    ignored = write(STDOUT_FILENO, "\r\n", 2);
-    (void)ignored;
+    write_to_terminal_now(leave_screen, leave_screen_len);
+    write_to_terminal_now("\r\n", 2);
 }
 
 // Then the previous action (the sanitizer's report, or the default core
@@ -79,8 +84,10 @@ static void on_crash(int sig, siginfo_t* info, void* context) {
     } else if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
         prev.sa_handler(sig);
     }
-    signal(sig, SIG_DFL);
-    raise(sig);
+    // Nothing is left to try if these fail: the handler returns and the
+    // fault comes again.
+    (void)signal(sig, SIG_DFL);
+    (void)raise(sig);
 }
 
 // The handler was reset to the default on entry and the signal is not
@@ -88,7 +95,7 @@ static void on_crash(int sig, siginfo_t* info, void* context) {
 static void on_ending_signal(int sig) {
     restore_terminal_now();
     save_drop_temp_now();
-    raise(sig);
+    (void)raise(sig);
 }
 
 void prepare_crash_restore() {
@@ -106,9 +113,11 @@ void prepare_ending_signals() {
     size_t len = 0;
     for (const char* cap : {"rmkx", "sgr0", "cnorm", "rmcup"}) {
         const char* s = tigetstr(cap);
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): curses' "not a string capability"
         if (!s || s == reinterpret_cast<const char*>(-1)) continue;
         size_t n = strlen(s);
         if (len + n >= sizeof leave_screen) break;
+        // NOLINTNEXTLINE(bugprone-not-null-terminated-result): bytes with a length, for write()
         memcpy(leave_screen + len, s, n);
         len += n;
     }
@@ -136,7 +145,7 @@ void install_signal_handlers() {
     sigaction(SIGWINCH, &sa, nullptr);
     // Control-\ would end the editor at once, losing unsaved changes and
     // leaving the terminal raw: it is not a way out of an editor.
-    signal(SIGQUIT, SIG_IGN);
+    (void)signal(SIGQUIT, SIG_IGN); // fails only for an invalid signal number
     sigset_t set = deferred_signals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }

@@ -82,7 +82,7 @@ std::string progress_text(const char* what, uint64_t done, uint64_t total) {
     if (total > 0 && done < total)
         percent = static_cast<unsigned>(static_cast<long double>(done) * 100 / total);
     char text[96];
-    snprintf(text, sizeof text, "%s... %u%%", what, percent);
+    (void)snprintf(text, sizeof text, "%s... %u%%", what, percent);
     return text;
 }
 

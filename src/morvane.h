@@ -9,7 +9,7 @@
 #define NCURSES_WIDECHAR 1
 #endif
 #include <curses.h>
-#include <signal.h>
+#include <signal.h> // NOLINT(modernize-deprecated-headers): sigaction is POSIX's, not <csignal>'s
 
 #include <array>
 #include <cassert>
@@ -78,6 +78,8 @@ extern EditorGlobals Globals; // the editor's state, read and written by every m
 // over them at once, and zeroing a file's worth first costs a pass of its own.
 template <class T> struct uninit_allocator : std::allocator<T> {
     uninit_allocator() = default;
+    // Implicit, as the allocator requirements have the rebinding copy.
+    // cppcheck-suppress noExplicitConstructor
     template <class U> uninit_allocator(const uninit_allocator<U>&) noexcept {}
     template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
     template <class U, class... A> void construct(U* p, A&&... a) {
@@ -90,6 +92,7 @@ struct ByteBuffer : std::vector<unsigned char, uninit_allocator<unsigned char>> 
     using Base = std::vector<unsigned char, uninit_allocator<unsigned char>>;
     using Base::Base;
     ByteBuffer() = default;
+    // cppcheck-suppress noExplicitConstructor
     ByteBuffer(const std::vector<unsigned char>& v) : Base(v.begin(), v.end()) {}
     ByteBuffer& operator=(const std::vector<unsigned char>& v) {
         assign(v.begin(), v.end());
@@ -234,8 +237,9 @@ class DialogScope {
     enum class Interrupts { Ignored, Kept };
     // `rebuild`, when given, lays the dialog out anew for the screen size
     // (instead of its content being kept); it is seen with `need_lines` rows.
-    DialogScope(WINDOW* popup, const char* bar, Interrupts interrupts = Interrupts::Ignored,
-                void (*rebuild)() = nullptr, int need_lines = 0);
+    explicit DialogScope(WINDOW* popup, const char* bar,
+                         Interrupts interrupts = Interrupts::Ignored, void (*rebuild)() = nullptr,
+                         int need_lines = 0);
     ~DialogScope();
     DialogScope(const DialogScope&) = delete;
     DialogScope& operator=(const DialogScope&) = delete;

@@ -164,7 +164,8 @@ void quit_dialog() {
     if (choice == 1) quit_program();
     if (choice == 3) {
         // The current file is given up without saving.
-        if (Globals.fp) fclose(Globals.fp);
+        // Only read through: the saves write to its descriptor and check that.
+        if (Globals.fp) (void)fclose(Globals.fp);
         Globals.fp = nullptr;
         FILE* none = nullptr;
         // From inside the calculator the new file waits behind it.
@@ -213,7 +214,7 @@ void handle_resize() {
     }
     if (resizeterm(size.ws_row, size.ws_col) == ERR) {
         endwin();
-        fputs("Cannot initialize screen - curses!\n\n", stderr);
+        (void)fputs("Cannot initialize screen - curses!\n\n", stderr);
         exit(1);
     }
     keypad(stdscr, TRUE);

@@ -22,7 +22,7 @@
 // Writes go straight to the descriptor so that every failure is seen where
 // it happens, and nothing is reported saved before the target is synced.
 #include <fcntl.h>
-#include <limits.h>
+#include <limits.h> // NOLINT(modernize-deprecated-headers): PATH_MAX is POSIX's, not <climits>'s
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,7 +136,7 @@ std::string follow_links(const std::string& name) {
         ssize_t n = readlink(path.c_str(), to, sizeof to);
         if (n <= 0 || static_cast<size_t>(n) >= sizeof to) return path;
         std::string link(to, static_cast<size_t>(n));
-        path = link[0] == '/' ? link : directory_of(path) + "/" + link;
+        path = link[0] == '/' ? link : directory_of(path).append("/").append(link);
     }
     return path;
 }
@@ -376,7 +376,8 @@ std::string name_from_field(const std::string& field) {
 void replace_stream(FILE* f) {
     FILE* old = Globals.fp;
     Globals.fp = f;
-    if (old && old != f) fclose(old);
+    // Only read through: the saves write to its descriptor and check that.
+    if (old && old != f) (void)fclose(old);
     fp_reads_other_file = false;
 }
 

@@ -185,7 +185,7 @@ namespace {
 
 void draw_offset_label(WINDOW* w, int y, uint64_t offset, int width) {
     char label[16];
-    snprintf(label, sizeof label, "%08X  ", static_cast<unsigned>(offset & 0xFFFFFFFFu));
+    (void)snprintf(label, sizeof label, "%08X  ", static_cast<unsigned>(offset & 0xFFFFFFFFu));
     for (int x = 0; x < 10; ++x)
         put_cell(w, y, x, width, static_cast<unsigned char>(label[x]));
 }

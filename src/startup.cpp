@@ -25,7 +25,8 @@
 
 #include "morvane.h"
 
-extern char** environ;
+// POSIX leaves this declaration to the program; only glibc's headers have it.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 // ------------------------------------------------------------ settings
 
@@ -96,19 +97,20 @@ void print_usage(const char* program_name) {
     printf("\n");
     printf("Usage: %s [options] [file]\n", program_name);
     printf("Options:\n");
-    fputs("  -h, --help              Print this message and exit.\n"
-          "  -8, --highbit           Print high order 8-bit text.\n"
-          "  -a, --alltext           Print all text characters.\n"
-          "  -b, --buffer            Buffer the entire file in memory.\n"
-          "                            Much faster and enables insert/delete.\n"
-          "  -d, --disk              Edit a fixed disk, i.e. /dev/hda (Read-only)\n"
-          "  -f, --force             Force editing of disk.\n"
-          "                            Needed to write to disks.\n"
-          "  -n, --nocolor           Force Gray scale, no colors.\n"
-          "  -q, --quiet             Quiet Mode, No annoying beeping\n"
-          "  -r, --readonly          Do not modifying of the file.\n"
-          "  -v, --version           Print the version number and exit.\n",
-          stdout);
+    // A failed write shows in the caller's fflush, which sets the exit status.
+    (void)fputs("  -h, --help              Print this message and exit.\n"
+                "  -8, --highbit           Print high order 8-bit text.\n"
+                "  -a, --alltext           Print all text characters.\n"
+                "  -b, --buffer            Buffer the entire file in memory.\n"
+                "                            Much faster and enables insert/delete.\n"
+                "  -d, --disk              Edit a fixed disk, i.e. /dev/hda (Read-only)\n"
+                "  -f, --force             Force editing of disk.\n"
+                "                            Needed to write to disks.\n"
+                "  -n, --nocolor           Force Gray scale, no colors.\n"
+                "  -q, --quiet             Quiet Mode, No annoying beeping\n"
+                "  -r, --readonly          Do not modifying of the file.\n"
+                "  -v, --version           Print the version number and exit.\n",
+                stdout);
 }
 
 // The record's own initial values are the defaults.
@@ -219,6 +221,7 @@ void create_windows(bool after_resize) {
 
 static bool terminal_capable(const char* capability) {
     const char* s = tigetstr(capability);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): curses' "not a string capability"
     return s && s != reinterpret_cast<const char*>(-1) && *s;
 }
 
@@ -228,14 +231,14 @@ static void start_curses() {
     // comes; the user's ESCDELAY still wins.
     if (!getenv("ESCDELAY")) set_escdelay(100);
     if (!newterm(nullptr, stdout, stdin)) {
-        fputs("Cannot initialize screen - curses!\n", stderr);
+        (void)fputs("Cannot initialize screen - curses!\n", stderr);
         exit(1);
     }
     // Without cursor addressing or a way to clear, every screen would come
     // out garbled: such a terminal is refused like one curses cannot start.
     if (!terminal_capable("cup") || !terminal_capable("clear")) {
         endwin();
-        fputs("Cannot initialize screen - curses!\n", stderr);
+        (void)fputs("Cannot initialize screen - curses!\n", stderr);
         exit(1);
     }
     prepare_ending_signals();
@@ -326,7 +329,7 @@ static Check check_file(FILE*& stream, uint64_t& size) {
         if (size > 0 || find_device_size(stream, size)) return Check::Load;
         error_box(Globals.filename, 1);
     }
-    fclose(stream);
+    (void)fclose(stream); // only read from
     stream = nullptr;
     return Check::Choose;
 }
@@ -414,7 +417,7 @@ void open_file(FILE** stream_ref) {
         uint64_t total = 0;
         if (fill_buffer(stream, size, total) == Fill::Replaced) {
             // The file loaded meanwhile stands; this one is dropped.
-            fclose(stream);
+            (void)fclose(stream); // only read from
             *stream_ref = Globals.fp;
             return;
         }
@@ -423,7 +426,7 @@ void open_file(FILE** stream_ref) {
             // not fatal, the user chooses another file.
             if (errno == 0) errno = EIO;
             error_box(Globals.filename, 1);
-            fclose(stream);
+            (void)fclose(stream); // only read from
             stream = nullptr;
             continue;
         }

@@ -18,8 +18,8 @@ std::string status_text(int cols) {
             ? 0.0
             : static_cast<double>(cursor_loc) / static_cast<double>(Globals.filesize) * 100.0;
     char tail[160];
-    snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
-             Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
+    (void)snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
+                   Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
     std::string text;
     checked_alloc([&] {
         text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));

@@ -122,7 +122,7 @@ std::array<unsigned char, text_scan_max> text_scan_buffer;
 
 class TextScan {
   public:
-    TextScan(uint64_t total) : work_("Text view", total), repaints_(repaints) {}
+    explicit TextScan(uint64_t total) : work_("Text view", total), repaints_(repaints) {}
     // Bytes [offset, offset + n) as shown, or null when the scan must end.
     const unsigned char* read(uint64_t offset, size_t n, uint64_t done) {
         if (!work_.keep_going(done) || repaints != repaints_) return nullptr;
