@@ -83,13 +83,13 @@ std::string inspect_binary(unsigned char b) {
 
 std::string inspect_octal(unsigned char b) {
     char text[8];
-    snprintf(text, sizeof text, "%03o", static_cast<unsigned>(b));
+    (void)snprintf(text, sizeof text, "%03o", static_cast<unsigned>(b));
     return text;
 }
 
 std::string inspect_offset(uint64_t offset) {
     char text[48];
-    snprintf(text, sizeof text, "%" PRIu64 "  0x%08" PRIX64, offset, offset);
+    (void)snprintf(text, sizeof text, "%" PRIu64 "  0x%08" PRIX64, offset, offset);
     return text;
 }
 

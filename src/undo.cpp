@@ -36,7 +36,7 @@ std::deque<undo_record> undo_records;
 struct undone_change {
     int32_t kind;
     uint64_t offset;
-    unsigned char old_byte, new_byte;
+    unsigned char new_byte; // what the change stored (an insertion: the byte inserted)
 };
 std::vector<undone_change> redo_records;
 bool redoing = false; // the change being made is a redo: the redo stack stays
@@ -164,7 +164,7 @@ bool onto_change(uint64_t o) {
 // can any older one: redo applies them newest first only.
 void keep_for_redo(const undo_record& r) {
     try {
-        redo_records.push_back({r.kind, r.offset, r.old_byte, r.new_byte});
+        redo_records.push_back({r.kind, r.offset, r.new_byte});
     } catch (const std::bad_alloc&) {
         redo_records.clear();
     }
