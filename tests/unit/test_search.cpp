@@ -280,13 +280,25 @@ TEST(FindPatternBackward, GivesThePlainLastMatchOverChangedPagesAndBlocks) {
         filebuff_modify(v);
         shown[o] = v;
     }
+    // One marker whose bytes occur nowhere else, typed in as a change, and
+    // ranges that put the first block's lower end just below, on, inside and
+    // just above it (a block holds the window starts of 1 MiB).
+    const std::string marker = "RSTUVWXYe";
+    const uint64_t place = 300000;
+    for (size_t i = 0; i < marker.size(); ++i) {
+        f.at(place + i, 1);
+        get_byte(place + i);
+        filebuff_modify(static_cast<unsigned char>(marker[i]));
+        shown[place + i] = static_cast<unsigned char>(marker[i]);
+    }
     auto plain_last = [&](const std::string& pat, uint64_t start, uint64_t count) {
         for (uint64_t p = count; p-- > 0;)
             if (p + pat.size() <= count && memcmp(&shown[start + p], pat.data(), pat.size()) == 0)
                 return SearchResult{1, p};
         return SearchResult{0, 0};
     };
-    std::vector<std::string> patterns = {"Q", "aQa", "abcabc", "aaaaaaab", "QQQ", "cQb", "zz"};
+    std::vector<std::string> patterns = {"Q",   "aQa", "abcabc", "aaaaaaab",
+                                         "QQQ", "cQb", "zz",     marker};
     for (int i = 0; i < 6; ++i) { // cut from the shown bytes around changed ones
         uint64_t o = changed[rng() % changed.size()];
         uint64_t at = o > 3 ? o - 3 : 0;
@@ -300,6 +312,9 @@ TEST(FindPatternBackward, GivesThePlainLastMatchOverChangedPagesAndBlocks) {
         uint64_t start = rng() % shown.size();
         ranges.emplace_back(start, rng() % (shown.size() - start) + 1);
     }
+    for (int64_t d : {-10, -9, -8, -1, 0, 1, 2}) // the block's lowest window start: place + d
+        ranges.emplace_back(0, static_cast<uint64_t>(static_cast<int64_t>(place) + d) +
+                                   marker.size() - 1 + mib);
     for (const std::string& pat : patterns)
         for (auto [start, count] : ranges) {
             SearchResult want = plain_last(pat, start, count);
