@@ -165,6 +165,13 @@ void search_not_found(WINDOW* popup) {
     read_key();
 }
 
+// The cursor onto a match's first byte, with its row at the top of the screen.
+void onto_match(uint64_t offset) {
+    cursor_loc = offset;
+    cursor_y = 1;
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(offset % 16));
+}
+
 // Looks from the byte after the cursor to the last byte; a match moves the
 // cursor onto its first byte with its row at the top of the screen.
 bool search_from_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
@@ -172,9 +179,7 @@ bool search_from_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
         SearchResult r = find_pattern(pattern, cursor_loc + 1, static_cast<uint64_t>(len),
                                       Globals.filesize - cursor_loc);
         if (r.found) {
-            cursor_loc = cursor_loc + 1 + r.offset;
-            cursor_y = 1;
-            cursor_x = hex_col_of_byte(static_cast<unsigned>(cursor_loc % 16));
+            onto_match(cursor_loc + 1 + r.offset);
             return true;
         }
     }
@@ -191,9 +196,7 @@ bool search_before_cursor(WINDOW* popup, const unsigned char* pattern, int len) 
         if (count > Globals.filesize + 1) count = Globals.filesize + 1;
         SearchResult r = find_pattern_backward(pattern, 0, m, count);
         if (r.found) {
-            cursor_loc = r.offset;
-            cursor_y = 1;
-            cursor_x = hex_col_of_byte(static_cast<unsigned>(cursor_loc % 16));
+            onto_match(r.offset);
             return true;
         }
     }

@@ -120,6 +120,14 @@ std::map<uint64_t, unsigned char> shown_table() {
     return out;
 }
 
+// 3000 bytes of few values, so that repeated bytes are common.
+Bytes random_start(std::mt19937& rng) {
+    Bytes start(3000);
+    for (auto& b : start)
+        b = static_cast<unsigned char>(rng() % 4);
+    return start;
+}
+
 // One random change, made as the editor makes it and in the model.
 void random_edit(std::mt19937& rng, Model& m, bool whole) {
     int what = whole ? static_cast<int>(rng() % 4) : 0;
@@ -164,9 +172,7 @@ void expect_as_model(const Model& m, uint64_t cursor, const char* after) {
 
 void run_undo_redo_mix(bool whole, unsigned seed) {
     std::mt19937 rng(seed);
-    Bytes start(3000);
-    for (auto& b : start)
-        b = static_cast<unsigned char>(rng() % 4);
+    const Bytes start = random_start(rng);
     EditedFile e(start, whole);
     Model m{start, start, {}, {}, whole, {}};
     for (int i = 0; i < 600; ++i) {
@@ -204,9 +210,7 @@ void run_undo_redo_mix(bool whole, unsigned seed) {
 // Saves in place among the keys: each writes what the screen shows.
 void run_mix_with_saves(bool whole, unsigned seed) {
     std::mt19937 rng(seed);
-    Bytes start(3000);
-    for (auto& b : start)
-        b = static_cast<unsigned char>(rng() % 4);
+    const Bytes start = random_start(rng);
     EditedFile e(start, whole);
     Model m{start, start, {}, {}, whole, {}};
     for (int i = 0; i < 400; ++i) {
@@ -234,9 +238,7 @@ void run_mix_with_saves(bool whole, unsigned seed) {
 
 void run_random_edits(bool whole, unsigned seed) {
     std::mt19937 rng(seed);
-    Bytes start(3000);
-    for (auto& b : start)
-        b = static_cast<unsigned char>(rng() % 4); // few values: repeated bytes are common
+    const Bytes start = random_start(rng);
     EditedFile e(start, whole);
     Model m{start, start, {}, {}, whole, {}};
     // Few offsets, so that many records share one.
