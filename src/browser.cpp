@@ -3,9 +3,10 @@
 // directories and returns the name of the first other entry chosen.
 //
 // Redraw contract: every routine that moves the highlight leaves the
-// selected entry on page `browser_page` at screen row `cursor_y`, redraws the
-// title for it and puts the terminal cursor at the start of its name, so the
-// resize handler can rebuild the screen from this state alone.
+// selected entry on page `browser_page` at screen row `cursor_y`, stages the
+// title for it and main_win's cursor at the start of its name (update_screen
+// flushes, main_win last), so that after a resize the screen can be rebuilt
+// from this state alone.
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
@@ -78,7 +79,6 @@ void finish_move() {
         wmove(Globals.main_win, cursor_y - 1, std::min(NAME_COL, std::max(0, COLS - 1)));
         wnoutrefresh(Globals.main_win);
     }
-    doupdate();
 }
 
 void show_page() {
@@ -115,13 +115,13 @@ constexpr BrowserKey BROWSER_KEYS[] = {
     {KEY_UP, browser_line_up},
     {'j', browser_line_down},
     {KEY_DOWN, browser_line_down},
-    {2, browser_page_up},  // Control-B
-    {25, browser_page_up}, // Control-Y
+    {ctrl('B'), browser_page_up},
+    {ctrl('Y'), browser_page_up},
     {'-', browser_page_up},
     {KEY_PPAGE, browser_page_up},
     {KEY_A3, browser_page_up},
-    {6, browser_page_down},  // Control-F
-    {22, browser_page_down}, // Control-V
+    {ctrl('F'), browser_page_down},
+    {ctrl('V'), browser_page_down},
     {' ', browser_page_down},
     {KEY_NPAGE, browser_page_down},
     {KEY_C3, browser_page_down},
@@ -129,7 +129,7 @@ constexpr BrowserKey BROWSER_KEYS[] = {
     {KEY_END, browser_end},
     {KEY_FIND, browser_home}, // a VT220's Find and Select
     {KEY_SELECT, browser_end},
-    {12, browser_redraw}, // Control-L
+    {KEY_CONTROL_L, browser_redraw},
     {KEY_F(5), browser_toggle_colour},
 };
 
@@ -174,7 +174,7 @@ void draw_new_listing() {
 }
 
 void change_dir_error(int err) {
-    DialogScope dialog(popup_window(50, 6), nullptr, DialogScope::Interrupts::Kept);
+    DialogScope dialog({.width = 50, .height = 6, .interrupts = DialogInterrupts::Kept});
     WINDOW* popup = dialog.win();
     if (popup) {
         werase(popup);
@@ -182,7 +182,6 @@ void change_dir_error(int err) {
         popup_text(popup, 1, 14, "Cannot Change Direcotry");
         std::string reason = std::string("Reason: ") + strerror(err);
         popup_text(popup, 3, std::max(1, 25 - static_cast<int>(reason.size()) / 2), reason);
-        wrefresh(popup);
     }
     int key;
     do {
@@ -216,7 +215,7 @@ std::optional<std::string> select_entry(const std::string& cur_dir) {
 std::optional<std::string> browse_keys(const std::string& cur_dir) {
     for (;;) {
         int key = read_key();
-        if (key == 10 || key == KEY_ENTER) return select_entry(cur_dir);
+        if (key == KEY_LINE_FEED || key == KEY_ENTER) return select_entry(cur_dir);
         if (key == KEY_CONTROL_C || key == KEY_CONTROL_X) browser_interrupt();
         if (key == KEY_ESC) {
             escape_sequence();
@@ -442,12 +441,11 @@ void browser_end() {
     finish_move();
 }
 
+// Control-L: the terminal is painted anew from the windows, whatever it shows.
 void browser_redraw() {
     for (WINDOW* w : {Globals.status_win, Globals.main_win, Globals.help_win})
-        if (w) {
-            werase(w);
-            wrefresh(w);
-        }
+        if (w) werase(w);
+    clearok(curscr, TRUE);
     draw_listing(page_first(browser_page));
     highlight_name(browser_selected, cursor_y - 1, 1);
     draw_browser_keys(KEYS_REDRAW);
@@ -484,6 +482,8 @@ void browser_resize_redraw() {
 }
 
 std::string file_browser() {
+    // A dialog New File was chosen over waits under the browser's screen.
+    const size_t covered = dialogs_cover();
     SavedInterrupt saved = ignore_interrupt();
     install_interrupt(Interrupt::BrowserExit);
     Globals.mode = MODE_BROWSER;
@@ -507,6 +507,7 @@ std::string file_browser() {
         release_listing();
         if (chosen) {
             restore_interrupt(saved);
+            dialogs_uncover(covered);
             return std::move(*chosen);
         }
     }

@@ -112,14 +112,15 @@ void draw_calc_keys() {
     put_clipped(Globals.help_win, 0, 0, CALC_KEYS);
 }
 
-void refresh_calc_windows() {
+// Staged with the main window last: the terminal's cursor rests where the
+// lines' drawing left it.
+void stage_calc_windows() {
     for (WINDOW* w : {Globals.status_win, Globals.help_win, Globals.main_win})
         if (w) wnoutrefresh(w);
-    doupdate();
 }
 
 bool is_erase_key(int key) {
-    return key == 4 || key == 8 || key == 127 || key == KEY_BACKSPACE || key == KEY_DC;
+    return key == ctrl('D') || is_backspace_key(key);
 }
 
 } // namespace
@@ -178,12 +179,14 @@ void calc_move_line(int key, int* line) {
 }
 
 void draw_calc_screen() {
+    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
+        if (w) werase(w);
     draw_calc_title();
     draw_calc_status();
     draw_calc_keys();
     if (calc_lines[0])
         draw_calc_lines(calc_lines[0], calc_lines[1], calc_lines[2], calc_lines[3], calc_line);
-    refresh_calc_windows();
+    stage_calc_windows();
 }
 
 void calculator() {
@@ -198,28 +201,18 @@ void calculator() {
     }
     calc_line = 3;
 
-    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
-        if (w) werase(w);
-    draw_calc_title();
-    draw_calc_status();
-
+    // Each key changes the lines; the screen is small enough to draw whole.
     for (;;) {
-        draw_calc_keys();
-        draw_calc_lines(&records[0], &records[1], &records[2], &records[3], calc_line);
-        refresh_calc_windows();
-
+        redraw_later(REDRAW_ALL);
         int key = read_key();
         int upper = (key >= 0 && key <= 255) ? std::toupper(key) : 0;
         if (upper == 'J' || upper == 'K' || key == KEY_DOWN || key == KEY_UP) {
             calc_move_line(key, &calc_line);
         } else if (is_cancel_key(key)) {
             break;
-        } else if (key != 12) {
+        } else if (key != KEY_CONTROL_L) {
             calc_key(&records[0], &records[1], &records[2], &records[3], key, calc_line);
         }
-
-        draw_calc_status();
-        if (Globals.help_win) werase(Globals.help_win);
     }
 
     // The records die with this call: nothing may draw them afterwards.

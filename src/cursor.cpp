@@ -2,8 +2,9 @@
 //
 // The view is never stored: the first row shown is always the cursor's row
 // start less 16 * (cursor_y - 1). Every move keeps that relation, so moving
-// the cursor and scrolling are one operation. A move that changes cursor_loc
-// stages the status line at once; the frame is flushed once, by place_cursor.
+// the cursor and scrolling are one operation. A move records what it changed
+// (the status line when cursor_loc moves, the rows when the view scrolls);
+// update_screen draws it and puts the cursor in place.
 #include "morvane.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 // Rows of the editing area the cursor can be on; a terminal of fewer than
 // three lines still gets one, so the arithmetic below stays sane.
 int screen_rows() {
-    return main_rows();
+    return bottom_row();
 }
 
 // Bytes above the bottom screen row.
@@ -59,16 +60,14 @@ void settle_cursor() {
     if (cursor_x != high_col(b) && cursor_x != low_col(b)) cursor_x = high_col(b);
 }
 
-void scroll_to(uint64_t first) {
-    WINDOW* w = Globals.main_win;
-    if (!w) return;
-    wmove(w, 0, 0);
-    draw_rows(first);
-    wnoutrefresh(w);
+// The view now starts at `first`, which draw_rows finds again as
+// first_shown() by the relation above.
+void scroll_to(uint64_t /*first*/) {
+    redraw_later(REDRAW_ROWS);
 }
 
 void moved() {
-    draw_status_noflush();
+    redraw_later(REDRAW_STATUS);
 }
 
 void cursor_down() {
@@ -201,7 +200,6 @@ void move_cursor(int key) {
         cursor_right();
         break;
     }
-    place_cursor();
 }
 
 void page_down() {
@@ -234,9 +232,8 @@ void page_down() {
         cursor_loc += page;
         first = row_start(cursor_loc) - 16 * static_cast<uint64_t>(cursor_y - 1);
     }
-    draw_status_noflush();
+    moved();
     scroll_to(first);
-    place_cursor();
 }
 
 void page_up() {
@@ -259,9 +256,8 @@ void page_up() {
             first = 0;
         }
     }
-    draw_status_noflush();
+    moved();
     scroll_to(first);
-    place_cursor();
 }
 
 void go_end() {
@@ -273,8 +269,7 @@ void go_end() {
         cursor_loc = row_start(cursor_loc) + 15;
         cursor_x = low_col(15);
     }
-    draw_status_noflush();
-    place_cursor();
+    moved();
 }
 
 void go_home() {
@@ -282,6 +277,5 @@ void go_home() {
     if (cursor_x == high_col(0)) return;
     cursor_loc = row_start(cursor_loc);
     cursor_x = high_col(0);
-    draw_status_noflush();
-    place_cursor();
+    moved();
 }

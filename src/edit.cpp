@@ -10,14 +10,8 @@
 
 namespace {
 
-int last_hex_col() {
-    return Globals.spacing ? 60 : 44;
-}
-
-// The cursor's row is the last row of the main window (or below it, on a
-// terminal too small to have one).
 bool on_bottom_row() {
-    return cursor_y >= LINES - 2;
+    return cursor_y >= bottom_row();
 }
 
 bool on_high_nibble() {
@@ -38,7 +32,7 @@ void store_overwrite(int value) {
 // the cursor stays on the bottom row.
 void advance_to_next_row(bool scroll) {
     ++cursor_loc;
-    cursor_x = hex_col_of_byte(0);
+    cursor_x = first_hex_col();
     if (!scroll) ++cursor_y;
 }
 
@@ -48,10 +42,7 @@ void advance_in_row() {
 }
 
 void show_change() {
-    draw_rows(first_shown());
-    draw_status_noflush();
-    wnoutrefresh(Globals.main_win);
-    place_cursor();
+    redraw_later(REDRAW_ROWS | REDRAW_STATUS);
 }
 
 // The key replaces the whole byte; false when the key is refused.
@@ -123,17 +114,10 @@ bool hex_rules(int key) {
     return true;
 }
 
-void show_rows_and_status() {
-    draw_status_noflush();
-    draw_rows(first_shown());
-    wnoutrefresh(Globals.main_win);
-    place_cursor();
-}
-
 void after_size_change() {
     clear_mod_table(); // offsets after the cursor have shifted
     Globals.file_state = FILE_CHANGED;
-    show_rows_and_status();
+    show_change();
 }
 
 } // namespace
@@ -194,15 +178,12 @@ void delete_byte(int no_undo) {
         if (data[0] != 0 && !no_undo) pushUndo(UNDO_OVERWRITE, 0, data[0], 0);
         data[0] = 0;
         cursor_loc = 0;
-        cursor_x = hex_col_of_byte(0);
+        cursor_x = first_hex_col();
         Globals.buf_front = 0;
         Globals.buf_end = 0;
         warn_beep();
         Globals.file_state = FILE_CHANGED;
-        draw_status_noflush();
-        draw_rows(0);
-        wnoutrefresh(Globals.main_win);
-        place_cursor();
+        show_change();
         return;
     }
     if (cursor_loc > Globals.filesize) {

@@ -17,7 +17,6 @@ ByteBuffer buffer;
 int32_t buf_spare = 1024;
 std::vector<uint64_t> text_row_starts;
 WINDOW* current_popup = nullptr;
-const char* current_bar = nullptr;
 OutputCharset output_charset = OutputCharset::Ascii;
 
 void fatal_error(const char* message, const char* subject) {
@@ -83,7 +82,7 @@ static void put_centred_in_box(WINDOW* w, int row, int box_width, const std::str
 
 void error_box(const std::string& message, int use_errno) {
     std::string reason = use_errno ? strerror(errno) : "Not applicable";
-    DialogScope dialog(popup_window(50, 6), nullptr, DialogScope::Interrupts::Kept);
+    DialogScope dialog({.width = 50, .height = 6, .interrupts = DialogInterrupts::Kept});
     WINDOW* box = dialog.win();
     if (box) {
         werase(box);
@@ -92,7 +91,6 @@ void error_box(const std::string& message, int use_errno) {
         const int width = getmaxx(box);
         put_centred_in_box(box, 1, width, message);
         put_centred_in_box(box, 3, width, "Reason: " + reason);
-        wrefresh(box);
     }
     read_key();
 }

@@ -47,36 +47,20 @@ uint64_t jump_target(uint64_t from, uint64_t distance, bool forwards, uint64_t l
     return from - distance;
 }
 
-// The cursor onto `target`, its row at the top of the screen.
-static void goto_place(uint64_t target) {
-    cursor_loc = target;
-    cursor_x = hex_col_of_byte(static_cast<unsigned>(target % 16));
-    cursor_y = 1;
-}
-
-static void goto_bar_text(const char* text) {
-    werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, 0, text, COLS);
-    wrefresh(Globals.help_win);
-}
-
 void goto_offset(uint64_t limit) {
-    static constexpr const char* bar = "^G/^X/Escape Cancel   ^U Clear input";
-    DialogScope dialog(popup_window(50, 8), bar);
+    DialogScope dialog({.width = 50, .height = 8, .bar = "^G/^X/Escape Cancel   ^U Clear input"});
     WINDOW* popup = dialog.win();
-
     popup_text(popup, 1, 20, "Goto Offset");
     popup_text(popup, 5, 2, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377");
     popup_text(popup, 3, 16, "Offset: ");
-    goto_bar_text(bar);
 
     std::optional<std::string> text = read_line(popup, 3, 25, 12, 12, "0x");
-    if (text && (*text)[0] != '\0') goto_place(goto_target(text->c_str(), limit));
+    if (text && (*text)[0] != '\0') cursor_onto(goto_target(text->c_str(), limit), 1);
 }
 
 // The prompt shows the start offset, the direction and the distance so far
 // (`digits` false: only the "0x" the distance will follow).
-static void jump_show_prompt(int key, uint64_t distance, bool digits) {
+static std::string jump_prompt_text(int key, uint64_t distance, bool digits) {
     char text[96];
     if (digits)
         (void)snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x%" PRIX64, cursor_loc,
@@ -84,63 +68,35 @@ static void jump_show_prompt(int key, uint64_t distance, bool digits) {
     else
         (void)snprintf(text, sizeof text, "Offset: 0x%08" PRIX64 " %c 0x", cursor_loc,
                        static_cast<char>(key));
-    goto_bar_text(text);
+    return text;
 }
 
-// Reads the distance. The typed value is kept apart until Enter, so that a
-// cancelled prompt leaves the last completed jump for 'n' to repeat.
-static int prompt_key;
-static uint64_t prompt_distance;
-static bool prompt_typed;
-static void jump_show_current_prompt() {
-    jump_show_prompt(prompt_key, prompt_distance, prompt_typed);
-}
-
-// Keeps the prompt's state where a resize or the quit dialog, which rebuild
-// the screen under it, can draw it again.
-struct PromptOverlay {
-    PromptOverlay() { screen_overlay = jump_show_current_prompt; }
-    ~PromptOverlay() { screen_overlay = nullptr; }
-};
-
+// Reads the distance into a prompt in the command bar. The typed value is
+// kept apart until Enter, so that a cancelled prompt leaves the last
+// completed jump for 'n' to repeat.
 static bool jump_prompt(int key) {
-    uint64_t& distance = prompt_distance;
-    bool& typed = prompt_typed;
-    prompt_key = key;
-    distance = 0;
-    typed = false;
-    PromptOverlay overlay;
-    jump_show_prompt(key, distance, typed);
+    uint64_t distance = 0;
+    bool typed = false;
+    DialogScope prompt({.bar = "", .interrupts = DialogInterrupts::Kept});
+    prompt.set_bar(jump_prompt_text(key, distance, typed));
     for (;;) {
         int k = read_key();
-        switch (k) {
-        case 10:
+        if (k == KEY_LINE_FEED) {
             jump_distance = distance;
             jump_key = key;
             return true;
-        case 8:
-        case 127:
-        case KEY_BACKSPACE:
-        case KEY_DC:
-            distance /= 16;
-            break;
-        case 21:
-            distance = 0;
-            break;
-        case KEY_CONTROL_G:
-        case KEY_CONTROL_X:
-            werase(Globals.help_win);
-            draw_command_bar();
-            wrefresh(Globals.help_win);
-            place_cursor();
-            return false;
-        default:
-            if (!is_hex_digit(k)) continue;
-            distance = distance * 16 + static_cast<uint64_t>(hex_value(k));
-            break;
         }
+        if (k == KEY_CONTROL_G || k == KEY_CONTROL_X) return false;
+        if (is_backspace_key(k))
+            distance /= 16;
+        else if (k == KEY_CONTROL_U)
+            distance = 0;
+        else if (is_hex_digit(k))
+            distance = distance * 16 + static_cast<uint64_t>(hex_value(k));
+        else
+            continue;
         typed = true;
-        jump_show_prompt(key, distance, typed);
+        prompt.set_bar(jump_prompt_text(key, distance, typed));
     }
 }
 
@@ -151,14 +107,6 @@ void jump_relative(int key) {
     uint64_t target =
         jump_target(cursor_loc, jump_distance, jump_key == '+', Globals.filesize, clamped);
     if (clamped) warn_beep();
-    goto_place(target);
-
-    draw_status();
-    werase(Globals.help_win);
-    draw_command_bar();
-    draw_rows(target);
-    wnoutrefresh(Globals.main_win);
-    wnoutrefresh(Globals.status_win);
-    wnoutrefresh(Globals.help_win);
-    place_cursor();
+    cursor_onto(target, 1);
+    redraw_later(REDRAW_ALL);
 }

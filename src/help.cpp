@@ -63,15 +63,10 @@ void help_clear_inside(WINDOW* popup) {
                          COLS - 1);
 }
 
-void help_show_title() {
+std::string help_title() {
     char title[80];
     (void)snprintf(title, sizeof title, "Morvane %s", MORVANE_VERSION);
-    int len = static_cast<int>(strlen(title));
-    int col = COLS / 2 - len / 2;
-    if (col < 0) col = 0;
-    werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, col, title, COLS - col);
-    wrefresh(Globals.help_win);
+    return title;
 }
 
 } // namespace
@@ -110,44 +105,35 @@ void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
     }
 }
 
-static DialogScope* help_scope = nullptr; // the open help menu
-
 // The menu for the current screen size, from the line shown first.
-static void help_show() {
+static void help_layout(DialogScope& scope) {
     // A terminal of one or two lines has no editing area to cover.
     WINDOW* popup = LINES >= 3 ? popup_window(COLS, LINES - 2) : nullptr;
     if (popup) mvwin(popup, 1, 0);
-    help_scope->adopt(popup);
-    if (popup) {
-        wattrset(popup, attr_normal());
-        draw_help_frame(popup, help_first, LINES - 3);
-        help_clear_inside(popup);
-    }
-    help_show_title();
+    scope.adopt(popup);
     if (!popup) return;
+    wattrset(popup, attr_normal());
+    draw_help_frame(popup, help_first, LINES - 3);
+    help_clear_inside(popup);
     draw_help_lines(popup, help_first, LINES - 3);
-    wrefresh(popup);
 }
 
 void help_menu() {
-    DialogScope dialog(nullptr, nullptr, DialogScope::Interrupts::Ignored, help_show, 3);
-    help_scope = &dialog;
     help_first = 0;
-    help_show();
-
+    const std::string title = help_title();
+    DialogScope dialog({.bar = title.c_str(),
+                        .bar_centred = true,
+                        .layout = help_layout,
+                        .need_lines = 3,
+                        .interrupts = DialogInterrupts::Ignored});
     for (;;) {
         int key = read_key();
         int step = 0;
+        if (key == 0 || key == KEY_CONTROL_C || is_cancel_key(key)) return;
         switch (key) {
-        case 0:
-        case KEY_CONTROL_C:
-        case KEY_CONTROL_G:
-        case 10:
-        case KEY_CONTROL_X:
-        case KEY_ESC:
+        case KEY_LINE_FEED:
         case 'q':
         case 'Q':
-            help_scope = nullptr;
             return;
         case 'j':
         case 'J':
@@ -167,6 +153,5 @@ void help_menu() {
         help_first += step;
         draw_help_lines(popup, help_first, LINES - 3);
         draw_help_frame(popup, help_first, LINES - 3);
-        wrefresh(popup);
     }
 }

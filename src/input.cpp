@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "morvane.h"
 
@@ -176,29 +177,21 @@ void restore_interrupt(const SavedInterrupt& saved) {
     interrupt_kind = saved.kind;
 }
 
-void (*screen_overlay)() = nullptr;
-
-static void act_on_signals() {
-    bool resized = pending_resize;
+// A resize is only recorded (handle_resize draws nothing); an interrupt opens
+// the quit dialog, whose own key loop draws it. True when a dialog was shown.
+static bool act_on_signals() {
     if (pending_resize) {
         pending_resize = 0;
-        dialogs_before_resize();
         handle_resize();
-        dialogs_show_again(true);
     }
-    if (pending_interrupt) {
-        pending_interrupt = 0;
-        if (interrupt_kind == Interrupt::QuitDialog)
-            quit_dialog();
-        else if (interrupt_kind == Interrupt::BrowserExit)
-            browser_interrupt();
-        else
-            return;
-    } else if (!resized) {
-        return;
+    if (!pending_interrupt) return false;
+    pending_interrupt = 0;
+    if (interrupt_kind == Interrupt::QuitDialog) {
+        quit_dialog();
+        return true;
     }
-    // The screen was rebuilt under a prompt that lives in a bar.
-    if (screen_overlay && !dialog_open()) screen_overlay();
+    if (interrupt_kind == Interrupt::BrowserExit) browser_interrupt();
+    return false;
 }
 
 // A key that raised a signal (Control-C) or a resize is already pending when
@@ -213,11 +206,11 @@ static void take_pending_signals() {
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
-void poll_signals() {
+bool poll_signals() {
     sigset_t set = deferred_signals();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     sigprocmask(SIG_BLOCK, &set, nullptr);
-    act_on_signals();
+    return act_on_signals();
 }
 
 // The keyboard is gone when its descriptor reports a hang-up or an end of
@@ -234,18 +227,30 @@ static bool input_gone() {
     return ioctl(key_input_fd, FIONREAD, &avail) != 0 || avail == 0;
 }
 
+// What runs between two keys: the signals act, New File chosen during long
+// work opens the other file, the text view finds its page, and the frame
+// of the last key is drawn. The drawing comes last and calls none of these.
+static void between_keys(bool& drawn) {
+    take_pending_signals();
+    act_on_signals();
+    if (new_file_wanted) quit_new_file();
+    text_view_prepare();
+    if (!drawn || redraw_needed) update_screen();
+    drawn = true;
+}
+
 int read_key() {
     int idle_wakeups = 0;
+    bool drawn = false;
     for (;;) {
-        take_pending_signals();
-        act_on_signals();
+        between_keys(drawn);
         if (int kept; take_kept_key(kept)) return kept;
         nodelay(stdscr, TRUE);
         int key = wgetch(stdscr);
         // curses reports its own resizing as a key; the resize has been
         // handled already and must not reach a dispatcher as a character.
         if (key == KEY_RESIZE) continue;
-        if (key != ERR && dialog_hidden()) {
+        if (key != ERR && dialog_refuses_key(key)) {
             warn_beep();
             continue;
         }
@@ -269,11 +274,15 @@ int read_key() {
     }
 }
 
-int read_escape_sequence() {
-    int second = read_key();
+namespace {
+
+// The one decoder of raw sequences: `next` gives the keys after the ESC (ERR
+// when none is waiting, for a caller that must not wait).
+int decode_escape(int (*next)()) {
+    const int second = next();
     if (second == 'v') return KEY_ALT_V;
     if (second == 'O') {
-        switch (read_key()) {
+        switch (next()) {
         case 'A':
             return KEY_UP;
         case 'B':
@@ -287,8 +296,28 @@ int read_escape_sequence() {
         }
     }
     if (second != '[') return 0;
+    // Parameters up to the final byte: ESC [ 6 ~ names a key by its digit.
     static constexpr int numbered[] = {KEY_HOME, KEY_IC, KEY_DC, KEY_END, KEY_PPAGE, KEY_NPAGE};
-    int digit = read_key();
-    read_key(); // the '~' that ends these sequences, whatever it is
-    return digit >= '1' && digit <= '6' ? numbered[digit - '1'] : 0;
+    std::string params;
+    for (int k = next(); k != ERR; k = next()) {
+        if (k >= 0x40 && k <= 0x7E) break;
+        params += static_cast<char>(k);
+    }
+    return params.size() == 1 && params[0] >= '1' && params[0] <= '6' ? numbered[params[0] - '1']
+                                                                       : 0;
+}
+
+int waiting_key() {
+    nodelay(stdscr, TRUE);
+    return wgetch(stdscr);
+}
+
+} // namespace
+
+int read_escape_sequence() {
+    return decode_escape(read_key);
+}
+
+void drop_escape_sequence() {
+    (void)decode_escape(waiting_key);
 }

@@ -143,8 +143,6 @@ void inspect_draw(WINDOW* popup, const std::vector<std::string>& lines) {
 
 namespace {
 
-DialogScope* inspect_scope = nullptr; // the open inspector
-
 std::vector<std::string> inspect_at_cursor() {
     unsigned char bytes[inspect_max_bytes] = {};
     size_t available = 0;
@@ -157,36 +155,14 @@ std::vector<std::string> inspect_at_cursor() {
     return inspect_lines(bytes, available, cursor_loc);
 }
 
-// The popup and its bar for the current screen size, read afresh: the quit
-// dialog's New File may have replaced the file under it.
-void inspect_show() {
+// The popup for the current screen size, read afresh: the quit dialog's New
+// File may have replaced the file under it.
+void inspect_layout(DialogScope& scope) {
     const std::vector<std::string> lines = inspect_at_cursor();
     assert(static_cast<int>(lines.size()) + 2 == inspect_height && "inspector: height out of date");
     WINDOW* popup = popup_window(inspect_width, inspect_height);
-    inspect_scope->adopt(popup);
+    scope.adopt(popup);
     inspect_draw(popup, lines);
-    if (WINDOW* bar = Globals.help_win) {
-        werase(bar);
-        mvwaddnstr(bar, 0, 0, inspect_bar, getmaxx(bar));
-        wnoutrefresh(bar);
-    }
-    // Last, so that the terminal's cursor stays in the popup.
-    if (popup) wnoutrefresh(popup);
-    doupdate();
-}
-
-// The rest of a raw escape sequence arrives together with its Escape, so only
-// what is already waiting is dropped: a key typed later is the next command.
-void inspect_drop_sequence() {
-    nodelay(stdscr, TRUE);
-    const int second = wgetch(stdscr);
-    if (second == '[') {
-        // Parameters and intermediates, up to the final byte.
-        for (int k = wgetch(stdscr); k != ERR; k = wgetch(stdscr))
-            if (k >= 0x40 && k <= 0x7E) break;
-    } else if (second == 'O') {
-        wgetch(stdscr);
-    }
 }
 
 } // namespace
@@ -194,12 +170,12 @@ void inspect_drop_sequence() {
 void inspect_value() {
     // The rows it needs to be seen whole: all of them, or those of a smaller
     // terminal it was opened on, as for the popups popup_window cuts.
-    const int need_lines = std::min(inspect_height, LINES);
     // Control-C keeps its quit dialog, which opens over the inspector.
-    DialogScope dialog(nullptr, inspect_bar, DialogScope::Interrupts::Kept, inspect_show,
-                       need_lines);
-    inspect_scope = &dialog;
-    inspect_show();
-    if (read_key() == KEY_ESC) inspect_drop_sequence();
-    inspect_scope = nullptr;
+    DialogScope dialog({.bar = inspect_bar,
+                        .layout = inspect_layout,
+                        .need_lines = std::min(inspect_height, LINES),
+                        .interrupts = DialogInterrupts::Kept});
+    // The rest of a raw sequence arrives together with its Escape, so only
+    // what is already waiting is dropped: a key typed later is the next command.
+    if (read_key() == KEY_ESC) drop_escape_sequence();
 }

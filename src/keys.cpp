@@ -6,10 +6,6 @@
 
 namespace {
 
-constexpr int ctrl(char c) {
-    return c & 0x1F;
-}
-
 enum class Cmd {
     Up,
     Down,
@@ -84,7 +80,7 @@ constexpr KeyBinding hex_keys[] = {
     {ctrl('W'), Cmd::Search},
     {ctrl('X'), Cmd::Exit},
     {KEY_F(3), Cmd::Exit},
-    {31, Cmd::Calculator},
+    {ctrl('_'), Cmd::Calculator},
     {KEY_F(5), Cmd::Colour},
     // Not in the help menu: what users of other editors look for.
     {KEY_F(4), Cmd::FindPrevious},
@@ -161,17 +157,18 @@ void page(bool down) {
         page_up();
 }
 
+// Only the cursor moves, and update_screen always puts it in place.
 void switch_pane() {
     Globals.text_pane = 1 - Globals.text_pane;
-    place_cursor();
 }
 
 void open_calculator() {
     int previous = Globals.mode;
     Globals.mode = MODE_CALCULATOR;
+    redraw_later(REDRAW_ALL);
     calculator();
     Globals.mode = previous;
-    redraw_all();
+    redraw_later(REDRAW_ALL);
 }
 
 void exit_key() {
@@ -184,8 +181,12 @@ void exit_key() {
 // Control-L must also repair a terminal garbled behind curses' back, so
 // curses is told to forget what it believes the screen shows.
 void repaint_all() {
-    clearok(curscr, TRUE);
-    redraw_all();
+    redraw_later(REDRAW_ALL | REDRAW_CLEAR);
+}
+
+// A dialog's command: whatever it changed, the whole screen is drawn anew.
+void then_redraw() {
+    redraw_later(REDRAW_ALL);
 }
 
 void run_command(Cmd cmd) {
@@ -225,7 +226,7 @@ void run_command(Cmd cmd) {
         break;
     case Cmd::Help:
         help_menu();
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::SwitchPane:
         switch_pane();
@@ -235,28 +236,28 @@ void run_command(Cmd cmd) {
         break;
     case Cmd::FindNext:
         search(1);
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::FindPrevious:
         search(1, true);
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Save:
         save_file();
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Spacing:
         Globals.spacing = 1 - Globals.spacing;
         cursor_x = respaced_col(static_cast<unsigned>(cursor_x));
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Charset:
         Globals.ebcdic = 1 - Globals.ebcdic;
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Goto:
         goto_offset(Globals.filesize);
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Undo:
         if (Globals.file_state != FILE_READ_ONLY) undoLastChange();
@@ -266,7 +267,7 @@ void run_command(Cmd cmd) {
         break;
     case Cmd::Search:
         search(0);
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Exit:
         exit_key();
@@ -281,7 +282,7 @@ void run_command(Cmd cmd) {
         break;
     case Cmd::Inspect:
         inspect_value();
-        redraw_all();
+        then_redraw();
         break;
     case Cmd::Escape:
         // A raw sequence acts as the key it names; ESC alone does nothing.
@@ -313,11 +314,11 @@ void run_letter(Letter cmd) {
         break;
     case Letter::Goto:
         goto_offset(Globals.filesize);
-        redraw_all();
+        then_redraw();
         break;
     case Letter::Search:
         search(0);
-        redraw_all();
+        then_redraw();
         break;
     case Letter::JumpPlus:
         jump_relative('+');
@@ -346,8 +347,8 @@ void hex_mode_key(int key_code) {
     } else if (Globals.file_state != FILE_READ_ONLY && is_character(key_code)) {
         edit_byte(key_code);
     }
-    // Each command ends its own frame with one flush (place_cursor or
-    // redraw_all); a refused key's bell is sent by curses at once.
+    // The frame is drawn when the next key is awaited; a refused key's bell
+    // is sent by curses at once.
 }
 
 void text_mode_key(int key_code) {
@@ -361,16 +362,17 @@ void text_mode_key(int key_code) {
     run_command(cmd);
 }
 
+// The text view's page is found before the next frame (text_view_prepare).
 void toggle_view() {
     Globals.mode = Globals.mode == MODE_HEX ? MODE_TEXT : MODE_HEX;
-    redraw_all();
+    redraw_later(REDRAW_ALL);
 }
 
 void quit_if_asked(int save_result) {
     if (save_result)
         quit_program();
     else
-        redraw_all();
+        redraw_later(REDRAW_ALL);
 }
 
 // For tests: no key may be bound twice in one table.

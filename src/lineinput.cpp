@@ -167,9 +167,13 @@ int popup_room(WINDOW* popup, int row, int col) {
     return std::max(0, getmaxx(popup) - 1 - col);
 }
 
-int popup_text(WINDOW* popup, int row, int col, std::string_view text) {
+int popup_text(WINDOW* popup, int row, int col, std::string_view text, attr_t extra) {
     int n = std::min(popup_room(popup, row, col), static_cast<int>(text.size()));
-    if (n > 0) mvwaddnstr(popup, row, col, text.data(), n);
+    if (n > 0) {
+        wattron(popup, extra);
+        mvwaddnstr(popup, row, col, text.data(), n);
+        wattroff(popup, extra);
+    }
     return col + static_cast<int>(text.size());
 }
 
@@ -195,28 +199,22 @@ std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int
 
     f.pos = text_len < width ? text_len : width - 1;
     line_redraw(f);
-    wrefresh(win);
 
     for (;;) {
         int key = read_key();
-        switch (key) {
-        case KEY_CONTROL_C:
-        case KEY_CONTROL_G:
-        case KEY_CONTROL_X:
-        case KEY_ESC:
+        if (key == KEY_CONTROL_C || is_cancel_key(key)) {
             f.buf[0] = '\0';
-            wrefresh(win);
             return std::move(f.buf);
-        case 10:
-            return std::move(f.buf);
-        case 21:
-            line_clear(f);
-            break;
-        case 8:
-        case 127:
-        case KEY_BACKSPACE:
-        case KEY_DC:
+        }
+        if (is_backspace_key(key)) {
             line_delete_before(f);
+            continue;
+        }
+        switch (key) {
+        case KEY_LINE_FEED:
+            return std::move(f.buf);
+        case KEY_CONTROL_U:
+            line_clear(f);
             break;
         case KEY_LEFT:
             line_left(f);
@@ -236,6 +234,5 @@ std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int
             line_overwrite(f, key);
             break;
         }
-        wrefresh(win);
     }
 }

@@ -21,8 +21,13 @@ constexpr auto poll_every = std::chrono::milliseconds(50);
 constexpr auto draw_every = std::chrono::milliseconds(200);
 
 std::deque<int> kept_keys; // typed during long work, for read_key
+int works_running = 0;     // LongWork objects alive (nested: a save's copy in a load's dialog)
 
 } // namespace
+
+bool long_work_running() {
+    return works_running > 0;
+}
 
 bool take_kept_key(int& key) {
     if (kept_keys.empty()) return false;
@@ -33,18 +38,14 @@ bool take_kept_key(int& key) {
 
 LongWork::LongWork(const char* what, uint64_t total, bool stoppable)
     : what_(what), total_(total), start_(Clock::now()), next_poll_(start_ + poll_every),
-      next_draw_(start_ + show_after), stoppable_(stoppable) {}
+      next_draw_(start_ + show_after), stoppable_(stoppable) {
+    ++works_running;
+}
 
 LongWork::~LongWork() {
-    if (!shown_ || !Globals.help_win) return;
+    --works_running;
     // The bar the work wrote over comes back.
-    if (current_bar) {
-        werase(Globals.help_win);
-        mvwaddnstr(Globals.help_win, 0, 0, current_bar, getmaxx(Globals.help_win));
-        wnoutrefresh(Globals.help_win);
-    } else {
-        draw_command_bar();
-    }
+    if (shown_) redraw_later(REDRAW_BAR);
 }
 
 bool LongWork::keep_going(uint64_t done) {
@@ -52,10 +53,17 @@ bool LongWork::keep_going(uint64_t done) {
     const Clock::time_point now = Clock::now();
     if (now < next_poll_) return true;
     next_poll_ = now + poll_every;
-    poll_signals();
+    const int lines = LINES, cols = COLS;
+    // The quit dialog drew over the screen; what it covered comes back now,
+    // not when the work ends (drawing runs no work and reads no key).
+    const bool redrawn = poll_signals();
+    if (redrawn) update_screen();
+    // New File was chosen in the quit dialog: the file goes, the work with it.
+    if (new_file_wanted && stoppable_) stopped_ = true;
     take_keys();
     if (stopped_) return false;
-    if (now >= next_draw_) {
+    // After a resize the bar is a new window: the progress goes on it at once.
+    if (now >= next_draw_ || (shown_ && (redrawn || lines != LINES || cols != COLS))) {
         next_draw_ = now + draw_every;
         show(done);
     }

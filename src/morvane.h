@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -40,15 +41,26 @@ inline constexpr int32_t FILE_UNCHANGED = 0;
 inline constexpr int32_t FILE_CHANGED = 1;
 inline constexpr int32_t FILE_READ_ONLY = 2;
 
-// Keys that have no curses name.
-inline constexpr int KEY_CONTROL_C = 3;
-inline constexpr int KEY_CONTROL_G = 7;
-inline constexpr int KEY_CONTROL_X = 24;
+// Keys by name: those curses has no name for, as the terminal sends them.
+constexpr int ctrl(char letter) {
+    return letter & 0x1F;
+}
+inline constexpr int KEY_CONTROL_C = ctrl('C');
+inline constexpr int KEY_CONTROL_G = ctrl('G');
+inline constexpr int KEY_CONTROL_U = ctrl('U');
+inline constexpr int KEY_CONTROL_X = ctrl('X');
+inline constexpr int KEY_CONTROL_L = ctrl('L');
 inline constexpr int KEY_ESC = 27;
+inline constexpr int KEY_LINE_FEED = 10; // Enter, as curses reads it in cbreak mode
 // Control-G, Control-X and Escape leave every dialog (and so does Control-C
 // where the interrupt is ignored, as in the dialogs with a field).
 inline bool is_cancel_key(int key) {
     return key == KEY_CONTROL_G || key == KEY_CONTROL_X || key == KEY_ESC;
+}
+// Backspace as terminals send it (^H or DEL), curses' name, and Delete: each
+// takes back the character before the cursor in a field.
+inline bool is_backspace_key(int key) {
+    return key == 8 || key == 127 || key == KEY_BACKSPACE || key == KEY_DC;
 }
 
 struct EditorGlobals {
@@ -149,8 +161,7 @@ extern bool color_forced_off; // -n given: F5 never turns colour on
 extern ByteBuffer buffer;     // page cache or the whole file (+ spare + 1)
 extern int32_t buf_spare;     // whole-file mode: free bytes of the gap after buf_end
 extern std::vector<uint64_t> text_row_starts; // text view: offsets where rows begin
-extern WINDOW* current_popup;                 // dialog popup shown again after a resize
-extern const char* current_bar;               // its command-bar text, shown again with it
+extern WINDOW* current_popup;                 // the top dialog's popup, or null
 
 // How the terminal can show bytes 0xA0..0xFF (set at start-up from the locale).
 enum class OutputCharset { Ascii, Utf8, Latin1 };
@@ -199,7 +210,6 @@ struct SavedInterrupt {
     Interrupt kind;
 };
 extern Interrupt interrupt_kind; // what Control-C does when not ignored
-extern void (*screen_overlay)(); // shows a bar prompt again after a rebuilt screen
 extern int key_input_fd;         // descriptor curses reads keys from (0; tests use a pipe)
 
 void prepare_crash_restore();   // remembers the shell's terminal mode for crashes
@@ -208,61 +218,97 @@ void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
-int read_key();      // next key from the standard screen; acts on pending signals first
-void poll_signals(); // for long loops: act on pending signals now
+// The next key. Pending signals act first (a resize is recorded, the quit
+// dialog opens), then update_screen draws what the last key changed: every
+// key ends in exactly one frame.
+int read_key();
+// For long work: a resize is recorded, an interrupt opens the quit dialog
+// (true: it was shown, and the screen under it must be put back).
+bool poll_signals();
 // After ESC, the raw sequences of terminals whose keys curses does not know:
 // ESC O A..D the arrows, ESC [ 1..6 ~ Home, Insert, Delete, End, Page Up,
-// Page Down (the closing key is read whatever it is), ESC v Alt-v. Returns
-// the key code, 0 for a sequence that names none.
+// Page Down (a CSI sequence is read to its final byte), ESC v Alt-v.
+// Returns the key code, 0 for a sequence that names none.
 inline constexpr int KEY_ALT_V = KEY_MAX + 1;
 int read_escape_sequence();
+void drop_escape_sequence(); // the same, of what has already arrived only: never waits
 
 // ---------------------------------------------------------------- quit.cpp
 
 extern bool quit_dialog_open; // the quit dialog is on screen
+// New File was chosen while long work ran: the work stops, and the next key
+// read opens the other file (the work's data must not change under it).
+extern bool new_file_wanted;
 [[noreturn]] void quit_program();
 void quit_dialog();
+void quit_new_file(); // the quit dialog's New File: the file given up, another chosen
 [[noreturn]] void browser_interrupt();
+// Takes the terminal's new size: the windows are made anew and everything is
+// recorded for update_screen. Draws nothing, so long work may call it.
 void handle_resize();
 
 // ---------------------------------------------------------------- dialog.cpp
-// Every popup on screen is opened through a DialogScope: it registers the
-// popup and its command bar (which the dialog draws itself when it opens),
-// ignores the interrupt when asked, and on every
-// exit path deletes the popup and undoes the rest. A resize draws the open
-// popups again through dialogs_show_again.
+// A dialog is one declaration, a DialogSpec: its popup's size (centred), its
+// command-bar text, how it lays itself out for the screen size, the keys it
+// takes even while it cannot be seen whole, and what Control-C does while it
+// is open. A DialogScope opens it for as long as the dialog's function runs:
+// it registers the popup, ignores the interrupt when asked, and on every exit
+// path deletes the popup and undoes the rest. update_screen draws the open
+// dialogs over the screen, bottom to top, with the top one's bar.
+
+class DialogScope;
+enum class DialogInterrupts { Ignored, Kept };
+struct DialogSpec {
+    int width = 0;  // the popup, centred; 0: none (a prompt in the command bar)
+    int height = 0; //
+    const char* bar = nullptr; // command bar while open; null keeps the one below
+    bool bar_centred = false;  // the bar's text is centred (a title)
+    // Draws the dialog for the current screen size, making its popup anew
+    // (scope.adopt); null: the popup's content is kept across a resize.
+    std::function<void(DialogScope&)> layout = nullptr;
+    int need_lines = 0; // with layout: rows it needs to be seen whole
+    // Keys that act even while it cannot be seen whole: its question never
+    // changes and its keys are always the same. The cancel keys always act.
+    const char* keys_when_hidden = "";
+    DialogInterrupts interrupts = DialogInterrupts::Ignored;
+};
 
 class DialogScope {
   public:
-    enum class Interrupts { Ignored, Kept };
-    // `rebuild`, when given, lays the dialog out anew for the screen size
-    // (instead of its content being kept); it is seen with `need_lines` rows.
-    explicit DialogScope(WINDOW* popup, const char* bar,
-                         Interrupts interrupts = Interrupts::Ignored, void (*rebuild)() = nullptr,
-                         int need_lines = 0);
+    explicit DialogScope(DialogSpec spec);
     ~DialogScope();
     DialogScope(const DialogScope&) = delete;
     DialogScope& operator=(const DialogScope&) = delete;
     WINDOW* win() const;
-    void adopt(WINDOW* popup);     // the popup is replaced (the old one deleted)
-    void set_bar(const char* bar); // the bar shown again after a resize
+    void adopt(WINDOW* popup);         // the popup is replaced (the old one deleted)
+    void set_bar(std::string_view bar); // a bar whose text changes (a prompt)
 
   private:
     size_t index_ = 0;
     std::optional<SavedInterrupt> saved_;
 };
-bool dialog_open();                    // a popup is on screen
-bool dialog_hidden();                  // the top popup cannot be seen whole: its keys are refused
-void dialogs_before_resize();          // keeps the content of every popup still whole
-void dialogs_show_again(bool resized); // draws the open popups again, bottom to top
+bool dialog_open();                  // a dialog is open
+bool dialog_hidden();                // the top popup cannot be seen whole
+bool dialog_refuses_key(int key);    // hidden, and `key` is not one it takes so
+void dialogs_before_resize();        // keeps the content of every popup still whole
+// A screen of its own (the browser, opened by New File over a dialog) covers
+// the dialogs open so far until it is left: they are neither drawn nor asked.
+size_t dialogs_cover();
+void dialogs_uncover(size_t covered); // with what dialogs_cover returned
+// Stages the open dialogs over the windows below and their bar; `below_drawn`:
+// the screen under them was drawn, so each is shown whole again (laid out
+// anew after a resize). True when the top dialog holds the terminal's cursor.
+bool dialogs_draw(bool below_drawn);
 
 // ---------------------------------------------------------------- longwork.cpp
 // Work that may run long calls keep_going() once per block: it shows
-// progress ("Searching... 37%") in the command bar from half a second on,
-// lets a pending interrupt or resize act, and returns false once Escape was
-// pressed (the work then stops). Other keys typed meanwhile are kept, and
-// read_key hands them out first. The destructor puts the bar back. Work
-// that is not `stoppable` ignores Escape.
+// progress ("Searching... 37%") in the command bar from half a second on
+// (the only drawing outside update_screen), records a resize, lets an
+// interrupt open the quit dialog, and returns false once Escape was pressed
+// or New File was chosen (the work then stops; superseded() tells which).
+// Other keys typed meanwhile are kept, and read_key hands them out first.
+// The destructor records the bar for drawing again. Work that is not
+// `stoppable` ignores Escape and finishes before New File.
 
 class LongWork {
   public:
@@ -272,6 +318,7 @@ class LongWork {
     LongWork& operator=(const LongWork&) = delete;
     bool keep_going(uint64_t done); // false: stop (Escape)
     bool stopped() const { return stopped_; }
+    bool superseded() const { return new_file_wanted; } // stopped for New File: say nothing
 
   private:
     void take_keys();
@@ -284,6 +331,7 @@ class LongWork {
     bool stopped_ = false;
 };
 bool take_kept_key(int& key); // a key typed during long work, oldest first
+bool long_work_running();     // a LongWork is alive
 std::string progress_text(const char* what, uint64_t done, uint64_t total); // "what... N%"
 
 // ---------------------------------------------------------------- startup.cpp
@@ -418,30 +466,54 @@ int is_printable(int c);
 // The cell of byte b in a text column: EBCDIC table, itself, or ".".
 void put_text_cell(WINDOW* w, int b);
 
+// Redraw contract. Commands, signals and long work never flush: they record
+// what must be drawn with redraw_later. update_screen, called by read_key
+// just before the program waits for the next key, draws what was recorded
+// (the mode's screen, then the open dialogs over it), puts the terminal's
+// cursor in place and flushes once. Drawing only draws: nothing it calls
+// reads keys, acts on signals, loads a file or runs long work.
+inline constexpr unsigned REDRAW_ROWS = 1;   // the editing area (rows, text page, calculator)
+inline constexpr unsigned REDRAW_STATUS = 2; // the status line
+inline constexpr unsigned REDRAW_BAR = 4;    // the command bar
+inline constexpr unsigned REDRAW_ALL = 7;    // every window, erased first
+inline constexpr unsigned REDRAW_CLEAR = 8;  // the terminal repainted whole (it may be garbled)
+extern unsigned redraw_needed;               // what update_screen will draw
+inline void redraw_later(unsigned what) {
+    redraw_needed |= what;
+}
+void update_screen();
+
 void draw_rows(uint64_t start);
-void redraw_all();
-extern uint64_t repaints; // full repaints so far: long work sees the screen drawn anew
+void redraw_all(); // every window of the hex or text view drawn anew (staged, not flushed)
 // Cells of a row, cut at the window's width (never wrapped).
 void put_cell(WINDOW* w, int y, int x, int width, chtype ch);
 void put_blanks(WINDOW* w, int y, int from, int to, int width);
 bool is_modified(uint64_t offset); // the byte has an entry in the table
 
 int cursor_screen_col();                // cursor_x, or its text-pane column
-void place_cursor();                    // terminal cursor onto the cursor's cell, refresh
-void put_terminal_cursor(int y, int x); // terminal cursor onto a screen cell, then doupdate
+void place_cursor();                    // terminal cursor onto the cursor's cell (staged)
+void put_terminal_cursor(int y, int x); // terminal cursor onto a screen cell (staged)
 uint64_t first_shown();                 // offset of the first row of the hex view
+int first_hex_col();                    // the high digit of a row's first byte
+int last_hex_col();                     // the low digit of a row's last byte, in this layout
+int bottom_row();                       // the cursor's lowest screen row
+// The cursor onto `offset`'s high digit, on screen row `row` (1: the top).
+void cursor_onto(uint64_t offset, int row);
 
 // ---------------------------------------------------------------- textview.cpp
 
 void draw_text_page(uint64_t& pos);
-// Draws the text view into main_win and returns the screen cursor position.
-// False when nothing was drawn: the page's scan was stopped with Escape (the
-// view is left: Globals.mode 1) or the screen was drawn anew during it.
-bool draw_text_view(uint64_t top, int& cur_row, int& cur_col);
+// Finds the page that holds the cursor when what it depends on has changed
+// (cursor, screen size, character set): long work, so read_key runs it
+// before drawing, never the drawing itself. Escape gives it up and leaves
+// the text view (Globals.mode 1).
+void text_view_prepare();
+void text_view_forget(); // the file's bytes changed under the view: the page is found anew
+// Draws the located page into main_win and returns the screen cursor position.
+void draw_text_view(int& cur_row, int& cur_col);
 // The start of the text-view page that holds the cursor, `top` being the hex
-// view's first row. Empty when the scan was stopped with Escape, or when the
-// screen was drawn anew while it ran (`overtaken`).
-std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken = nullptr);
+// view's first row. Empty when the scan was stopped.
+std::optional<uint64_t> text_view_page(uint64_t top);
 extern size_t text_scan_block; // bytes per block of the text view's scans (tests make it small)
 
 // ---------------------------------------------------------------- statusbar.cpp
@@ -449,10 +521,8 @@ extern size_t text_scan_block; // bytes per block of the text view's scans (test
 std::string status_text(int cols); // the status line before the marker
 char status_marker();              // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
-void draw_status();
-void draw_status_noflush(); // draw_status staged only: the caller's doupdate shows it
-void draw_command_bar();
-void draw_command_bar_noflush(); // staged only, as draw_status_noflush
+void draw_status();      // staged; update_screen flushes
+void draw_command_bar(); // staged; update_screen flushes
 
 // ---------------------------------------------------------------- cursor.cpp
 
@@ -471,11 +541,12 @@ void go_home();
 using LineKeyFilter = bool (*)(int key);
 std::optional<std::string> read_line(WINDOW* win, int row, int col, int len, int width,
                                      const char* text, LineKeyFilter accept = nullptr);
-// Writes a dialog's text at (row, col) of its bordered popup, cut before the
-// right border and skipped on a row the popup lacks, so a popup shrunk to a
-// small terminal never wraps text or loses its frame. Returns the column
-// after the whole text.
-int popup_text(WINDOW* popup, int row, int col, std::string_view text);
+// Writes a dialog's text at (row, col) of its bordered popup, in `extra` on
+// top of the window's attribute, cut before the right border and skipped on
+// a row the popup lacks, so a popup shrunk to a small terminal never wraps
+// text or loses its frame. Returns the column after the whole text. The one
+// clipping rule of every popup.
+int popup_text(WINDOW* popup, int row, int col, std::string_view text, attr_t extra = 0);
 // Cells a dialog may write from `col` on `row` of its popup (0 outside it).
 int popup_room(WINDOW* popup, int row, int col);
 

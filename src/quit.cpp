@@ -40,65 +40,37 @@ static int quit_selected = 0; // choice on show while the quit dialog is open
     exit(0);
 }
 
-// Writes `s` at (row, col) of the popup in `extra` on top of the window's
-// attribute, never over its border: on a terminal smaller than the popup
-// the text is cut, and a row the popup does not have is skipped. Returns
-// the column after the text, as if it had all been written.
-static int put_in_popup(WINDOW* w, int row, int col, const char* s, attr_t extra) {
-    const int len = static_cast<int>(strlen(s));
-    const int room = getmaxx(w) - 1 - col;
-    if (row >= 1 && row < getmaxy(w) - 1 && room > 0) {
-        wattron(w, extra);
-        mvwaddnstr(w, row, col, s, len < room ? len : room);
-        wattroff(w, extra);
-    }
-    return col + len;
-}
-
 // The three forms of the choice line; the selected part is in reverse video.
 static void draw_quit_choices(WINDOW* w, int choice) {
     if (!w) return;
     int col = 16;
     switch (choice) {
     case 1:
-        col = put_in_popup(w, 4, col, " Yes ", A_REVERSE);
-        put_in_popup(w, 4, col, "      No       New File ", 0);
+        col = popup_text(w, 4, col, " Yes ", A_REVERSE);
+        popup_text(w, 4, col, "      No       New File ");
         break;
     case 2:
-        col = put_in_popup(w, 4, col, " Yes      ", 0);
-        col = put_in_popup(w, 4, col, " No ", A_REVERSE);
-        put_in_popup(w, 4, col, "      New File ", 0);
+        col = popup_text(w, 4, col, " Yes      ");
+        col = popup_text(w, 4, col, " No ", A_REVERSE);
+        popup_text(w, 4, col, "      New File ");
         break;
     default:
-        col = put_in_popup(w, 4, col, " Yes       No      ", 0);
-        put_in_popup(w, 4, col, " New File ", A_REVERSE);
+        col = popup_text(w, 4, col, " Yes       No      ");
+        popup_text(w, 4, col, " New File ", A_REVERSE);
         break;
     }
-    wrefresh(w);
 }
 
-static constexpr const char quit_keys[] = "^G/^X/Escape Cancel   Y Yes   N No   F New File";
-static DialogScope* quit_scope = nullptr; // the open quit dialog
-
-// The popup, its question, the choice line and the dialog's command bar, for
-// the current screen size.
-static void show_quit_dialog() {
+// The popup, its question and the choice line, for the current screen size.
+static void layout_quit_dialog(DialogScope& scope) {
     WINDOW* w = popup_window(60, 6);
-    quit_scope->adopt(w);
-    if (w) {
-        if (Globals.file_state == FILE_READ_ONLY)
-            put_in_popup(w, 2, 19, "   Really Quit?        ", 0);
-        else
-            put_in_popup(w, 2, 20, "Quit without Saving?", 0);
-    }
+    scope.adopt(w);
+    if (!w) return;
+    if (Globals.file_state == FILE_READ_ONLY)
+        popup_text(w, 2, 19, "   Really Quit?        ");
+    else
+        popup_text(w, 2, 20, "Quit without Saving?");
     draw_quit_choices(w, quit_selected);
-    if (WINDOW* bar = Globals.help_win) {
-        const int width = getmaxx(bar);
-        mvwaddnstr(bar, 0, 0, quit_keys, width);
-        for (int c = static_cast<int>(sizeof quit_keys - 1); c < width; ++c)
-            waddch(bar, ' ');
-        wrefresh(bar);
-    }
 }
 
 // Reads keys until a choice is taken: 1 Yes, 2 No, 3 New File.
@@ -132,7 +104,7 @@ static int quit_choice() {
             choice = choice == 1 ? 3 : choice - 1;
             take = false;
             break;
-        case 10:
+        case KEY_LINE_FEED:
             break;
         default:
             take = false;
@@ -144,6 +116,25 @@ static int quit_choice() {
     }
 }
 
+bool new_file_wanted = false;
+
+void quit_new_file() {
+    new_file_wanted = false;
+    // The current file is given up without saving.
+    // Only read through: the saves write to its descriptor and check that.
+    if (Globals.fp) (void)fclose(Globals.fp);
+    Globals.fp = nullptr;
+    FILE* none = nullptr;
+    // From inside the calculator the new file waits behind it.
+    const int mode_before = Globals.mode;
+    open_file(&none);
+    if (mode_before == MODE_CALCULATOR) Globals.mode = MODE_CALCULATOR;
+    cursor_onto(0, 1);
+    Globals.file_state = FILE_UNCHANGED;
+    Globals.text_pane = 0;
+    redraw_later(REDRAW_ALL);
+}
+
 void quit_dialog() {
     if (quit_dialog_open) return;
     quit_dialog_open = true;
@@ -151,37 +142,29 @@ void quit_dialog() {
     int choice;
     {
         // The interrupt keeps its action: quit_dialog_open stops a second one.
-        // Its question and choices stand on rows 2 and 4: five rows show them.
-        DialogScope scope(nullptr, quit_keys, DialogScope::Interrupts::Kept, show_quit_dialog, 5);
-        quit_scope = &scope;
+        // Its question and choices stand on rows 2 and 4: five rows show
+        // them; its keys act on any terminal, as its question never changes.
         quit_selected = 1;
-        show_quit_dialog();
+        DialogScope scope({.width = 60,
+                           .height = 6,
+                           .bar = "^G/^X/Escape Cancel   Y Yes   N No   F New File",
+                           .layout = layout_quit_dialog,
+                           .need_lines = 5,
+                           .keys_when_hidden = "yYnNfF\n",
+                           .interrupts = DialogInterrupts::Kept});
         choice = quit_choice();
         quit_selected = 0;
-        quit_scope = nullptr;
     }
+    quit_dialog_open = false;
 
     if (choice == 1) quit_program();
     if (choice == 3) {
-        // The current file is given up without saving.
-        // Only read through: the saves write to its descriptor and check that.
-        if (Globals.fp) (void)fclose(Globals.fp);
-        Globals.fp = nullptr;
-        FILE* none = nullptr;
-        // From inside the calculator the new file waits behind it.
-        const int mode_before = Globals.mode;
-        open_file(&none);
-        if (mode_before == MODE_CALCULATOR) Globals.mode = MODE_CALCULATOR;
-        cursor_y = 1;
-        cursor_x = 10;
-        cursor_loc = 0;
-        Globals.file_state = FILE_UNCHANGED;
-        Globals.text_pane = 0;
+        // Long work on the file stops first: its data must not change under it.
+        if (long_work_running())
+            new_file_wanted = true;
+        else
+            quit_new_file();
     }
-    redraw_all();
-    // A dialog the quit dialog opened over comes back on top.
-    dialogs_show_again(false);
-    quit_dialog_open = false;
 }
 
 // ------------------------------------------------------------ resizing
@@ -208,6 +191,7 @@ void handle_resize() {
     }
     if (size.ws_row == 0 || size.ws_col == 0) return;
 
+    dialogs_before_resize();
     for (WINDOW** w : {&Globals.main_win, &Globals.status_win, &Globals.help_win}) {
         if (*w) delwin(*w);
         *w = nullptr;
@@ -221,21 +205,14 @@ void handle_resize() {
     scrollok(stdscr, FALSE);
     cbreak();
     noecho();
-    clearok(curscr, TRUE);
-    // The virtual screen still holds the popups where they were; only the
-    // backdrop painted whole blanks what nothing else will cover.
+    // The virtual screen still holds the popups where they were; the
+    // backdrop, staged whole, blanks what nothing else will cover.
     touchwin(stdscr);
-    refresh();
+    wnoutrefresh(stdscr);
     create_windows(true);
 
     text_row_starts.assign(main_rows(), 0);
     if (cursor_y >= LINES - 2) cursor_y = LINES - 2;
     if (cursor_y < 1) cursor_y = 1;
-
-    if (Globals.mode != MODE_BROWSER) {
-        redraw_all();
-        refresh();
-    } else {
-        browser_resize_redraw();
-    }
+    redraw_later(REDRAW_ALL | REDRAW_CLEAR);
 }

@@ -454,7 +454,6 @@ void show_failure(WINDOW* popup, const char* title, int err) {
         int col = 35 - static_cast<int>(reason.size()) / 2;
         if (col < 1 || col + static_cast<int>(reason.size()) > inner + 1) col = 1;
         mvput_safe(popup, 3, col, reason, std::max(0, inner + 1 - col));
-        wrefresh(popup);
     }
     read_key();
 }
@@ -516,22 +515,14 @@ int save_file_as(const std::string& name, const char** failure) {
 }
 
 int save_file() {
-    static constexpr const char* bar = "^G/^X/Escape Cancel";
-    WINDOW* made = popup_window(70, 6);
-    if (!made) {
+    DialogScope dialog({.width = 70, .height = 6, .bar = "^G/^X/Escape Cancel"});
+    WINDOW* popup = dialog.win();
+    if (!popup) {
         warn_beep();
         return 0;
     }
-    DialogScope dialog(made, bar);
-    WINDOW* popup = dialog.win();
     popup_text(popup, 1, 31, "Save File");
     popup_text(popup, 3, 2, "Filename: ");
-    if (Globals.help_win) {
-        werase(Globals.help_win);
-        mvwaddstr(Globals.help_win, 0, 0, bar);
-        wnoutrefresh(Globals.help_win);
-    }
-    wrefresh(popup);
 
     int result = 0;
     std::optional<std::string> field = read_line(popup, 3, 12, 1024, 50, Globals.filename.c_str());
@@ -540,7 +531,8 @@ int save_file() {
         if (!name.empty()) {
             const char* failure = nullptr;
             result = save_file_as(name, &failure);
-            if (!result) show_failure(popup, failure, errno);
+            // A save that gave way to New File has nothing more to say.
+            if (!result && !new_file_wanted) show_failure(popup, failure, errno);
         }
     }
     return result;

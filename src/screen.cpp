@@ -3,11 +3,11 @@
 // text view lives in textview.cpp, the status line and the command bar in
 // statusbar.cpp.
 //
-// Redraw contract: no window is ever flushed to the terminal on its own here.
-// Drawing routines stage their windows with wnoutrefresh; whoever finishes a
-// frame places the cursor (place_cursor or the text view's position) and that
-// ends in the single doupdate() of the frame. draw_status and
-// draw_command_bar, which other modules call on their own, flush themselves.
+// Redraw contract (see morvane.h): commands record with redraw_later what
+// they changed; update_screen, called by read_key before it waits for a key,
+// draws it with the routines here (which only stage their windows with
+// wnoutrefresh), lays the open dialogs over it, places the cursor and sends
+// the frame with the one doupdate() of the key.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -207,7 +207,7 @@ void draw_rows(uint64_t start) {
     const attr_t normal = attr_normal();
     const attr_t modified = attr_modified();
     const int* cols = layout_cols(wide);
-    const int row_fill_from = wide ? 61 : 45;
+    const int row_fill_from = last_hex_col() + 1;
     const uint64_t first = start & ~uint64_t{15};
     const uint64_t last = Globals.filesize;
 
@@ -258,7 +258,7 @@ void draw_rows(uint64_t start) {
 
 // ------------------------------------------------------------------- cursor
 
-// Puts the terminal cursor on screen cell (y, x) and flushes the frame.
+// Puts the terminal cursor on screen cell (y, x); the frame's doupdate shows it.
 // main_win's own cursor goes there too, so that a later refresh of main_win
 // alone leaves the terminal cursor in place.
 void put_terminal_cursor(int y, int x) {
@@ -272,7 +272,6 @@ void put_terminal_cursor(int y, int x) {
     }
     wmove(stdscr, y, x);
     wnoutrefresh(stdscr);
-    doupdate();
 }
 
 int cursor_screen_col() {
@@ -292,24 +291,112 @@ uint64_t first_shown() {
     return top > Globals.filesize ? 0 : top;
 }
 
+int first_hex_col() {
+    return hex_col_of_byte(0);
+}
+
+int last_hex_col() {
+    return hex_col_of_byte(15) + 1;
+}
+
+int bottom_row() {
+    return main_rows();
+}
+
+void cursor_onto(uint64_t offset, int row) {
+    cursor_loc = offset;
+    cursor_y = row;
+    cursor_x = hex_col_of_byte(static_cast<unsigned>(offset % 16));
+}
+
 // ----------------------------------------------------------------- repaint
 
-uint64_t repaints = 0;
+namespace {
+
+int text_cursor_row = 1, text_cursor_col = 0; // where the text view put the cursor
+
+void draw_main_area() {
+    WINDOW* main = Globals.main_win;
+    if (!main) return;
+    wmove(main, 0, 0);
+    if (Globals.mode == MODE_TEXT)
+        draw_text_view(text_cursor_row, text_cursor_col);
+    else
+        draw_rows(first_shown());
+    wnoutrefresh(main);
+}
+
+bool has_windows() {
+    return Globals.status_win && Globals.main_win && Globals.help_win;
+}
+
+// The mode's own screen, as recorded. The browser stages its changes as it
+// goes and is drawn whole only when the terminal is (after a resize).
+void draw_mode_screen(unsigned what) {
+    switch (Globals.mode) {
+    case MODE_BROWSER:
+        if (what & REDRAW_CLEAR) browser_resize_redraw();
+        break;
+    case MODE_CALCULATOR:
+        if (what) draw_calc_screen();
+        break;
+    default:
+        if ((what & REDRAW_ALL) == REDRAW_ALL) {
+            redraw_all();
+            break;
+        }
+        if (what & REDRAW_ROWS) draw_main_area();
+        if (what & REDRAW_STATUS) draw_status();
+        if (what & REDRAW_BAR) {
+            werase(Globals.help_win);
+            draw_command_bar();
+        }
+        break;
+    }
+}
+
+// Where the terminal's cursor rests when no dialog holds it.
+void place_mode_cursor() {
+    switch (Globals.mode) {
+    case MODE_HEX:
+        place_cursor();
+        break;
+    case MODE_TEXT:
+        put_terminal_cursor(text_cursor_row, text_cursor_col);
+        break;
+    default:
+        // The browser's highlighted name, the calculator's line: where the
+        // main window's drawing left its cursor.
+        if (Globals.main_win) wnoutrefresh(Globals.main_win);
+        break;
+    }
+}
+
+} // namespace
+
+unsigned redraw_needed = REDRAW_ALL;
+
+void update_screen() {
+    if (!stdscr || isendwin() || !has_windows()) return;
+    const unsigned what = redraw_needed;
+    redraw_needed = 0;
+    if (what & REDRAW_CLEAR) clearok(curscr, TRUE);
+    draw_mode_screen(what);
+    if (!dialogs_draw((what & REDRAW_ALL) != 0)) place_mode_cursor();
+    doupdate();
+}
 
 void redraw_all() {
     WINDOW* status = Globals.status_win;
     WINDOW* main = Globals.main_win;
     WINDOW* help = Globals.help_win;
-    // The file browser draws its own screen; without windows there is nothing to draw.
-    if (Globals.mode == MODE_BROWSER || !status || !main || !help) return;
+    if (Globals.mode == MODE_BROWSER || Globals.mode == MODE_CALCULATOR || !has_windows()) return;
 
-    ++repaints;
-    const uint64_t top = first_shown();
     werase(status);
     werase(main);
     werase(help);
-    // Flush whatever the standard screen holds (it is blank) before the
-    // windows, so it can never paint over them later in this frame.
+    // Staged first, whatever the standard screen holds (it is blank), so it
+    // can never paint over the windows later in this frame.
     wnoutrefresh(stdscr);
 
     wattrset(help, attr_help());
@@ -318,28 +405,7 @@ void redraw_all() {
     for (int x = 0; x < width; ++x)
         mvwaddch(status, 0, x, ' ');
 
-    if (Globals.mode == MODE_CALCULATOR) {
-        draw_calc_screen();
-        doupdate();
-        return;
-    }
-
-    draw_status_noflush();
-    draw_command_bar_noflush();
-    wmove(main, 0, 0);
-    if (Globals.mode == MODE_TEXT) {
-        int row = 1;
-        int col = 0;
-        if (draw_text_view(top, row, col)) {
-            wnoutrefresh(main);
-            put_terminal_cursor(row, col);
-            return;
-        }
-        // Drawn anew while the page was sought (a resize, the quit dialog).
-        if (Globals.mode == MODE_TEXT) return;
-        wmove(main, 0, 0);
-    }
-    draw_rows(top);
-    wnoutrefresh(main);
-    place_cursor();
+    draw_status();
+    draw_command_bar();
+    draw_main_area();
 }

@@ -37,10 +37,6 @@ void hex_digit_at(const HexLayout& l, int column, char digit) {
     mvwaddch(l.win, 6, column, static_cast<chtype>(static_cast<unsigned char>(digit)));
 }
 
-bool hex_is_backspace(int key) {
-    return key == 8 || key == 127 || key == KEY_BACKSPACE || key == KEY_DC;
-}
-
 } // namespace
 
 HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
@@ -53,7 +49,6 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
         hex_input.bytes.assign(static_cast<size_t>(n), 0);
     } catch (const std::bad_alloc&) {
         popup_text(window, 4, l.col, "Not enough memory");
-        wrefresh(window);
         read_key();
         return nullptr;
     }
@@ -63,12 +58,11 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
     wattrset(window, attr_field());
     popup_text(window, 6, l.col, std::string(static_cast<size_t>(3 * n + 2), ' '));
     wmove(window, 6, l.col);
-    wrefresh(window);
 
     bool low_awaited = false;
     for (;;) {
         int key = read_key();
-        if (key == 10) return &hex_input;
+        if (key == KEY_LINE_FEED) return &hex_input;
         if (key == KEY_CONTROL_C || is_cancel_key(key)) return nullptr;
 
         int& len = hex_input.len;
@@ -94,7 +88,7 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
                 wmove(window, 6, l.high_col(len));
                 low_awaited = false;
             }
-        } else if (hex_is_backspace(key)) {
+        } else if (is_backspace_key(key)) {
             if (low_awaited) {
                 hex_input.bytes[static_cast<size_t>(len)] = 0;
                 hex_echo(l, len);
@@ -113,10 +107,7 @@ HexInput* read_hex_bytes(WINDOW* window, int room, int width) {
                 wmove(window, 6, l.high_col(len) + 1);
                 low_awaited = true;
             }
-        } else {
-            continue;
         }
-        wrefresh(window);
     }
 }
 
@@ -158,18 +149,11 @@ int search_menu_step(int item, int direction) {
 }
 
 void search_not_found(WINDOW* popup) {
+    if (new_file_wanted) return; // the search gave way to New File: nothing to say
     wattroff(popup, A_REVERSE);
     popup_text(popup, 6, 1, std::string(58, ' '));
     popup_text(popup, 6, 19, "** String not found **");
-    wrefresh(popup);
     read_key();
-}
-
-// The cursor onto a match's first byte, with its row at the top of the screen.
-void onto_match(uint64_t offset) {
-    cursor_loc = offset;
-    cursor_y = 1;
-    cursor_x = hex_col_of_byte(static_cast<unsigned>(offset % 16));
 }
 
 // Looks from the byte after the cursor to the last byte; a match moves the
@@ -179,7 +163,7 @@ bool search_from_cursor(WINDOW* popup, const unsigned char* pattern, int len) {
         SearchResult r = find_pattern(pattern, cursor_loc + 1, static_cast<uint64_t>(len),
                                       Globals.filesize - cursor_loc);
         if (r.found) {
-            onto_match(cursor_loc + 1 + r.offset);
+            cursor_onto(cursor_loc + 1 + r.offset, 1);
             return true;
         }
     }
@@ -196,7 +180,7 @@ bool search_before_cursor(WINDOW* popup, const unsigned char* pattern, int len) 
         if (count > Globals.filesize + 1) count = Globals.filesize + 1;
         SearchResult r = find_pattern_backward(pattern, 0, m, count);
         if (r.found) {
-            onto_match(r.offset);
+            cursor_onto(r.offset, 1);
             return true;
         }
     }
@@ -246,16 +230,11 @@ void search_bytes(WINDOW* popup) {
 int search_choose(WINDOW* popup) {
     int item = search_used ? find_next_item : text_item;
     search_draw_menu(popup, item);
-    wrefresh(popup);
     for (;;) {
         int key = read_key();
+        if (key == KEY_CONTROL_C || is_cancel_key(key)) return -1;
         switch (key) {
-        case KEY_CONTROL_C:
-        case KEY_CONTROL_G:
-        case KEY_CONTROL_X:
-        case KEY_ESC:
-            return -1;
-        case 10:
+        case KEY_LINE_FEED:
             return item;
         case 'F':
         case 'f':
@@ -282,7 +261,6 @@ int search_choose(WINDOW* popup) {
             continue;
         }
         search_draw_menu(popup, item);
-        wrefresh(popup);
     }
 }
 
@@ -290,15 +268,11 @@ int search_choose(WINDOW* popup) {
 
 void search(int find_next, bool backwards) {
     if (find_next && !last_pattern) return;
-    static constexpr const char* bar =
-        "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search";
-    DialogScope dialog(popup_window(60, 10), bar);
+    DialogScope dialog(
+        {.width = 60,
+         .height = 10,
+         .bar = "^G/^X/Escape Cancel   F/N Find Next   A Text Search   H Hex Search"});
     WINDOW* popup = dialog.win();
-
-    werase(Globals.help_win);
-    mvwaddnstr(Globals.help_win, 0, 0, bar, COLS);
-    wrefresh(Globals.help_win);
-
     popup_text(popup, 1, 27, "Search");
     int choice = find_next_item;
     if (find_next)

@@ -349,10 +349,6 @@ static void choose_file(FILE*& stream) {
     }
 }
 
-// Loads begun so far: a load learns from it that the quit dialog's New File,
-// taken while it ran, has loaded another file in its place.
-static uint64_t loads_begun = 0;
-
 // Blocks of the whole-file load: large enough that the system calls cost
 // nothing beside the copying, small enough for progress a few times a second.
 static constexpr uint64_t load_block = uint64_t{8} << 20;
@@ -361,18 +357,17 @@ enum class Fill { Done, Replaced };
 
 // Reads the first page (or the whole file) into `buffer`; `total` receives
 // the number of bytes read. A whole-file load shows its progress and lets
-// Control-C open the quit dialog; Replaced: the dialog's New File loaded
-// another file meanwhile, and this load is given up.
+// Control-C open the quit dialog; Replaced: the dialog's New File was chosen
+// meanwhile, and this load is given up for another file.
 static Fill fill_buffer(FILE* stream, uint64_t size, uint64_t& total) {
     const uint64_t want = static_cast<uint64_t>(Globals.buf_size);
-    const uint64_t this_load = loads_begun;
     total = 0;
     std::optional<LongWork> work;
     if (Globals.buffered) work.emplace("Loading", want, false);
     while (total < want) {
         if (work) {
             work->keep_going(total);
-            if (loads_begun != this_load) return Fill::Replaced;
+            if (new_file_wanted) return Fill::Replaced;
         }
         // A request this large is read by the C library straight into
         // `buffer`, in one system call.
@@ -394,7 +389,6 @@ void open_file(FILE** stream_ref) {
     FILE* stream = *stream_ref;
     Globals.filesize = 0;
     uint64_t size = 0;
-    ++loads_begun;
     for (;;) {
         if (!stream) choose_file(stream);
         if (check_file(stream, size) == Check::Choose) continue;
@@ -416,10 +410,11 @@ void open_file(FILE** stream_ref) {
         errno = 0;
         uint64_t total = 0;
         if (fill_buffer(stream, size, total) == Fill::Replaced) {
-            // The file loaded meanwhile stands; this one is dropped.
+            // New File was chosen meanwhile: this file is dropped for another.
+            new_file_wanted = false;
             (void)fclose(stream); // only read from
-            *stream_ref = Globals.fp;
-            return;
+            stream = nullptr;
+            continue;
         }
         if (total == 0) {
             // Nothing could be read (a directory, an unreadable device):
@@ -470,16 +465,7 @@ void start_editor(int argc, char** argv) {
             error_box(arg, 1);
     }
     open_file(&stream);
-
-    wmove(Globals.status_win, 0, 0);
-    for (int i = 0; i < COLS; ++i)
-        waddch(Globals.status_win, ' ');
-    draw_status();
-    draw_command_bar();
-    draw_rows(cursor_loc);
-    wrefresh(Globals.main_win);
-    cursor_y = 1;
-    cursor_x = 10;
-    move(std::min(1, LINES - 1), std::min(10, COLS - 1));
-    refresh();
+    cursor_onto(0, 1);
+    // The first frame is drawn when the first key is awaited.
+    redraw_later(REDRAW_ALL);
 }

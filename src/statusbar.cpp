@@ -46,7 +46,7 @@ char status_marker() {
     }
 }
 
-void draw_status_noflush() {
+void draw_status() {
     WINDOW* w = Globals.status_win;
     if (!w) return;
     const int width = getmaxx(w);
@@ -59,11 +59,6 @@ void draw_status_noflush() {
         waddch(w, ' ');
     mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
     wnoutrefresh(w);
-}
-
-void draw_status() {
-    draw_status_noflush();
-    doupdate();
 }
 
 // -------------------------------------------------------------- command bar
@@ -112,7 +107,7 @@ std::string command_bar_text(int cols, int file_state) {
     return bar;
 }
 
-void draw_command_bar_noflush() {
+void draw_command_bar() {
     WINDOW* w = Globals.help_win;
     if (!w) return;
     const int width = getmaxx(w);
@@ -122,7 +117,3 @@ void draw_command_bar_noflush() {
     wnoutrefresh(w);
 }
 
-void draw_command_bar() {
-    draw_command_bar_noflush();
-    doupdate();
-}

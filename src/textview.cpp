@@ -3,8 +3,8 @@
 // scanning back to its line's start (memrchr over large blocks) and placing
 // the pages of a long line by arithmetic rather than by walking them.
 //
-// The redraw contract of screen.cpp holds here too: windows are staged with
-// wnoutrefresh and the frame ends in one doupdate.
+// Finding the page is long work and runs between keys (text_view_prepare);
+// drawing it only draws the page found.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -122,10 +122,10 @@ std::array<unsigned char, text_scan_max> text_scan_buffer;
 
 class TextScan {
   public:
-    explicit TextScan(uint64_t total) : work_("Text view", total), repaints_(repaints) {}
+    explicit TextScan(uint64_t total) : work_("Text view", total) {}
     // Bytes [offset, offset + n) as shown, or null when the scan must end.
     const unsigned char* read(uint64_t offset, size_t n, uint64_t done) {
-        if (!work_.keep_going(done) || repaints != repaints_) return nullptr;
+        if (!work_.keep_going(done)) return nullptr;
         get_bytes(offset, text_scan_buffer.data(), n);
         return text_scan_buffer.data();
     }
@@ -134,13 +134,32 @@ class TextScan {
         size_t n = blocks_++ == 0 ? std::min(limit, text_scan_first) : limit;
         return n;
     }
-    bool overtaken() const { return repaints != repaints_; }
 
   private:
     LongWork work_;
-    uint64_t repaints_;
     int blocks_ = 0;
 };
+
+// What the page that holds the cursor depends on.
+struct TextViewKey {
+    uint64_t cursor;
+    uint64_t top;
+    uint64_t last;
+    int32_t ebcdic;
+    int rows;
+    int cols;
+    bool operator==(const TextViewKey&) const = default;
+};
+
+TextViewKey text_view_key() {
+    WINDOW* w = Globals.main_win;
+    return {cursor_loc,         first_shown(), Globals.filesize, Globals.ebcdic,
+            w ? getmaxy(w) : 0, w ? getmaxx(w) : 0};
+}
+
+std::optional<TextViewKey> located;  // what text_page_start was found for
+uint64_t text_page_start = 0;        // the page found
+bool locating = false;               // the scan runs (a dialog opened by it reads keys)
 
 // Where the line around `top` begins: just after the nearest line feed at or
 // before top (offset 0 is never examined). The scan never starts at the
@@ -209,14 +228,10 @@ struct TextRows {
 
 size_t text_scan_block = text_scan_max;
 
-std::optional<uint64_t> text_view_page(uint64_t top, bool* overtaken) {
+std::optional<uint64_t> text_view_page(uint64_t top) {
     const bool ebcdic = Globals.ebcdic != 0;
     TextScan scan(ebcdic ? 2 * cursor_loc : cursor_loc);
-    if (overtaken) *overtaken = false;
-    auto given_up = [&]() -> std::optional<uint64_t> {
-        if (overtaken) *overtaken = scan.overtaken();
-        return std::nullopt;
-    };
+    auto given_up = []() -> std::optional<uint64_t> { return std::nullopt; };
     uint64_t start;
     uint64_t clear_to;
     if (!text_line_start(top, scan, start, clear_to)) return given_up();
@@ -261,22 +276,48 @@ void draw_text_page(uint64_t& pos) {
     pos = text_page(pos, w ? getcury(w) : 0, w ? getcurx(w) : 0);
 }
 
-bool draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
+void text_view_forget() {
+    located.reset();
+}
+
+void text_view_prepare() {
+    // Edits made in the hex view may move every line end: the page is found
+    // anew each time the view is entered.
+    if (Globals.mode != MODE_TEXT) text_view_forget();
+    if (Globals.mode != MODE_TEXT || locating || !Globals.main_win) return;
+    const TextViewKey key = text_view_key();
+    if (located && *located == key) return;
+    locating = true;
+    const std::optional<uint64_t> page = text_view_page(key.top);
+    locating = false;
+    if (!page) {
+        // Stopped: back to the hex view, the cursor where it was.
+        located.reset();
+        Globals.mode = MODE_HEX;
+        redraw_later(REDRAW_ALL);
+        return;
+    }
+    text_page_start = *page;
+    located = key;
+    redraw_later(REDRAW_ROWS);
+}
+
+void draw_text_view(int& cur_row, int& cur_col) {
     cur_row = 1;
     cur_col = 0;
     WINDOW* w = Globals.main_win;
-    if (!w) return true;
+    if (!w) return;
+    // While the page is still sought (the quit dialog opened over the
+    // scan) the hex view stands behind.
+    if (!located) {
+        draw_rows(first_shown());
+        return;
+    }
     const int rows = getmaxy(w);
     size_row_starts(rows);
     wattrset(w, attr_normal());
 
-    bool overtaken = false;
-    std::optional<uint64_t> found = text_view_page(top, &overtaken);
-    if (!found) {
-        if (!overtaken) Globals.mode = MODE_HEX; // stopped: back to the hex view
-        return false;
-    }
-    uint64_t page = *found;
+    uint64_t page = text_page_start;
     werase(w);
     wmove(w, 0, 0);
     clear_row_starts();
@@ -292,5 +333,4 @@ bool draw_text_view(uint64_t top, int& cur_row, int& cur_col) {
         }
         break;
     }
-    return true;
 }

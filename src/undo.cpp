@@ -94,19 +94,9 @@ void revert_overwrite(undo_record* r) {
         mod_table_remove(o);
 }
 
+// The rows, the reverted byte among them, and the status line.
 void redraw_cursor_byte() {
-    WINDOW* w = Globals.main_win;
-    int row = cursor_y - 1;
-    if (w && cursor_loc <= Globals.filesize && row >= 0 && row < getmaxy(w)) {
-        int b = get_byte(cursor_loc);
-        wattrset(w, mod_table_get(cursor_loc, nullptr) == 0 ? attr_modified() : attr_normal());
-        mvwprintw(w, row, cursor_x, "%02X", b);
-        if (wmove(w, row, COLS - 16 + byte_of_hex_col(cursor_x)) != ERR) put_text_cell(w, b);
-        wattrset(w, attr_normal());
-        wnoutrefresh(w);
-    }
-    draw_status_noflush();
-    place_cursor();
+    redraw_later(REDRAW_ROWS | REDRAW_STATUS);
 }
 
 void pop_top() {
@@ -141,10 +131,8 @@ bool onto_change(uint64_t o) {
     uint64_t first, end;
     shown_range(first, end);
     if (seen < first || seen >= end) {
-        cursor_loc = seen;
-        cursor_y = 1;
-        cursor_x = hex_col_of_byte(static_cast<unsigned>(seen % 16));
-        redraw_all();
+        cursor_onto(seen, 1);
+        redraw_later(REDRAW_ALL);
         return false;
     }
     // The row changes by the rows between the two (both lie on the screen,
@@ -204,7 +192,6 @@ void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
 void undoLastChange() {
     if (UndoStack.size == 0) {
         warn_beep();
-        doupdate(); // the bell
         return;
     }
     assert(stack_consistent() && "undo list: count, base and top disagree");
@@ -231,7 +218,6 @@ void undoLastChange() {
 void redoLastUndo() {
     if (redo_records.empty()) {
         warn_beep();
-        doupdate(); // the bell
         return;
     }
     const undone_change c = redo_records.back();

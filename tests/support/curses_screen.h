@@ -34,6 +34,14 @@ class CursesScreen {
     void feed(const std::string& bytes);
     // The escape sequence xterm sends for a curses key code (KEY_UP, ...).
     static std::string key(int code);
+    // What happens before the next key is read: the text view finds its
+    // page (anew: tests change the bytes under it), and what was recorded is
+    // drawn.
+    static void frame() {
+        text_view_forget();
+        text_view_prepare();
+        update_screen();
+    }
 
   private:
     SCREEN* screen_ = nullptr;

@@ -57,8 +57,10 @@ TEST(MoveCursor, RightAtTheEndStopsOnTheLowNibbleOfTheLastByte) {
     load_file(20);
     put_cursor(19, 2);
     move_cursor(KEY_RIGHT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{19, 2, 20}));
     move_cursor(KEY_RIGHT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{19, 2, 20}));
 }
 
@@ -68,12 +70,15 @@ TEST(MoveCursor, DownOnTheLastRowAndUpOrLeftAtOffsetZeroDoNothing) {
     load_file(20);
     put_cursor(17, 2);
     move_cursor(KEY_DOWN);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{17, 2, 13}));
     put_cursor(3, 1);
     move_cursor(KEY_UP);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{3, 1, 19}));
     put_cursor(0, 1);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{0, 1, 10}));
 }
 
@@ -83,6 +88,7 @@ TEST(MoveCursor, DownOntoAShorterLastRowLandsOnTheLastByte) {
     load_file(40);
     put_cursor(28, 2, true);
     move_cursor(KEY_DOWN);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{39, 3, hex_col_of_byte(7)}));
 }
 
@@ -92,8 +98,10 @@ TEST(MoveCursor, DownOnTheBottomRowScrollsOneRow) {
     load_file(1000);
     put_cursor(16 * 21 + 3, 22);
     redraw_all();
+    update_screen();
     ASSERT_EQ(label(0), "00000000");
     move_cursor(KEY_DOWN);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 22 + 3, 22, 19}));
     EXPECT_EQ(label(0), "00000010");
     EXPECT_EQ(label(21), "00000160");
@@ -109,6 +117,7 @@ TEST(MoveCursor, DownOnTheBottomRowOntoAShorterLastRow) {
     load_file(16 * 30 + 4); // last row 0x1E0 holds four bytes
     put_cursor(16 * 29 + 9, 22);
     move_cursor(KEY_DOWN);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 30 + 3, 22, hex_col_of_byte(3)}));
     EXPECT_EQ(label(21), "000001E0");
     EXPECT_EQ(label(0), "00000090");
@@ -120,6 +129,7 @@ TEST(MoveCursor, UpOnTheTopRowScrollsBack) {
     load_file(1000);
     put_cursor(16 * 5 + 2, 1, true);
     move_cursor(KEY_UP);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 4 + 2, 1, 17}));
     EXPECT_EQ(label(0), "00000040");
     EXPECT_EQ(label(1), "00000050");
@@ -132,11 +142,13 @@ TEST(MoveCursor, LeftFromByteFourGoesToTheLowNibbleOfByteThree) {
     put_cursor(4, 1);
     ASSERT_EQ(cursor_x, 23);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{3, 1, 20}));
     load_file(100, 0);
     put_cursor(4, 1);
     ASSERT_EQ(cursor_x, 19);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{3, 1, 17}));
 }
 
@@ -146,8 +158,10 @@ TEST(MoveCursor, LeftInTheHexPaneGoesByNibbleAndWrapsToThePreviousRow) {
     load_file(100);
     put_cursor(16, 2, true);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16, 2, 10}));
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{15, 1, 60}));
 }
 
@@ -157,6 +171,7 @@ TEST(MoveCursor, LeftOnTheTopRowScrollsToThePreviousRow) {
     load_file(100);
     put_cursor(32, 1);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{31, 1, 60}));
     EXPECT_EQ(label(0), "00000010");
 }
@@ -168,9 +183,11 @@ TEST(MoveCursor, LeftInTheTextPaneMovesOneByteOntoItsLowNibble) {
     Globals.text_pane = 1;
     put_cursor(5, 1, true);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{4, 1, 24}));
     put_cursor(0, 1, true);
     move_cursor(KEY_LEFT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{0, 1, 10}));
 }
 
@@ -183,6 +200,7 @@ TEST(MoveCursor, TextPaneRightFromByteFifteenGoesToTheNextRowInBothLayouts) {
             Globals.text_pane = 1;
             put_cursor(15, 1, low);
             move_cursor(KEY_RIGHT);
+            update_screen();
             EXPECT_EQ(now(), (Cursor{16, 2, 10})) << "spacing " << spacing << " low " << low;
             EXPECT_EQ(getcurx(stdscr), 64);
             EXPECT_EQ(getcury(stdscr), 2);
@@ -197,11 +215,13 @@ TEST(MoveCursor, TextPaneRightFromTheHighNibbleKeepsTheLayoutsNibble) {
     Globals.text_pane = 1;
     put_cursor(2, 1);
     move_cursor(KEY_RIGHT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{3, 1, 19}));
     load_file(100, 0);
     Globals.text_pane = 1;
     put_cursor(2, 1);
     move_cursor(KEY_RIGHT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{3, 1, 17}));
 }
 
@@ -211,6 +231,7 @@ TEST(MoveCursor, RightOnTheBottomRowScrollsToTheNextRow) {
     load_file(1000);
     put_cursor(16 * 21 + 15, 22, true);
     move_cursor(KEY_RIGHT);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 22, 22, 10}));
     EXPECT_EQ(label(0), "00000010");
 }
@@ -221,10 +242,12 @@ TEST(PageDown, NearTheEndPutsTheLastRowOnTheBottomAndThenStays) {
     load_file(1000); // last row 992 (0x3E0), last byte 999 at column 7
     put_cursor(16 * 50 + 9, 10);
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{999, 22, hex_col_of_byte(7)}));
     EXPECT_EQ(label(21), "000003E0");
     EXPECT_EQ(label(0), "00000290");
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{999, 22, hex_col_of_byte(7)}));
     EXPECT_EQ(label(21), "000003E0");
 }
@@ -235,6 +258,7 @@ TEST(PageDown, NearTheEndKeepsTheColumnWhenTheLastRowReachesIt) {
     load_file(1000);
     put_cursor(16 * 50 + 3, 10, true);
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{995, 22, 20}));
 }
 
@@ -244,6 +268,7 @@ TEST(PageDown, MidFileMovesOnePageAndKeepsTheScreenPosition) {
     load_file(4000);
     put_cursor(16 * 40 + 5, 5);
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 40 + 5 + 336, 5, hex_col_of_byte(5)}));
     EXPECT_EQ(label(0), "00000390"); // the view moved by the page, 0x150 bytes
     EXPECT_EQ(first_shown(), 0x390u);
@@ -255,9 +280,11 @@ TEST(PageDown, SmallFileGoesToItsLastRowFromTheTop) {
     load_file(40);
     put_cursor(4, 1);
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{36, 3, 23}));
     put_cursor(12, 1, true);
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{39, 3, hex_col_of_byte(7)}));
     EXPECT_EQ(label(0), "00000000");
 }
@@ -268,6 +295,7 @@ TEST(PageUp, WithinTheFirstScreenGoesToTheFirstRowSameColumn) {
     load_file(1000);
     put_cursor(16 * 10 + 6, 11, true);
     page_up();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{6, 1, 30}));
     EXPECT_EQ(label(0), "00000000");
 }
@@ -278,6 +306,7 @@ TEST(PageUp, MidFileMovesOnePageAndKeepsTheScreenPosition) {
     load_file(4000);
     put_cursor(16 * 100 + 1, 5);
     page_up();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{16 * 100 + 1 - 336, 5, 13}));
     EXPECT_EQ(label(0), "000004B0");
 }
@@ -289,6 +318,7 @@ TEST(PageUp, NearTheTopStartsTheViewAtZeroAndMovesTheCursorRow) {
     for (int y : {2, 20}) {
         put_cursor(16 * 30 + 2, y);
         page_up();
+        update_screen();
         EXPECT_EQ(now(), (Cursor{146, 10, 16})) << "from row " << y;
         EXPECT_EQ(label(0), "00000000");
         EXPECT_EQ(label(9), "00000090"); // the cursor's row is screen row 10
@@ -301,11 +331,14 @@ TEST(HomeEnd, MoveWithinTheRowAndEndStopsAtTheLastByte) {
     load_file(40);
     put_cursor(35, 3, true);
     go_end();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{39, 3, 33}));
     go_home();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{32, 3, 10}));
     put_cursor(18, 2);
     go_end();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{31, 2, 60}));
     EXPECT_NE(CursesScreen::text(Globals.status_win, 0).find("Offset: 0x0000001F"),
               std::string::npos);
@@ -317,14 +350,19 @@ TEST(TinyTerminal, OneRowScreenStillMovesAndPagesByOneRow) {
     load_file(100);
     put_cursor(5, 1);
     move_cursor(KEY_DOWN);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{21, 1, hex_col_of_byte(5)}));
     EXPECT_EQ(label(0), "00000010");
     page_down();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{37, 1, hex_col_of_byte(5)}));
     page_up();
+    update_screen();
     page_up();
+    update_screen();
     EXPECT_EQ(now(), (Cursor{5, 1, hex_col_of_byte(5)}));
     move_cursor(KEY_UP);
+    update_screen();
     EXPECT_EQ(now(), (Cursor{5, 1, hex_col_of_byte(5)}));
 }
 
@@ -336,19 +374,28 @@ TEST(TinyTerminal, EveryKeyKeepsTheCursorInTheFileAndOnRowOne) {
         put_cursor(0, 1);
         for (int round = 0; round < 6; ++round) {
             move_cursor(KEY_RIGHT);
+            update_screen();
             move_cursor(KEY_DOWN);
+            update_screen();
             page_down();
+            update_screen();
             go_end();
+            update_screen();
             move_cursor(KEY_RIGHT);
+            update_screen();
             ASSERT_LE(cursor_loc, Globals.filesize) << lines;
             ASSERT_EQ(cursor_y, 1) << lines;
         }
         EXPECT_EQ(cursor_loc, 49u) << lines;
         for (int round = 0; round < 6; ++round) {
             page_up();
+            update_screen();
             move_cursor(KEY_UP);
+            update_screen();
             move_cursor(KEY_LEFT);
+            update_screen();
             go_home();
+            update_screen();
             ASSERT_EQ(cursor_y, 1) << lines;
         }
         EXPECT_EQ(cursor_loc, 0u) << lines;

@@ -50,6 +50,7 @@ class JumpScreen : public ::testing::Test {
     void jump(int key, const std::string& keys) {
         screen_.feed(keys);
         jump_relative(key);
+        update_screen();
     }
     void go(const std::string& keys) {
         screen_.feed(keys);
@@ -157,6 +158,7 @@ TEST_F(JumpScreen, JumpForwardsThenAgainWithN) {
     EXPECT_EQ(cursor_y, 1);
     EXPECT_EQ(label_of_top_row(), "00000010");
     jump_relative(0);
+    update_screen();
     EXPECT_EQ(cursor_loc, 32u);
     EXPECT_EQ(label_of_top_row(), "00000020");
     EXPECT_EQ(CursesScreen::text(Globals.help_win, 0).substr(0, 7), "^G Help");
@@ -194,9 +196,11 @@ TEST_F(JumpScreen, ACancelledPromptKeepsTheLastCompletedJumpForN) {
     EXPECT_EQ(jump_distance, 0x10u);
     EXPECT_EQ(jump_key, '+');
     jump_relative(0);
+    update_screen();
     EXPECT_EQ(cursor_loc, 32u);
     jump('-', "7\x18");
     jump_relative(0);
+    update_screen();
     EXPECT_EQ(cursor_loc, 48u);
 }
 
@@ -204,6 +208,7 @@ TEST_F(JumpScreen, NBeforeAnyJumpOnlyBringsTheCursorRowToTheTop) {
     cursor_loc = 0x45;
     cursor_y = 4;
     jump_relative(0);
+    update_screen();
     EXPECT_EQ(cursor_loc, 0x45u);
     EXPECT_EQ(cursor_y, 1);
     EXPECT_EQ(label_of_top_row(), "00000040");

@@ -367,6 +367,7 @@ TEST(RedrawAll, HexModeDrawsBarsRowsAndPlacesTheCursor) {
     cursor_y = 3;
     cursor_x = hex_col_of_byte(5) + 1;
     redraw_all();
+    update_screen();
     EXPECT_EQ(row_text(0).substr(0, 8), "00000070"); // two rows above the cursor's
     EXPECT_EQ(CursesScreen::text(Globals.status_win, 0).substr(0, 12), "File: f.bin ");
     EXPECT_NE(CursesScreen::attrs(Globals.status_win, 0, 40) & A_REVERSE, 0u);
@@ -376,6 +377,7 @@ TEST(RedrawAll, HexModeDrawsBarsRowsAndPlacesTheCursor) {
 
     Globals.text_pane = 1;
     redraw_all();
+    update_screen();
     EXPECT_EQ(getcury(stdscr), 3);
     EXPECT_EQ(getcurx(stdscr), 64 + 5);
 }
@@ -389,6 +391,7 @@ TEST(RedrawAll, StartsAtZeroWhenTheCursorRowWouldReachAboveTheFile) {
     cursor_y = 10; // inconsistent: nine rows above offset 0x20 do not exist
     cursor_x = 10;
     redraw_all();
+    update_screen();
     EXPECT_EQ(row_text(0).substr(0, 8), "00000000");
     EXPECT_EQ(first_shown(), 0u);
 }

@@ -50,7 +50,8 @@ TEST(TextView, LineFeedEndsTheRowWithADotBeforeTheLastColumn) {
     CursesScreen screen(24, 80);
     load_text("ab\ncd");
     put_cursor(2, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(row(0), "ab" + std::string(76, ' ') + ". ");
     EXPECT_EQ(row(1), "cd" + std::string(78, ' '));
     EXPECT_EQ(text_row_starts[0], 0u);
@@ -71,7 +72,8 @@ TEST(TextView, LongLineWrapsAfterColumnSeventyEight) {
     CursesScreen screen(24, 80);
     load_text(alphabet(200));
     put_cursor(100, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(row(0), alphabet(79) + " ");
     EXPECT_EQ(row(1).substr(0, 1), std::string(1, static_cast<char>('a' + 79 % 26)));
     EXPECT_EQ(row(2), alphabet(200).substr(158) + std::string(38, ' '));
@@ -88,7 +90,8 @@ TEST(TextView, CursorSeveralPagesIntoItsLineGetsThePageThatHoldsIt) {
     CursesScreen screen(24, 80); // 21 rows of 79 characters: 1659 bytes a page
     load_text(alphabet(5000));
     put_cursor(4000, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(text_row_starts[0], 3318u); // the third page
     EXPECT_EQ(text_row_starts[1], 3318u + 79);
     EXPECT_EQ(row(0).substr(0, 3), alphabet(5000).substr(3318, 3));
@@ -105,7 +108,8 @@ TEST(TextView, PageStartsAfterTheLineFeedBeforeTheFirstRow) {
     text[40] = '\n';
     load_text(text);
     put_cursor(0x45, 2); // the hex view's first row would be 0x30
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(text_row_starts[0], 41u);
     EXPECT_EQ(row(0).substr(0, 3), text.substr(41, 3));
     EXPECT_EQ(getcury(stdscr), 1);
@@ -117,7 +121,8 @@ TEST(TextView, LineFeedUnderTheCursorOnTheFirstRowStaysOnThePage) {
     CursesScreen screen(24, 80);
     load_text("0123456789ABCDEF\nxyz");
     put_cursor(16, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(text_row_starts[0], 0u);
     EXPECT_EQ(row(0), "0123456789ABCDEF" + std::string(62, ' ') + ". ");
     EXPECT_EQ(row(1).substr(0, 4), "xyz ");
@@ -130,7 +135,8 @@ TEST(TextView, FewerThanFourLinesDrawNothingAndReturn) {
     CursesScreen screen(3, 80); // main_win has one row, which the view never writes
     load_text("hello\nworld");
     put_cursor(7, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(row(0), std::string(80, ' '));
     EXPECT_EQ(getcury(stdscr), 1);
     EXPECT_EQ(getcurx(stdscr), 0);
@@ -142,7 +148,8 @@ TEST(TextView, ModifiedByteIsBoldAndTheNextOneIsNot) {
     load_text("abcdef");
     mod_table_set(2, 'c');
     put_cursor(0, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     WINDOW* w = Globals.main_win;
     EXPECT_NE(CursesScreen::attrs(w, 0, 2) & A_BOLD, 0u);
     EXPECT_EQ(CursesScreen::pair(w, 0, 2), 2);
@@ -157,7 +164,8 @@ TEST(TextView, EbcdicFullStopCodeEndsTheRow) {
     load_text("\xC1\xC2\x2E\xC3\x0A\xC4");
     Globals.ebcdic = 1;
     put_cursor(3, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     EXPECT_EQ(row(0).substr(0, 4), "AB. ");
     EXPECT_EQ(row(1).substr(0, 4), "C.D ");
     EXPECT_EQ(getcury(stdscr), 2);
@@ -171,7 +179,8 @@ TEST(TextView, EveryByteTakesOneCell) {
               "d");
     Globals.print_set = 3; // control codes count as text
     put_cursor(0, 1);
-    redraw_all();
+    redraw_later(REDRAW_ALL);
+    CursesScreen::frame();
     const std::string r0 = row(0);
     EXPECT_EQ(r0[0], 'a');
     EXPECT_EQ(r0[2], 'b');
@@ -224,7 +233,8 @@ TEST(TextView, SkippingAheadFindsTheSamePageAsDrawingEveryPage) {
         for (int r = 0; r < c.lines - 2; ++r)
             expected_rows.push_back(row(r));
 
-        redraw_all();
+        redraw_later(REDRAW_ALL);
+        CursesScreen::frame();
         EXPECT_EQ(text_row_starts, expected_starts) << c.cols << " columns";
         for (int r = 0; r < c.lines - 2; ++r)
             EXPECT_EQ(row(r), expected_rows[r]) << "row " << r << " at " << c.cols << " columns";

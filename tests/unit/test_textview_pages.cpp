@@ -120,7 +120,8 @@ TEST(TextViewPages, FoundWithoutWalkingTheyAreThePagesDrawnOneAfterAnother) {
                              << " bytes, cursor " << cursor_loc << " on row " << cursor_y
                              << ", block " << text_scan_block << ", ebcdic " << Globals.ebcdic);
 
-                redraw_all();
+                redraw_later(REDRAW_ALL);
+                CursesScreen::frame();
                 const std::vector<uint64_t> drawn = text_row_starts;
                 const std::optional<uint64_t> fast = text_view_page(top);
                 const uint64_t walked = page_by_walking(top);

@@ -141,9 +141,11 @@ void random_edit(std::mt19937& rng, Model& m, bool whole) {
         m.overwrite(o, v);
     } else if (what == 2) {
         insert_byte(v, 0);
+        update_screen();
         m.insert(o, v);
     } else if (m.bytes.size() > 2) {
         delete_byte(0);
+        update_screen();
         m.erase(o);
     }
 }
@@ -255,9 +257,11 @@ void run_random_edits(bool whole, unsigned seed) {
         } else if (what == 2) {
             auto v = static_cast<unsigned char>(rng() % 4);
             insert_byte(v, 0);
+            update_screen();
             m.insert(o, v);
         } else if (m.bytes.size() > 2) {
             delete_byte(0);
+            update_screen();
             m.erase(o);
         }
     }
@@ -265,6 +269,7 @@ void run_random_edits(bool whole, unsigned seed) {
     while (!m.records.empty()) {
         int before = UndoStack.size;
         undoLastChange();
+        update_screen();
         if (UndoStack.size == before) undoLastChange(); // the first press only showed it
         ASSERT_EQ(UndoStack.size, before - 1);
         uint64_t cursor = m.undo();
