@@ -179,8 +179,7 @@ void calc_move_line(int key, int* line) {
 }
 
 void draw_calc_screen() {
-    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
-        if (w) werase(w);
+    if (Globals.help_win) werase(Globals.help_win);
     draw_calc_title();
     draw_calc_status();
     draw_calc_keys();
@@ -200,6 +199,10 @@ void calculator() {
         calc_lines[i] = &records[i];
     }
     calc_line = 3;
+    const int32_t previous_mode = Globals.mode;
+    Globals.mode = MODE_CALCULATOR;
+    for (WINDOW* w : {Globals.main_win, Globals.status_win, Globals.help_win})
+        if (w) werase(w);
 
     // Each key changes the lines; the screen is small enough to draw whole.
     for (;;) {
@@ -218,4 +221,6 @@ void calculator() {
     // The records die with this call: nothing may draw them afterwards.
     for (calc_base_line*& l : calc_lines)
         l = nullptr;
+    Globals.mode = previous_mode;
+    redraw_later(REDRAW_ALL);
 }

@@ -162,15 +162,6 @@ void switch_pane() {
     Globals.text_pane = 1 - Globals.text_pane;
 }
 
-void open_calculator() {
-    int previous = Globals.mode;
-    Globals.mode = MODE_CALCULATOR;
-    redraw_later(REDRAW_ALL);
-    calculator();
-    Globals.mode = previous;
-    redraw_later(REDRAW_ALL);
-}
-
 void exit_key() {
     if (Globals.file_state == FILE_CHANGED)
         quit_if_asked(save_file());
@@ -273,7 +264,7 @@ void run_command(Cmd cmd) {
         exit_key();
         break;
     case Cmd::Calculator:
-        open_calculator();
+        calculator();
         break;
     case Cmd::Colour:
         // A terminal without colours keeps its reverse-video status line.

@@ -139,6 +139,8 @@ std::string CursesScreen::key(int code) {
         return "\033[17~";
     case KEY_F(7):
         return "\033[18~";
+    case KEY_F(12):
+        return "\033[24~";
     default:
         throw std::runtime_error("no sequence for key");
     }

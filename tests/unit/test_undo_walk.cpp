@@ -163,6 +163,7 @@ int32_t undo_count() {
 
 // The screen, the bytes and the table as the model has them.
 void expect_as_model(const Model& m, uint64_t cursor, const char* after) {
+    update_screen();
     ASSERT_EQ(cursor_loc, cursor) << after;
     ASSERT_EQ(shown_bytes(), m.bytes) << after;
     ASSERT_EQ(shown_table(), m.table) << after;
@@ -271,6 +272,7 @@ void run_random_edits(bool whole, unsigned seed) {
         undoLastChange();
         update_screen();
         if (UndoStack.size == before) undoLastChange(); // the first press only showed it
+        update_screen();
         ASSERT_EQ(UndoStack.size, before - 1);
         uint64_t cursor = m.undo();
         ASSERT_EQ(cursor_loc, cursor) << m.records.size() << " records left";
