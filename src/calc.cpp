@@ -51,11 +51,10 @@ int digit_value(int ch) {
     return std::toupper(ch) - 'A' + 10;
 }
 
-// Writes `s` at (row, col) without running past the window's right edge:
-// on a narrow terminal curses would wrap the rest onto the next row.
-void put_clipped(WINDOW* w, int row, int col, const char* s) {
-    if (!w || row < 0 || col < 0 || row >= getmaxy(w) || col >= getmaxx(w)) return;
-    mvwaddnstr(w, row, col, s, getmaxx(w) - col);
+// Text that would start left of the window (the title on a narrow terminal)
+// is left out rather than shifted.
+void put_in_window(WINDOW* w, int row, int col, const char* s) {
+    if (w && col >= 0) put_clipped(w, row, col, s, 0, getmaxx(w));
 }
 
 void render_digits(calc_base_line* line) {
@@ -82,7 +81,7 @@ void draw_calc_line(calc_base_line* line, bool active) {
     WINDOW* w = Globals.main_win;
     if (!w) return;
     wattrset(w, attr_normal());
-    put_clipped(w, line->label_row, line->label_col, label_of(line));
+    put_in_window(w, line->label_row, line->label_col, label_of(line));
 
     render_digits(line);
     char field[FIELD_WIDTH + 1];
@@ -95,21 +94,21 @@ void draw_calc_line(calc_base_line* line, bool active) {
     // where the blanks before the number are, and the digits stay in view.
     int shown = std::clamp(getmaxx(w) - FIELD_COL - MARKER_WIDTH, 0, FIELD_WIDTH);
     wattrset(w, attr_normal() | A_REVERSE);
-    put_clipped(w, line->label_row, FIELD_COL, field + (FIELD_WIDTH - shown));
+    put_in_window(w, line->label_row, FIELD_COL, field + (FIELD_WIDTH - shown));
 
     wattrset(w, attr_normal() | (active ? A_BOLD : 0));
-    put_clipped(w, line->label_row, FIELD_COL + shown, active ? " <==" : "    ");
+    put_in_window(w, line->label_row, FIELD_COL + shown, active ? " <==" : "    ");
     wattrset(w, attr_normal());
 }
 
 void draw_calc_title() {
     wattrset(Globals.main_win, attr_normal());
-    put_clipped(Globals.main_win, 1, COLS / 2 - 8, CALC_TITLE);
+    put_in_window(Globals.main_win, 1, COLS / 2 - 8, CALC_TITLE);
 }
 
 void draw_calc_keys() {
     wattrset(Globals.help_win, attr_help());
-    put_clipped(Globals.help_win, 0, 0, CALC_KEYS);
+    put_in_window(Globals.help_win, 0, 0, CALC_KEYS);
 }
 
 // Staged with the main window last: the terminal's cursor rests where the
@@ -133,7 +132,7 @@ void draw_calc_status() {
     char text[64];
     (void)snprintf(text, sizeof text, "Integer: %d bits     Long: %d bits",
                    static_cast<int>(sizeof(int) * 8), static_cast<int>(sizeof(long) * 8));
-    put_clipped(w, 0, 0, text);
+    put_in_window(w, 0, 0, text);
     // The blanks carry the bar's attribute to the right edge.
     if (COLS >= 35)
         for (int c = static_cast<int>(strlen(text)); c < getmaxx(w); ++c)

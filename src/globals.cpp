@@ -34,6 +34,21 @@ void fatal_error(const char* message, const char* subject) {
     exit(1);
 }
 
+void put_clipped(WINDOW* w, int row, int col, std::string_view text, int lo, int hi) {
+    if (w == nullptr || row < 0 || row >= getmaxy(w)) return;
+    if (lo < 0) lo = 0;
+    if (hi > getmaxx(w)) hi = getmaxx(w);
+    size_t skip = 0;
+    if (col < lo) {
+        skip = static_cast<size_t>(lo - col);
+        col = lo;
+    }
+    if (skip >= text.size() || col >= hi) return;
+    size_t n = text.size() - skip;
+    if (n > static_cast<size_t>(hi - col)) n = static_cast<size_t>(hi - col);
+    mvwaddnstr(w, row, col, text.data() + skip, static_cast<int>(n));
+}
+
 void warn_beep() {
     if (Globals.beep_on) beep();
 }

@@ -39,27 +39,10 @@ std::vector<std::string> help_make_text() {
 
 int help_first = 0; // index of the first line shown
 
-// Writes the part of `text` starting at `col` that falls within columns
-// lo..hi-1 of `row`; the popup's frame and anything beside it stay intact
-// however narrow the terminal is.
-void help_put_clipped(WINDOW* w, int row, int col, std::string_view text, int lo, int hi) {
-    if (w == nullptr || row < 0 || row >= getmaxy(w)) return;
-    if (hi > getmaxx(w)) hi = getmaxx(w);
-    size_t skip = 0;
-    if (col < lo) {
-        skip = static_cast<size_t>(lo - col);
-        col = lo;
-    }
-    if (skip >= text.size() || col >= hi) return;
-    size_t n = text.size() - skip;
-    if (n > static_cast<size_t>(hi - col)) n = static_cast<size_t>(hi - col);
-    mvwaddnstr(w, row, col, text.data() + skip, static_cast<int>(n));
-}
-
 void help_clear_inside(WINDOW* popup) {
     if (LINES < 5 || COLS < 3) return;
     for (int row = 1; row <= LINES - 4; ++row)
-        help_put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1,
+        put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1,
                          COLS - 1);
 }
 
@@ -89,11 +72,11 @@ void draw_help_frame(WINDOW* popup, int first_line, int row_limit) {
     if (popup == nullptr) return;
     popup_border(popup);
     int heading = COLS / 2 - 6;
-    help_put_clipped(popup, 0, heading < 1 ? 1 : heading, "Help Menu", 1, COLS - 1);
+    put_clipped(popup, 0, heading < 1 ? 1 : heading, "Help Menu", 1, COLS - 1);
     int more = COLS - 7 < 1 ? 1 : COLS - 7;
-    if (first_line > 0) help_put_clipped(popup, 0, more, "(more)", 1, COLS - 1);
+    if (first_line > 0) put_clipped(popup, 0, more, "(more)", 1, COLS - 1);
     if (first_line + row_limit <= Globals.help_lines)
-        help_put_clipped(popup, LINES - 3, more, "(more)", 1, COLS - 1);
+        put_clipped(popup, LINES - 3, more, "(more)", 1, COLS - 1);
 }
 
 void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
@@ -101,7 +84,7 @@ void draw_help_lines(WINDOW* popup, int first_line, int row_limit) {
     for (int i = 0; i <= row_limit - 2; ++i) {
         size_t line = static_cast<size_t>(first_line) + static_cast<size_t>(i);
         if (line >= help_text.size()) break;
-        help_put_clipped(popup, i + 1, 3, help_text[line], 3, COLS - 1);
+        put_clipped(popup, i + 1, 3, help_text[line], 3, COLS - 1);
     }
 }
 

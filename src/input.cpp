@@ -240,6 +240,7 @@ static void between_keys(bool& drawn) {
 }
 
 int read_key() {
+    assert(!drawing_now() && "a key read from drawing");
     int idle_wakeups = 0;
     bool drawn = false;
     for (;;) {

@@ -168,10 +168,9 @@ int popup_room(WINDOW* popup, int row, int col) {
 }
 
 int popup_text(WINDOW* popup, int row, int col, std::string_view text, attr_t extra) {
-    int n = std::min(popup_room(popup, row, col), static_cast<int>(text.size()));
-    if (n > 0) {
+    if (popup_room(popup, row, col) > 0) {
         wattron(popup, extra);
-        mvwaddnstr(popup, row, col, text.data(), n);
+        put_clipped(popup, row, col, text, 1, getmaxx(popup) - 1);
         wattroff(popup, extra);
     }
     return col + static_cast<int>(text.size());

@@ -39,6 +39,7 @@ bool take_kept_key(int& key) {
 LongWork::LongWork(const char* what, uint64_t total, bool stoppable)
     : what_(what), total_(total), start_(Clock::now()), next_poll_(start_ + poll_every),
       next_draw_(start_ + show_after), stoppable_(stoppable) {
+    assert(!drawing_now() && "long work started from drawing");
     ++works_running;
 }
 

@@ -181,6 +181,11 @@ decltype(auto) checked_alloc(Allocation&& allocate, const char* message = "Not e
     }
 }
 void warn_beep();
+// Writes the part of `text` starting at `col` that falls within columns
+// lo..hi-1 of `row` (and of the window): on a narrow terminal curses would
+// wrap the rest onto the next row, over a frame or whatever is beside it.
+// The one clipping rule; popup_text applies it to a popup's inside.
+void put_clipped(WINDOW* w, int row, int col, std::string_view text, int lo, int hi);
 WINDOW* popup_window(int width, int height);
 void popup_border(WINDOW* w); // the frame, left out where a window is one column wide
 void error_box(const std::string& message, int use_errno);
@@ -482,6 +487,9 @@ inline void redraw_later(unsigned what) {
     redraw_needed |= what;
 }
 void update_screen();
+// update_screen is drawing: what reads keys, acts on signals, loads a file or
+// runs long work asserts that it is not called from there.
+bool drawing_now();
 
 void draw_rows(uint64_t start);
 void redraw_all(); // every window of the hex or text view drawn anew (staged, not flushed)

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,6 +80,7 @@ static int quit_choice() {
         int key = read_key();
         int choice = quit_selected;
         bool take = true;
+        if (is_cancel_key(key)) key = 'n';
         switch (key) {
         case 'y':
         case 'Y':
@@ -86,9 +88,6 @@ static int quit_choice() {
             break;
         case 'n':
         case 'N':
-        case KEY_CONTROL_G:
-        case KEY_CONTROL_X:
-        case KEY_ESC:
             choice = 2;
             break;
         case 'f':
@@ -136,6 +135,7 @@ void quit_new_file() {
 }
 
 void quit_dialog() {
+    assert(!drawing_now() && "quit dialog opened from drawing");
     if (quit_dialog_open) return;
     quit_dialog_open = true;
 
@@ -170,6 +170,7 @@ void quit_dialog() {
 // ------------------------------------------------------------ resizing
 
 void handle_resize() {
+    assert(!drawing_now() && "handle_resize called from drawing");
     const char* tty = ttyname(STDIN_FILENO);
     if (!tty) return;
     // A terminal we may not open (the program runs as another user than the
@@ -212,7 +213,6 @@ void handle_resize() {
     create_windows(true);
 
     text_row_starts.assign(main_rows(), 0);
-    if (cursor_y >= LINES - 2) cursor_y = LINES - 2;
-    if (cursor_y < 1) cursor_y = 1;
+    cursor_y = std::clamp(cursor_y, 1, bottom_row());
     redraw_later(REDRAW_ALL | REDRAW_CLEAR);
 }

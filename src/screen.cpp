@@ -9,6 +9,7 @@
 // wnoutrefresh), lays the open dialogs over it, places the cursor and sends
 // the frame with the one doupdate() of the key.
 #include <algorithm>
+#include <cassert>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -376,13 +377,24 @@ void place_mode_cursor() {
 
 unsigned redraw_needed = REDRAW_ALL;
 
+namespace {
+bool drawing = false;
+}
+
+bool drawing_now() {
+    return drawing;
+}
+
 void update_screen() {
+    assert(!drawing && "update_screen: drawing started again from inside drawing");
     if (!stdscr || isendwin() || !has_windows()) return;
+    drawing = true;
     const unsigned what = redraw_needed;
     redraw_needed = 0;
     if (what & REDRAW_CLEAR) clearok(curscr, TRUE);
     draw_mode_screen(what);
     if (!dialogs_draw((what & REDRAW_ALL) != 0)) place_mode_cursor();
+    drawing = false;
     doupdate();
 }
 

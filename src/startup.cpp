@@ -386,6 +386,7 @@ static Fill fill_buffer(FILE* stream, uint64_t size, uint64_t& total) {
 }
 
 void open_file(FILE** stream_ref) {
+    assert(!drawing_now() && "a file loaded from drawing");
     FILE* stream = *stream_ref;
     Globals.filesize = 0;
     uint64_t size = 0;
