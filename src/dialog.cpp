@@ -22,19 +22,19 @@ namespace {
 
 struct OpenDialog {
     DialogScope* scope; // what the dialog's function holds (handed to its layout)
-    WINDOW* win;      // the popup; null when it has none or it could not be made
-    DialogSpec spec;  // as declared
-    std::string bar;  // its command bar (the declared one, or a prompt's)
-    bool has_bar;     // it has a bar of its own
-    int lines, cols;  // its size when opened: what must fit to be seen
-    int y, x;         // its place when opened
-    bool centred;     // placed in the middle, so centred again
-    WINDOW* kept;     // its content, taken while it was whole
-    int cur_y, cur_x; // where its cursor was
+    WINDOW* win;        // the popup; null when it has none or it could not be made
+    DialogSpec spec;    // as declared
+    std::string bar;    // its command bar (the declared one, or a prompt's)
+    bool has_bar;       // it has a bar of its own
+    int lines, cols;    // its size when opened: what must fit to be seen
+    int y, x;           // its place when opened
+    bool centred;       // placed in the middle, so centred again
+    WINDOW* kept;       // its content, taken while it was whole
+    int cur_y, cur_x;   // where its cursor was
 };
 
 std::vector<OpenDialog> open_dialogs;
-size_t first_on_screen = 0; // dialogs below it wait under a screen of their own (the browser)
+size_t first_on_screen = 0;       // dialogs below it wait under a screen of their own (the browser)
 bool resized_since_drawn = false; // the popups still have their old size and place
 
 bool fits(const OpenDialog& d) {
@@ -93,11 +93,12 @@ void remember_place(OpenDialog& d) {
 
 DialogScope::DialogScope(DialogSpec spec) {
     if (spec.interrupts == DialogInterrupts::Ignored) saved_ = ignore_interrupt();
-    WINDOW* popup = spec.width > 0 && !spec.layout ? popup_window(spec.width, spec.height) : nullptr;
+    WINDOW* popup =
+        spec.width > 0 && !spec.layout ? popup_window(spec.width, spec.height) : nullptr;
     const bool has_bar = spec.bar != nullptr;
     std::string bar = has_bar ? spec.bar : "";
-    OpenDialog d{this, popup, std::move(spec), std::move(bar), has_bar, 0, 0, 0, 0, false, nullptr,
-                 0, 0};
+    OpenDialog d{this, popup, std::move(spec), std::move(bar), has_bar, 0, 0,
+                 0,    0,     false,           nullptr,        0,       0};
     remember_place(d);
     index_ = open_dialogs.size();
     open_dialogs.push_back(std::move(d));
@@ -197,8 +198,7 @@ bool dialogs_draw(bool below_drawn) {
         }
         if (d.win) wnoutrefresh(d.win);
     }
-    if (const OpenDialog* top = top_with_bar(); top && (below_drawn || resized))
-        draw_bar(*top);
+    if (const OpenDialog* top = top_with_bar(); top && (below_drawn || resized)) draw_bar(*top);
     // The terminal's cursor goes where the top dialog keeps it: in its popup,
     // or after a prompt in the bar.
     const OpenDialog& top = open_dialogs.back();

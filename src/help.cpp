@@ -42,8 +42,7 @@ int help_first = 0; // index of the first line shown
 void help_clear_inside(WINDOW* popup) {
     if (LINES < 5 || COLS < 3) return;
     for (int row = 1; row <= LINES - 4; ++row)
-        put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1,
-                         COLS - 1);
+        put_clipped(popup, row, 1, std::string(static_cast<size_t>(COLS - 2), ' '), 1, COLS - 1);
 }
 
 std::string help_title() {

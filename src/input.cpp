@@ -305,7 +305,7 @@ int decode_escape(int (*next)()) {
         params += static_cast<char>(k);
     }
     return params.size() == 1 && params[0] >= '1' && params[0] <= '6' ? numbered[params[0] - '1']
-                                                                       : 0;
+                                                                      : 0;
 }
 
 int waiting_key() {

@@ -264,8 +264,8 @@ void handle_resize();
 class DialogScope;
 enum class DialogInterrupts { Ignored, Kept };
 struct DialogSpec {
-    int width = 0;  // the popup, centred; 0: none (a prompt in the command bar)
-    int height = 0; //
+    int width = 0;             // the popup, centred; 0: none (a prompt in the command bar)
+    int height = 0;            //
     const char* bar = nullptr; // command bar while open; null keeps the one below
     bool bar_centred = false;  // the bar's text is centred (a title)
     // Draws the dialog for the current screen size, making its popup anew
@@ -285,17 +285,17 @@ class DialogScope {
     DialogScope(const DialogScope&) = delete;
     DialogScope& operator=(const DialogScope&) = delete;
     WINDOW* win() const;
-    void adopt(WINDOW* popup);         // the popup is replaced (the old one deleted)
+    void adopt(WINDOW* popup);          // the popup is replaced (the old one deleted)
     void set_bar(std::string_view bar); // a bar whose text changes (a prompt)
 
   private:
     size_t index_ = 0;
     std::optional<SavedInterrupt> saved_;
 };
-bool dialog_open();                  // a dialog is open
-bool dialog_hidden();                // the top popup cannot be seen whole
-bool dialog_refuses_key(int key);    // hidden, and `key` is not one it takes so
-void dialogs_before_resize();        // keeps the content of every popup still whole
+bool dialog_open();               // a dialog is open
+bool dialog_hidden();             // the top popup cannot be seen whole
+bool dialog_refuses_key(int key); // hidden, and `key` is not one it takes so
+void dialogs_before_resize();     // keeps the content of every popup still whole
 // A screen of its own (the browser, opened by New File over a dialog) covers
 // the dialogs open so far until it is left: they are neither drawn nor asked.
 size_t dialogs_cover();

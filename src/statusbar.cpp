@@ -116,4 +116,3 @@ void draw_command_bar() {
     waddnstr(w, bar.c_str(), std::min(static_cast<int>(bar.size()), width));
     wnoutrefresh(w);
 }
-

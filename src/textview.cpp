@@ -153,13 +153,13 @@ struct TextViewKey {
 
 TextViewKey text_view_key() {
     WINDOW* w = Globals.main_win;
-    return {cursor_loc,         first_shown(), Globals.filesize, Globals.ebcdic,
-            w ? getmaxy(w) : 0, w ? getmaxx(w) : 0};
+    return {cursor_loc,     first_shown(),      Globals.filesize,
+            Globals.ebcdic, w ? getmaxy(w) : 0, w ? getmaxx(w) : 0};
 }
 
-std::optional<TextViewKey> located;  // what text_page_start was found for
-uint64_t text_page_start = 0;        // the page found
-bool locating = false;               // the scan runs (a dialog opened by it reads keys)
+std::optional<TextViewKey> located; // what text_page_start was found for
+uint64_t text_page_start = 0;       // the page found
+bool locating = false;              // the scan runs (a dialog opened by it reads keys)
 
 // Where the line around `top` begins: just after the nearest line feed at or
 // before top (offset 0 is never examined). The scan never starts at the

@@ -105,8 +105,8 @@ TEST(Frames, EveryHexViewKeyEndsInOneFlush) {
     hold_counting_file(4096, 1);
     std::string script = k(KEY_RIGHT) + k(KEY_DOWN) + k(KEY_LEFT) + k(KEY_UP) + k(KEY_NPAGE) +
                          k(KEY_PPAGE) + k(KEY_END) + k(KEY_HOME) + "jk" + "a" + "\x15" +
-                         k(KEY_F(7)) + k(KEY_IC) + k(KEY_DC) + "\t" + "z" + "\t" + "\x10" +
-                         "\x12" + "\x12" + "\x0c" + k(KEY_F(5)) + k(KEY_F(5)) + "uv" + "hl" +
+                         k(KEY_F(7)) + k(KEY_IC) + k(KEY_DC) + "\t" + "z" + "\t" + "\x10" + "\x12" +
+                         "\x12" + "\x0c" + k(KEY_F(5)) + k(KEY_F(5)) + "uv" + "hl" +
                          "\x02\x19\x06\x16" + "\x1bv";
     // Scrolling at the bottom row is a frame of its own as well.
     for (int i = 0; i < 30; ++i)
@@ -123,12 +123,12 @@ TEST(Frames, EveryDialogKeyEndsInOneFlush) {
     hold_counting_file(4096, 1);
     const std::string script =
         // Goto: typing, Backspace, moving in the field, Enter.
-        "\x14" + std::string("\x15") + "1" + k(KEY_BACKSPACE) + "2" + k(KEY_LEFT) +
-        k(KEY_RIGHT) + "\n" +
+        "\x14" + std::string("\x15") + "1" + k(KEY_BACKSPACE) + "2" + k(KEY_LEFT) + k(KEY_RIGHT) +
+        "\n" +
         // The search menu, a text search that finds, a hex search that does
         // not (its message waits for a key), Find Next, F4.
-        "\x17" + k(KEY_DOWN) + k(KEY_UP) + "a" + "ab\n" + "\x17h" + "ff" + "e" +
-        k(KEY_BACKSPACE) + "ee\n" + "x" + "\x0e" + k(KEY_F(4)) +
+        "\x17" + k(KEY_DOWN) + k(KEY_UP) + "a" + "ab\n" + "\x17h" + "ff" + "e" + k(KEY_BACKSPACE) +
+        "ee\n" + "x" + "\x0e" + k(KEY_F(4)) +
         // Help: scrolled down and up, left with q; the inspector, closed by a key.
         "\x07jjk" + "q" + k(KEY_F(6)) + "z" +
         // Save, cancelled; the calculator: lines, digits, Backspace, left.
