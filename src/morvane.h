@@ -310,7 +310,7 @@ bool dialogs_draw(bool below_drawn);
 // progress ("Searching... 37%") in the command bar from half a second on
 // (the only drawing outside update_screen), records a resize, lets an
 // interrupt open the quit dialog, and returns false once Escape was pressed
-// or New File was chosen (the work then stops; superseded() tells which).
+// or New File was chosen (the work then stops; new_file_wanted tells which).
 // Other keys typed meanwhile are kept, and read_key hands them out first.
 // The destructor records the bar for drawing again. Work that is not
 // `stoppable` ignores Escape and finishes before New File.
@@ -323,7 +323,6 @@ class LongWork {
     LongWork& operator=(const LongWork&) = delete;
     bool keep_going(uint64_t done); // false: stop (Escape)
     bool stopped() const { return stopped_; }
-    bool superseded() const { return new_file_wanted; } // stopped for New File: say nothing
 
   private:
     void take_keys();
