@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
@@ -45,7 +46,7 @@ TEST(CalculatorScreen, OpensWithZeroOnFourLinesAndConvertsTyping) {
     EXPECT_TRUE(t.expect([&] { return t.cell(4, 10).reverse; }, "the field's left end reversed"));
     EXPECT_TRUE(t.expect([&] { return t.cell(4, 73).reverse; }, "the field's right end reversed"));
     t.settle();
-    EXPECT_FALSE(t.cell(4, 74).reverse);
+    EXPECT_TRUE(t.holds_for([&] { return !t.cell(4, 74).reverse; }, "the field ends at column 73"));
     EXPECT_TRUE(t.expect([&] { return t.cell(8, 76).bold; }, "the marker in bold"));
     t.send("255");
     expect_calculator(t, "00000000000000000000000011111111", "377", "255", "FF", 3);
@@ -70,8 +71,15 @@ TEST(CalculatorScreen, AllOnesInHexShowAsMinusOneAndBackspaceGivesZero) {
 TEST(CalculatorScreen, SurvivesAResizeAndEscapeReturnsToTheSameEditorScreen) {
     Terminal t(24, 80);
     open_editor(t);
-    std::vector<std::string> editor = t.screen();
-    Pos editor_cursor = t.cursor();
+    // The whole editor screen, cursor included, before it is kept.
+    const Pos editor_cursor = {1, 10};
+    ASSERT_TRUE(t.expect_seen({{{0, 0}, "File: sample.bin"},
+                               {{1, 0}, "00000000  48 65 6C 6C"},
+                               {{2, 0}, "00000010  72"},
+                               {{23, 0}, writable_bar}},
+                              editor_cursor));
+    ASSERT_TRUE(t.settle());
+    const std::vector<std::string> editor = t.screen();
     t.send("\x1f");
     ASSERT_TRUE(t.expect_row(23, calc_bar));
     t.send("jFF");
@@ -88,8 +96,7 @@ TEST(CalculatorScreen, SurvivesAResizeAndEscapeReturnsToTheSameEditorScreen) {
     expect_calculator(t, "00000000000000000000000111111111", "777", "511", "1FF", 1);
 
     t.send(keys::esc);
-    EXPECT_TRUE(t.expect_screen(editor));
-    EXPECT_TRUE(t.expect_cursor(editor_cursor));
+    EXPECT_TRUE(t.expect_screen(editor, editor_cursor));
     t.send("\x1f"); // a new opening starts from zero
     expect_calculator(t, std::string(32, '0'), "0", "0", "0", 3);
     t.send(ctrl('g'));

@@ -4,12 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
-
-const std::string writable_bar =
-    "^G Help   ^C Exit (No Save)   ^T goTo Offset   ^X Exit and Save   ^W Search";
 
 // 1024 bytes counting up: the row at offset o reads o, o+1, ... (mod 256).
 std::string counting_bytes() {
@@ -94,15 +92,14 @@ TEST(GotoOffset, HexadecimalOffsetPutsItsRowOnTopWithTheCursorOnIt) {
     ASSERT_TRUE(t.expect_text(9, 35, "Goto Offset"));
     EXPECT_TRUE(t.expect_text(11, 31, "Offset:  0x"));
     EXPECT_TRUE(t.expect_text(13, 17, "  Hint: Decimal 255 = Hex 0xFF = Octal 0377"));
-    EXPECT_TRUE(t.expect_row(23, "^G/^X/Escape Cancel   ^U Clear input"));
-    EXPECT_TRUE(t.expect_cursor({11, 42})) << "on the position after the prefix";
+    EXPECT_TRUE(t.expect_row(23, "^G/^X/Escape Cancel   ^U Clear input", Pos{11, 42}))
+        << "on the position after the prefix";
     t.send("1F");
     EXPECT_TRUE(t.expect_text(11, 40, "0x1F"));
     t.send(keys::enter);
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x1F, 0x3FF)));
     EXPECT_TRUE(t.expect_text(1, 0, label(0x10) + "10 11 12 13"));
-    EXPECT_TRUE(t.expect_row(23, writable_bar));
-    EXPECT_TRUE(t.expect_cursor({1, 59}));
+    EXPECT_TRUE(t.expect_row(23, writable_bar, Pos{1, 59}));
 }
 
 TEST(GotoOffset, EscapeLeavesTheCursorWhereItWas) {
@@ -117,8 +114,7 @@ TEST(GotoOffset, EscapeLeavesTheCursorWhereItWas) {
     t.send(keys::esc);
     EXPECT_TRUE(t.expect_row(23, writable_bar));
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x20, 0x3FF)));
-    EXPECT_TRUE(t.expect_text(1, 0, label(0)));
-    EXPECT_TRUE(t.expect_cursor({3, 11}));
+    EXPECT_TRUE(t.expect_text(1, 0, label(0), Pos{3, 11}));
     EXPECT_TRUE(t.expect_text(9, 0, label(0x80) + "80 81 82 83")) << "the popup is gone";
 }
 
@@ -136,8 +132,7 @@ TEST(RelativeJump, PlusTenThenNMovesSixteenBytesEachTime) {
     t.send(keys::enter);
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x10, 0x3FF)));
     EXPECT_TRUE(t.expect_text(1, 0, label(0x10)));
-    EXPECT_TRUE(t.expect_row(23, writable_bar));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
+    EXPECT_TRUE(t.expect_row(23, writable_bar, Pos{1, 10}));
     t.send("n");
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x20, 0x3FF)));
     EXPECT_TRUE(t.expect_text(1, 0, label(0x20)));
@@ -151,8 +146,7 @@ TEST(RelativeJump, BackspaceRemovesTheLastDigitAndMinusGoesBack) {
     t.send("\x7f");
     EXPECT_TRUE(t.expect_row(23, "Offset: 0x00000000 + 0x12"));
     t.send(keys::enter);
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x12, 0x3FF)));
-    EXPECT_TRUE(t.expect_cursor({1, 16}));
+    EXPECT_TRUE(t.expect_text(0, 40, offset_text(0x12, 0x3FF), Pos{1, 16}));
     t.send("-");
     EXPECT_TRUE(t.expect_row(23, "Offset: 0x00000012 - 0x"));
     t.send("5" + keys::enter);
@@ -198,16 +192,14 @@ TEST(Search, TextSearchFindNextAndNotFound) {
     t.send(keys::enter);
     ASSERT_TRUE(t.expect_text(popup_row + 1, popup_col + 25, "Text String"));
     t.send("aa" + keys::enter);
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(1, 3)));
-    EXPECT_TRUE(t.expect_cursor({1, 13}));
+    EXPECT_TRUE(t.expect_text(0, 40, offset_text(1, 3), Pos{1, 13}));
     t.send(ctrl('n'));
     EXPECT_TRUE(t.expect_text(0, 40, offset_text(2, 3)));
     t.send(ctrl('n'));
     EXPECT_TRUE(t.expect_text(popup_row + 6, popup_col + 19, "** String not found **"));
     t.send("x");
     EXPECT_TRUE(t.expect_row(23, writable_bar));
-    EXPECT_TRUE(t.expect_text(0, 40, offset_text(2, 3)));
-    EXPECT_TRUE(t.expect_cursor({1, 16}));
+    EXPECT_TRUE(t.expect_text(0, 40, offset_text(2, 3), Pos{1, 16}));
 }
 
 TEST(Search, ByteSearchFindsTheTextItsBytesSpell) {
@@ -283,8 +275,7 @@ TEST(HelpMenu, TwentyFourLinesScrollByOneWithMoreMarks) {
     EXPECT_TRUE(t.expect_text(22, 73, "(more)"));
     t.send("q");
     EXPECT_TRUE(t.expect_row(23, writable_bar));
-    EXPECT_TRUE(t.expect_text(1, 0, label(0) + "00 01 02 03"));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
+    EXPECT_TRUE(t.expect_text(1, 0, label(0) + "00 01 02 03", Pos{1, 10}));
 }
 
 TEST(HelpMenu, WholeFileModeListsTheInsertAndDeleteKeys) {

@@ -10,8 +10,7 @@ TEST(Harness, ReadsTextAttributesColoursAndCursor) {
     Terminal t(6, 30);
     t.start_program({"/bin/sh", "-c",
                      "printf '\\033[1;31;44mred\\033[0m \\033[7mrev\\033[0m\\033[3;5Hx'; sleep 5"});
-    ASSERT_TRUE(t.expect_row(0, "red rev"));
-    ASSERT_TRUE(t.expect_cursor({2, 5}));
+    ASSERT_TRUE(t.expect_row(0, "red rev", Pos{2, 5}));
     Cell red = t.cell(0, 0);
     EXPECT_EQ(red.text, "r");
     EXPECT_TRUE(red.bold);

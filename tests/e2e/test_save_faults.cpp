@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace fs = std::filesystem;
@@ -42,15 +43,6 @@ std::string pattern(size_t n, unsigned seed = 0) {
                                          << " were expected, first difference at offset " << i;
 }
 
-std::string marker(Terminal& t) {
-    return t.cell(0, t.cols() - 1).text;
-}
-
-::testing::AssertionResult expect_marker(Terminal& t, const std::string& m,
-                                         int timeout_ms = Terminal::default_timeout_ms) {
-    return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'", timeout_ms);
-}
-
 void start_on(Terminal& t, const std::string& name, std::vector<std::string> options = {}) {
     options.push_back(name);
     t.start(options);
@@ -65,16 +57,6 @@ void save_as(Terminal& t, const std::string& name, bool enter = true) {
                          "the save dialog's command bar"));
     if (!name.empty()) t.send(ctrl('u') + name);
     if (enter) t.send(keys::enter);
-}
-
-int row_with(Terminal& t, const std::string& text) {
-    for (int r = 0; r < t.lines(); ++r)
-        if (t.row(r).find(text) != std::string::npos) return r;
-    return -1;
-}
-
-::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
-    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
 }
 
 // The write-failure box with its reason, dismissed; the changes still unsaved.

@@ -6,27 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
-
-std::string marker(Terminal& t) {
-    return t.cell(0, t.cols() - 1).text;
-}
-
-::testing::AssertionResult expect_marker(Terminal& t, const std::string& m) {
-    return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'");
-}
-
-int row_with(Terminal& t, const std::string& text) {
-    for (int r = 0; r < t.lines(); ++r)
-        if (t.row(r).find(text) != std::string::npos) return r;
-    return -1;
-}
-
-::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
-    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
-}
 
 void start_changed(Terminal& t, const std::string& bytes) {
     t.write_file("a.bin", bytes);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
@@ -16,14 +17,6 @@ std::string pattern(size_t n) {
 }
 
 // The change marker, the last column of the status line.
-std::string marker(Terminal& t) {
-    return t.cell(0, t.cols() - 1).text;
-}
-
-::testing::AssertionResult expect_marker(Terminal& t, const std::string& m) {
-    return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'");
-}
-
 void start_on(Terminal& t, const std::string& name, const std::string& bytes,
               std::vector<std::string> options = {}) {
     t.write_file(name, bytes);
@@ -40,17 +33,6 @@ void save_as(Terminal& t, const std::string& name) {
                          "the save dialog's command bar"));
     if (!name.empty()) t.send(ctrl('u') + name);
     t.send(keys::enter);
-}
-
-// The screen row that shows `text`, or -1.
-int row_with(Terminal& t, const std::string& text) {
-    for (int r = 0; r < t.lines(); ++r)
-        if (t.row(r).find(text) != std::string::npos) return r;
-    return -1;
-}
-
-::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
-    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
 }
 
 std::string reason(int err) {
@@ -202,6 +184,11 @@ TEST(Saving, TypingTheFilesLastNibbleRingsTheBell) {
     t.send("ab");
     ASSERT_TRUE(t.expect_text(1, 10, "AB"));
     EXPECT_TRUE(t.expect([&] { return t.bells() == 1; }, "one bell"));
+    EXPECT_TRUE(t.expect_text(1, 10, "AB", Pos{1, 11}));
     t.settle();
-    EXPECT_EQ(t.cursor(), (Pos{1, 11})) << "the cursor stays on the last nibble";
+    EXPECT_TRUE(t.holds_for(
+        [&] {
+            return t.cursor() == Pos{1, 11};
+        },
+        "the cursor on the last nibble"));
 }

@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
 
-const std::string writable_bar =
-    "^G Help   ^C Exit (No Save)   ^T goTo Offset   ^X Exit and Save   ^W Search";
 const std::string sample(4096, 'x');
 
 void start_sample(Terminal& t, const std::vector<std::string>& options = {},
@@ -44,10 +43,12 @@ TEST(TypeAhead, KeysSentWithControlCAnswerTheQuitDialog) {
         SCOPED_TRACE("^C n");
         Terminal t;
         start_sample(t);
-        std::vector<std::string> before = t.screen();
+        ASSERT_TRUE(t.expect_row(23, writable_bar, Pos{1, 10})); // the whole first screen
+        ASSERT_TRUE(t.settle());
+        const std::vector<std::string> before = t.screen();
         t.send("\x03n");
         ASSERT_TRUE(t.settle());
-        EXPECT_TRUE(t.expect_screen(before));
+        EXPECT_TRUE(t.expect_screen(before, Pos{1, 10}));
         t.send(ctrl('x')); // nothing changed: ends without asking
         EXPECT_EQ(t.wait_exit(), 0);
         EXPECT_EQ(t.read_file("data.bin"), sample);
@@ -107,11 +108,9 @@ TEST(Terminals, Vt220FindAndSelectActAsHomeAndEnd) {
     Terminal t;
     start_sample(t, {}, {{"TERM", "vt220"}});
     t.send("\x1b[4~"); // Select
-    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x0000000F / 0x00000FFF"));
-    EXPECT_TRUE(t.expect_cursor({1, 60}));
+    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x0000000F / 0x00000FFF", Pos{1, 60}));
     t.send("\x1b[1~"); // Find
-    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00000000 / 0x00000FFF"));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
+    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00000000 / 0x00000FFF", Pos{1, 10}));
 }
 
 TEST(Terminals, Vt220FindAndSelectMoveTheBrowserToItsEnds) {

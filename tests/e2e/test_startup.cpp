@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
@@ -10,8 +11,6 @@ namespace {
 // "Hello, hex world" then '!', NUL, DEL and 0xFF: 20 bytes, two rows.
 const std::string sample20 = std::string("Hello, hex world!") + '\0' + "\x7f\xff";
 
-const std::string writable_bar =
-    "^G Help   ^C Exit (No Save)   ^T goTo Offset   ^X Exit and Save   ^W Search";
 const std::string read_only_bar =
     "^G Help   ^C Exit   ^T goTo Offset   ^X Exit   ^W Search   ^L Redraw   F5 Color";
 const std::string browser_bar = "^C ^X  Exit   ^M  Select File   k  Up   j  Down";
@@ -48,9 +47,10 @@ void expect_error_box(Terminal& t, const std::string& message, const std::string
 void expect_browser(Terminal& t, const std::vector<std::string>& names) {
     EXPECT_TRUE(t.expect_row(0, "File: ."));
     EXPECT_TRUE(t.expect_row(23, browser_bar));
+    std::vector<Terminal::Seen> seen;
     for (size_t i = 0; i < names.size(); ++i)
-        EXPECT_TRUE(t.expect_text(1 + static_cast<int>(i), 57, names[i] + " "));
-    EXPECT_TRUE(t.expect_cursor({1, 57}));
+        seen.push_back({{1 + static_cast<int>(i), 57}, names[i] + " "});
+    EXPECT_TRUE(t.expect_seen(seen, Pos{1, 57}));
 }
 
 std::string usage_text(const std::string& program) {
@@ -123,9 +123,9 @@ TEST(FirstScreen, SmallFileShowsEveryRowBarAndTheCursorOnTheFirstDigit) {
     Terminal t;
     t.write_file("sample.bin", sample20);
     t.start({"sample.bin"});
-    ASSERT_TRUE(t.expect_screen(sample20_screen()));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
-    EXPECT_EQ(t.cell(0, 79).text, " ") << "no change marker on an unchanged file";
+    ASSERT_TRUE(t.expect_screen(sample20_screen(), Pos{1, 10}));
+    EXPECT_TRUE(t.holds_for([&] { return t.cell(0, 79).text == " "; },
+                            "no change marker on an unchanged file"));
     // Colour: status yellow on cyan, bytes white on blue, bar blue on black.
     // Text and colours may arrive in separate writes: poll for the colours.
     EXPECT_TRUE(t.expect(
@@ -161,12 +161,13 @@ TEST(FirstScreen, NoColorShowsTheStatusLineInReverseVideo) {
     EXPECT_TRUE(t.expect([&] { return t.cell(0, 5).reverse; }, "the status line reversed"));
     EXPECT_TRUE(t.expect([&] { return t.cell(0, 79).reverse; }, "the whole status line reversed"));
     t.settle(); // no colour anywhere: nothing is still to come
-    EXPECT_EQ(t.cell(0, 5).bg, -1);
-    Cell byte = t.cell(1, 10);
-    EXPECT_FALSE(byte.reverse);
-    EXPECT_EQ(byte.fg, -1);
-    EXPECT_EQ(byte.bg, -1);
-    EXPECT_EQ(t.cell(23, 0).bg, -1);
+    EXPECT_TRUE(t.holds_for(
+        [&] {
+            Cell byte = t.cell(1, 10);
+            return t.cell(0, 5).bg == -1 && !byte.reverse && byte.fg == -1 && byte.bg == -1 &&
+                   t.cell(23, 0).bg == -1;
+        },
+        "no colour anywhere and the bytes not reversed"));
 }
 
 TEST(FirstScreen, OnlyTheFirstFileArgumentIsOpened) {
@@ -268,7 +269,7 @@ TEST(Environment, LettersOfTheNameItselfSetNothing) {
         t.expect_row(1, "00000000  01                                                    ."));
     EXPECT_TRUE(t.expect_row(23, writable_bar));
     t.settle();
-    EXPECT_EQ(t.cell(0, 79).text, " ");
+    EXPECT_TRUE(t.holds_for([&] { return t.cell(0, 79).text == " "; }, "no change marker"));
     EXPECT_TRUE(t.expect([&] { return t.cell(0, 0).bg == 6; }, "colour stays on"));
 }
 
@@ -310,8 +311,7 @@ TEST(UnusableFile, MissingFileShowsItsPathAndReasonThenTheBrowser) {
     t.send(keys::enter);
     EXPECT_TRUE(
         t.expect_row(1, "00000000  4F 4B                                                 OK"));
-    EXPECT_TRUE(t.expect_text(0, 0, "File: other.bin "));
-    EXPECT_TRUE(t.expect_cursor({1, 10}));
+    EXPECT_TRUE(t.expect_text(0, 0, "File: other.bin ", Pos{1, 10}));
     t.send(ctrl('x'));
     EXPECT_EQ(t.wait_exit(), 0);
 }
@@ -373,11 +373,9 @@ void expect_last_bytes_reachable(const std::vector<std::string>& options) {
          "00004060  45 4E 44 21                                           END!", writable_bar}));
     EXPECT_TRUE(t.expect_row(
         1, "00003F10  10 11 12 13  14 15 16 17   18 19 1A 1B  1C 1D 1E 1F   ................"));
-    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00004060 / 0x00004063 (%100)"));
-    EXPECT_TRUE(t.expect_cursor({22, 10}));
+    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00004060 / 0x00004063 (%100)", Pos{22, 10}));
     t.send(keys::end);
-    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00004063 / 0x00004063 (%100)"));
-    EXPECT_TRUE(t.expect_cursor({22, 20}));
+    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00004063 / 0x00004063 (%100)", Pos{22, 20}));
     // Back across the page boundary to the start.
     for (int i = 0; i < 55; ++i)
         t.send(keys::page_up);
@@ -385,8 +383,7 @@ void expect_last_bytes_reachable(const std::vector<std::string>& options) {
         1, "00000000  00 01 02 03  04 05 06 07   08 09 0A 0B  0C 0D 0E 0F   ................"));
     EXPECT_TRUE(t.expect_row(
         2, "00000010  10 11 12 13  14 15 16 17   18 19 1A 1B  1C 1D 1E 1F   ................"));
-    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00000003 / 0x00004063 (%00)"));
-    EXPECT_TRUE(t.expect_cursor({1, 20}));
+    EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00000003 / 0x00004063 (%00)", Pos{1, 20}));
 }
 
 } // namespace

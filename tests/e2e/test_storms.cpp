@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
@@ -391,12 +392,6 @@ void play(Terminal& t, const std::vector<Step>& steps) {
     }
 }
 
-bool shows(Terminal& t, const std::string& text) {
-    for (int r = 0; r < t.lines(); ++r)
-        if (t.row(r).find(text) != std::string::npos) return true;
-    return false;
-}
-
 // The hex view at 24 x 80 shows an offset at the start of its first row.
 ::testing::AssertionResult expect_hex_view(Terminal& t) {
     return t.expect(
@@ -524,7 +519,7 @@ void quit_without_saving(Terminal& t) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         t.send(ctrl('c'));
         t.settle();
-        if (t.expect([&] { return shows(t, "Quit without Saving?"); }, "the quit dialog", 600)) {
+        if (expect_anywhere(t, "Quit without Saving?", 600)) {
             t.send("y");
             return;
         }

@@ -208,7 +208,7 @@ Shot scene_hex() {
     t.start({"sample.bin"}, ENV);
     require(t.expect_text(1, 0, "00000000  4D 6F 72 76"));
     t.send(keys::down + keys::right + keys::right + keys::right + keys::right + "2A");
-    require(t.expect_text(2, 16, "2A"));
+    require(t.expect_text(2, 16, "2A", Pos{2, 19}));
     return capture(t);
 }
 
@@ -232,7 +232,7 @@ Shot scene_search() {
     require(
         t.expect([&] { return count_on_screen(t, "Text String") == 1; }, "the text string dialog"));
     t.send("needle");
-    require(t.expect_text(13, 15, "needle "));
+    require(t.expect_text(13, 15, "needle ", Pos{13, 21}));
     return capture(t);
 }
 
@@ -245,7 +245,10 @@ Shot scene_text_view() {
     t.start({"notes.txt"}, ENV);
     require(t.expect_text(1, 0, "00000000  4C 69 6E 65"));
     t.send(ctrl('e'));
-    t.settle();
+    require(t.expect_seen({{{0, 40}, "Offset: 0x00000000"},
+                           {{1, 0}, "Line 1: the text view"},
+                           {{21, 0}, "Line 21: the text view"}},
+                          Pos{1, 0}));
     return capture(t);
 }
 
@@ -257,7 +260,7 @@ Shot scene_inspector() {
     t.send(keys::down + keys::right + keys::right + keys::f6);
     require(t.expect([&] { return count_on_screen(t, "Value inspector") == 1; },
                      "the value inspector"));
-    require(t.expect_text(LINES - 1, 0, "Any key Close"));
+    require(t.expect_seen({{{LINES - 1, 0}, "Any key Close"}, {{20, 11}, "float64"}}, Pos{20, 68}));
     return capture(t);
 }
 
@@ -271,6 +274,7 @@ Shot scene_calculator() {
     t.send("48879");
     require(
         t.expect([&] { return t.row(10).find("BEEF") != std::string::npos; }, "48879 in base 16"));
+    require(t.expect_text(10, 70, "BEEF", Pos{10, 78}));
     return capture(t);
 }
 
@@ -346,6 +350,11 @@ Shot scene_browser() {
     t.start({}, ENV);
     require(t.expect_text(LINES - 1, 0, "^C ^X  Exit"));
     t.send(keys::down + keys::down + keys::down);
+    require(
+        t.expect_seen({{{0, 0}, "File: firmware.bin "}, {{4, 57}, "firmware.bin"}}, Pos{4, 57}));
+    // The highlight moves in writes of its own: the new one on, the old one off.
+    require(t.expect([&] { return t.cell(4, 57).bold && !t.cell(3, 57).bold; },
+                     "the highlight on firmware.bin alone"));
     Shot shot = capture(t);
     normalise_listing(shot, t.dir(),
                       {".", "..", "disk.img", "firmware.bin", "images", "notes.txt", "patch.diff"});
@@ -358,7 +367,9 @@ Shot scene_help() {
     t.start({"sample.bin"}, ENV);
     require(t.expect_text(1, 0, "00000000  4D 6F 72 76"));
     t.send(ctrl('g'));
-    t.settle();
+    require(t.expect_seen(
+        {{{1, 34}, "Help Menu"}, {{21, 3}, "Binary Calculator"}, {{22, 73}, "(more)"}},
+        Pos{21, 53}));
     return capture(t);
 }
 

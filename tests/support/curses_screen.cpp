@@ -39,6 +39,7 @@ CursesScreen::CursesScreen(int lines, int cols, bool with_color) {
     Globals.status_win = newwin(1, COLS, 0, 0);
     Globals.main_win = newwin(LINES - 2, COLS, 1, 0);
     Globals.help_win = newwin(1, COLS, LINES - 1, 0);
+    saved_row_starts_ = text_row_starts; // sized for this screen until it goes
     text_row_starts.assign(LINES > 2 ? LINES - 2 : 1, 0);
 }
 
@@ -50,6 +51,7 @@ CursesScreen::~CursesScreen() {
     endwin();
     delscreen(screen_);
     key_input_fd = saved_input_fd_;
+    text_row_starts = saved_row_starts_;
     fclose(in_);
     close(pipe_[1]);
     fclose(out_);

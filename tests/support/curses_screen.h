@@ -15,6 +15,7 @@
 // screen, so each test can make its own.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "morvane.h"
 
@@ -49,4 +50,5 @@ class CursesScreen {
     FILE* in_ = nullptr;
     int pipe_[2] = {-1, -1};
     int saved_input_fd_ = 0;
+    std::vector<uint64_t> saved_row_starts_;
 };

@@ -2,6 +2,7 @@
 // screen, with the editor's state put back afterwards:
 //   WholeFile f(bytes);          the bytes held whole (-b), no file on disk
 //   EditedFile f(bytes, whole);  the bytes in a temporary file, held whole or paged
+//   load_whole_file(bytes);      only the bytes held whole, for a test's own fixture
 // Both put the cursor on byte 0's high nibble on row 1; at() moves it and
 // data() gives the whole-file buffer's bytes.
 #pragma once
@@ -16,6 +17,20 @@
 
 #include "curses_screen.h"
 #include "editor_state.h"
+
+// The bytes held whole, as -b loads them: the buffer with its spare gap after
+// the last byte, the window over all of it and an empty modification table.
+// Nothing else of the editor's state is set.
+inline void load_whole_file(const std::vector<unsigned char>& bytes) {
+    Globals.buffered = 1;
+    Globals.buf_size = static_cast<int64_t>(bytes.size());
+    Globals.filesize = bytes.size() - 1;
+    buf_spare = 1024;
+    buffer.assign(bytes.size() + 1024 + 1, 0);
+    std::copy(bytes.begin(), bytes.end(), buffer.begin());
+    set_file_window(nullptr, 0, Globals.filesize);
+    init_mod_table();
+}
 
 struct EditingFixture {
     using Bytes = std::vector<unsigned char>;
@@ -44,13 +59,7 @@ struct WholeFile : EditingFixture {
     CursesScreen screen;
     explicit WholeFile(const Bytes& bytes) {
         editing_defaults(true);
-        Globals.buf_size = static_cast<int64_t>(bytes.size());
-        Globals.filesize = bytes.size() - 1;
-        buf_spare = 1024;
-        buffer.assign(bytes.size() + 1024 + 1, 0);
-        std::copy(bytes.begin(), bytes.end(), buffer.begin());
-        set_file_window(nullptr, 0, Globals.filesize);
-        init_mod_table();
+        load_whole_file(bytes);
         undo_clear();
         at(0, 1);
     }

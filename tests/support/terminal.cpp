@@ -594,8 +594,26 @@ bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
            << dump();
 }
 
+namespace {
+
+// Cells, not bytes: the UTF-8 characters of an expected text.
+int cells_of(const std::string& text) {
+    int cells = 0;
+    for (unsigned char ch : text)
+        cells += (ch & 0xC0) != 0x80;
+    return cells;
+}
+
+// What differs when the wait ends: the cursor, when it was expected.
+void describe_cursor(std::ostringstream& s, std::optional<Pos> expected, Pos now) {
+    if (expected && *expected != now)
+        s << "expected the cursor at " << *expected << ", it is at " << now << "\n";
+}
+
+} // namespace
+
 ::testing::AssertionResult Terminal::rows_match(int first, const std::vector<std::string>& rows,
-                                                int timeout_ms) {
+                                                std::optional<Pos> cursor, int timeout_ms) {
     auto differing = [&] {
         std::vector<int> out;
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -604,12 +622,16 @@ bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
         }
         return out;
     };
-    auto ok = wait_for([&] { return differing().empty(); }, timeout_ms);
+    auto ok = wait_for(
+        [&] { return differing().empty() && (!cursor || this->cursor() == *cursor); }, timeout_ms);
     if (ok) return ::testing::AssertionSuccess();
     std::vector<int> bad = differing();
     std::ostringstream s;
-    s << (running() ? "timed out" : "the program ended") << " waiting for the screen\n"
-      << dump(bad) << "expected:\n";
+    s << (running() ? "timed out" : "the program ended") << " waiting for the screen"
+      << (cursor ? " and the cursor" : "") << "\n"
+      << dump(bad);
+    describe_cursor(s, cursor, this->cursor());
+    if (!bad.empty()) s << "expected:\n";
     for (int r : bad) {
         char label[16];
         snprintf(label, sizeof label, ">%3d |", r);
@@ -618,36 +640,82 @@ bool Terminal::wait_for(const std::function<bool()>& done, int timeout_ms) {
     return ::testing::AssertionFailure() << s.str();
 }
 
+::testing::AssertionResult Terminal::texts_match(const std::vector<Seen>& texts,
+                                                 std::optional<Pos> cursor, int timeout_ms) {
+    auto differing = [&] {
+        std::vector<size_t> out;
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const Seen& t = texts[i];
+            if (t.at.row >= lines_ || text(t.at.row, t.at.col, cells_of(t.text)) != t.text)
+                out.push_back(i);
+        }
+        return out;
+    };
+    auto ok = wait_for(
+        [&] { return differing().empty() && (!cursor || this->cursor() == *cursor); }, timeout_ms);
+    if (ok) return ::testing::AssertionSuccess();
+    std::vector<size_t> bad = differing();
+    std::vector<int> bad_rows;
+    for (size_t i : bad)
+        bad_rows.push_back(texts[i].at.row);
+    std::ostringstream s;
+    s << (running() ? "timed out" : "the program ended") << " waiting for the screen"
+      << (cursor ? " and the cursor" : "") << "\n"
+      << dump(bad_rows);
+    describe_cursor(s, cursor, this->cursor());
+    for (size_t i : bad)
+        s << "expected \"" << texts[i].text << "\" at " << texts[i].at << "\n";
+    return ::testing::AssertionFailure() << s.str();
+}
+
 ::testing::AssertionResult Terminal::expect_screen(const std::vector<std::string>& rows,
                                                    int timeout_ms) {
     if (static_cast<int>(rows.size()) != lines_)
         return ::testing::AssertionFailure()
                << "expected " << rows.size() << " rows for a screen of " << lines_;
-    return rows_match(0, rows, timeout_ms);
+    return rows_match(0, rows, std::nullopt, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_screen(const std::vector<std::string>& rows, Pos cursor,
+                                                   int timeout_ms) {
+    if (static_cast<int>(rows.size()) != lines_)
+        return ::testing::AssertionFailure()
+               << "expected " << rows.size() << " rows for a screen of " << lines_;
+    return rows_match(0, rows, cursor, timeout_ms);
 }
 
 ::testing::AssertionResult Terminal::expect_rows(int first, const std::vector<std::string>& rows,
                                                  int timeout_ms) {
-    return rows_match(first, rows, timeout_ms);
+    return rows_match(first, rows, std::nullopt, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_rows(int first, const std::vector<std::string>& rows,
+                                                 Pos cursor, int timeout_ms) {
+    return rows_match(first, rows, cursor, timeout_ms);
 }
 
 ::testing::AssertionResult Terminal::expect_row(int r, const std::string& text, int timeout_ms) {
-    return rows_match(r, {text}, timeout_ms);
+    return rows_match(r, {text}, std::nullopt, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_row(int r, const std::string& text, Pos cursor,
+                                                int timeout_ms) {
+    return rows_match(r, {text}, cursor, timeout_ms);
 }
 
 ::testing::AssertionResult Terminal::expect_text(int r, int c, const std::string& expected,
                                                  int timeout_ms) {
-    auto ok = expect(
-        [&] {
-            // Cells, not bytes: count the UTF-8 characters of the expectation.
-            int cells = 0;
-            for (unsigned char ch : expected)
-                cells += (ch & 0xC0) != 0x80;
-            return text(r, c, cells) == expected;
-        },
-        "\"" + expected + "\" at row " + std::to_string(r) + ", column " + std::to_string(c),
-        timeout_ms);
-    return ok;
+    return texts_match({{{r, c}, expected}}, std::nullopt, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_text(int r, int c, const std::string& expected,
+                                                 Pos cursor, int timeout_ms) {
+    return texts_match({{{r, c}, expected}}, cursor, timeout_ms);
+}
+
+::testing::AssertionResult Terminal::expect_seen(const std::vector<Seen>& texts, Pos cursor,
+                                                 int timeout_ms) {
+    return texts_match(texts, cursor, timeout_ms);
 }
 
 ::testing::AssertionResult Terminal::expect_cursor(Pos p, int timeout_ms) {

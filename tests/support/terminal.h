@@ -4,9 +4,8 @@
 //   t.write_file("a.bin", "Hello");          // files live in t.dir(), the child's cwd
 //   t.start({"-b", "a.bin"}, {{"MORVANE", "q"}});
 //   ASSERT_TRUE(t.expect_row(1, "00000000  48 65 6C 6C  6F ..."));
-//   t.send(keys::down);                      // bytes as the terminal would send them
-//   t.settle();                              // input consumed and output quiet
-//   EXPECT_EQ(t.cursor(), (Pos{2, 10}));
+//   t.send(keys::right);                     // bytes as the terminal would send them
+//   EXPECT_TRUE(t.expect_text(1, 10, "48", Pos{1, 11})); // text and cursor at once
 //   t.send(ctrl('x'));
 //   EXPECT_EQ(t.wait_exit(), 0);
 //
@@ -33,6 +32,9 @@
 // to a timeout, and on failure return the whole screen with the differing rows
 // marked; use them as EXPECT_TRUE(t.expect_row(...)). Rows are compared with
 // trailing blanks removed on both sides; row() itself returns every cell.
+// Where the cursor matters, pass it to the same expectation (expect_row(r,
+// text, cursor), expect_seen(...)): text and cursor may arrive in different
+// frames, so a cursor() read once the text is there can be the old one.
 // holds_for() and expect_unchanged() watch for a short window that something
 // does NOT happen.
 //
@@ -49,6 +51,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +175,29 @@ class Terminal {
                                                          int timeout_ms = default_timeout_ms);
     [[nodiscard]] ::testing::AssertionResult expect_cursor(Pos p,
                                                            int timeout_ms = default_timeout_ms);
+    // Text and cursor together: both must match in the same look at the
+    // screen. A program may show a dialog's text in one frame and place the
+    // cursor in the next, so a cursor read once the text has arrived can be
+    // the old one; expect the two at once instead.
+    [[nodiscard]] ::testing::AssertionResult expect_screen(const std::vector<std::string>& rows,
+                                                           Pos cursor,
+                                                           int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_rows(int first,
+                                                         const std::vector<std::string>& rows,
+                                                         Pos cursor,
+                                                         int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_row(int r, const std::string& text, Pos cursor,
+                                                        int timeout_ms = default_timeout_ms);
+    [[nodiscard]] ::testing::AssertionResult expect_text(int r, int c, const std::string& text,
+                                                         Pos cursor,
+                                                         int timeout_ms = default_timeout_ms);
+    // Texts at cells of several rows, and the cursor.
+    struct Seen {
+        Pos at;
+        std::string text;
+    };
+    [[nodiscard]] ::testing::AssertionResult expect_seen(const std::vector<Seen>& texts, Pos cursor,
+                                                         int timeout_ms = default_timeout_ms);
     [[nodiscard]] ::testing::AssertionResult expect(const std::function<bool()>& done,
                                                     const std::string& what,
                                                     int timeout_ms = default_timeout_ms);
@@ -193,7 +219,9 @@ class Terminal {
     void reap(int status);
     void check_sanitizer_logs();
     ::testing::AssertionResult rows_match(int first, const std::vector<std::string>& rows,
-                                          int timeout_ms);
+                                          std::optional<Pos> cursor, int timeout_ms);
+    ::testing::AssertionResult texts_match(const std::vector<Seen>& texts,
+                                           std::optional<Pos> cursor, int timeout_ms);
 
     int lines_, cols_;
     std::string root_, dir_, log_dir_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editor_state.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ std::string cwd() {
 }
 
 // A temporary directory that the test works in; the old working directory
-// comes back afterwards.
+// and the editor's state (the browser moves the cursor row) come back afterwards.
 struct WorkDir {
+    KeptEditorState keep;
     std::string path;
     std::string saved;
     WorkDir() {

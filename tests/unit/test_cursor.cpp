@@ -6,19 +6,16 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 
 namespace {
 
 void load_file(size_t size, int spacing = 1) {
-    buffer.assign(size + 1, 0);
+    std::vector<unsigned char> bytes(size);
     for (size_t i = 0; i < size; ++i)
-        buffer[i] = static_cast<unsigned char>(i);
-    Globals.filesize = size - 1;
-    Globals.buf_front = 0;
-    Globals.buf_end = size - 1;
-    Globals.buffered = 1;
-    Globals.buf_size = static_cast<int64_t>(size);
+        bytes[i] = static_cast<unsigned char>(i);
+    load_whole_file(bytes);
     Globals.spacing = spacing;
     Globals.text_pane = 0;
     Globals.mode = 1;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 #include "morvane.h"
 
@@ -36,13 +37,10 @@ class JumpScreen : public ::testing::Test {
         jump_key = 0;
     }
     void load(uint64_t size) {
-        buffer.assign(size + 1025, 0);
+        std::vector<unsigned char> bytes(size);
         for (uint64_t i = 0; i < size; ++i)
-            buffer[i] = static_cast<unsigned char>(i);
-        Globals.buf_size = static_cast<int64_t>(size);
-        Globals.filesize = size - 1;
-        Globals.buf_front = 0;
-        Globals.buf_end = size - 1;
+            bytes[i] = static_cast<unsigned char>(i);
+        load_whole_file(bytes);
         cursor_loc = 0;
         cursor_x = 10;
         cursor_y = 1;

@@ -6,20 +6,14 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 
 namespace {
 
 // Holds `bytes` as the whole file, so get_byte answers from memory.
 void load_bytes(const std::vector<unsigned char>& bytes) {
-    buffer = bytes;
-    buffer.push_back(0);
-    Globals.filesize = bytes.size() - 1;
-    Globals.buf_front = 0;
-    Globals.buf_end = Globals.filesize;
-    Globals.buffered = 1;
-    Globals.buf_size = static_cast<int64_t>(bytes.size());
-    init_mod_table();
+    load_whole_file(bytes);
 }
 
 std::vector<unsigned char> letters(size_t n) {

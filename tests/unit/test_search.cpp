@@ -20,18 +20,11 @@ std::vector<unsigned char> bytes(const std::string& s) {
 
 // The whole file in `buffer`, as -b holds it.
 void hold_whole_file(const std::vector<unsigned char>& data) {
-    Globals.buffered = 1;
+    load_whole_file(data);
     Globals.file_state = 0;
     Globals.ebcdic = 0;
     Globals.print_set = 1;
     Globals.spacing = 1;
-    buffer.assign(data.begin(), data.end());
-    buffer.resize(data.size() + 1025, 0);
-    Globals.buf_size = static_cast<int64_t>(data.size());
-    Globals.filesize = data.size() - 1;
-    Globals.buf_front = 0;
-    Globals.buf_end = Globals.filesize;
-    init_mod_table();
     cursor_loc = 0;
     cursor_x = 10;
     cursor_y = 1;

@@ -5,24 +5,18 @@
 #include <vector>
 
 #include "curses_screen.h"
+#include "editing.h"
 #include "editor_state.h"
 
 namespace {
 
 void load_text(const std::string& text) {
-    buffer.assign(text.begin(), text.end());
-    buffer.push_back(0);
-    Globals.filesize = text.size() - 1;
-    Globals.buf_front = 0;
-    Globals.buf_end = Globals.filesize;
-    Globals.buffered = 1;
-    Globals.buf_size = static_cast<int64_t>(text.size());
+    load_whole_file({text.begin(), text.end()});
     Globals.mode = 2;
     Globals.ebcdic = 0;
     Globals.print_set = 1;
     Globals.spacing = 1;
     Globals.text_pane = 0;
-    init_mod_table();
 }
 
 // Cursor on `loc` at screen row y, as hex editing would leave it.

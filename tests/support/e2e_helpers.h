@@ -1,0 +1,45 @@
+// What the end-to-end tests share beyond the Terminal harness: the editor's
+// usual command bar, text looked for anywhere on the screen, and the change
+// marker. One copy here, so that a change of the bar or of the marker's
+// place is made once.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "terminal.h"
+
+// The hex editor's command bar on a writable file at 80 columns.
+inline const std::string writable_bar =
+    "^G Help   ^C Exit (No Save)   ^T goTo Offset   ^X Exit and Save   ^W Search";
+
+// The screen row that shows `text`, or -1.
+inline int row_with(Terminal& t, const std::string& text) {
+    for (int r = 0; r < t.lines(); ++r)
+        if (t.row(r).find(text) != std::string::npos) return r;
+    return -1;
+}
+
+// `text` on some row of the screen, eventually.
+[[nodiscard]] inline ::testing::AssertionResult
+expect_anywhere(Terminal& t, const std::string& text,
+                int timeout_ms = Terminal::default_timeout_ms) {
+    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen",
+                    timeout_ms);
+}
+
+// The status line's last cell: "M" changed, "R" read-only, " " unchanged.
+[[nodiscard]] inline ::testing::AssertionResult
+expect_marker(Terminal& t, const std::string& m, int timeout_ms = Terminal::default_timeout_ms) {
+    return t.expect([&] { return t.cell(0, t.cols() - 1).text == m; },
+                    "the change marker is '" + m + "'", timeout_ms);
+}
+
+// `state` comes true and then holds for a short window: the screen a key
+// ends in, which may take more than one frame to arrive, and which nothing
+// changes afterwards.
+[[nodiscard]] inline ::testing::AssertionResult
+expect_steady(Terminal& t, const std::function<bool()>& state, const std::string& what) {
+    if (auto r = t.expect(state, what); !r) return r;
+    return t.holds_for(state, what);
+}
