@@ -19,6 +19,7 @@ CursesScreen::CursesScreen(int lines, int cols, bool with_color) {
     if (!screen_) throw std::runtime_error("newterm");
     set_term(screen_);
     resize_term(lines, cols);
+    redraw_later(REDRAW_ALL); // a new screen is drawn whole
     saved_input_fd_ = key_input_fd;
     key_input_fd = pipe_[0];
     keypad(stdscr, TRUE);

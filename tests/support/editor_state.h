@@ -24,7 +24,9 @@ struct KeptEditorState {
     int jump = jump_key;
     std::vector<uint64_t> row_starts = text_row_starts;
     int calc = calc_line;
+    bool wanted = new_file_wanted;
     ~KeptEditorState() {
+        new_file_wanted = wanted;
         clear_mod_table();
         undo_clear();
         EditorGlobals now = Globals;
