@@ -45,15 +45,20 @@ TEST(TinyDialogs, ControlCThenYesEndsTheProgramAtEverySize) {
 TEST(TinyDialogs, EscapeLeavesGotoSaveAndSearchWithNothingChanged) {
     for (Size s : sizes) {
         SCOPED_TRACE(std::to_string(s.cols) + "x" + std::to_string(s.lines));
-        Terminal t(s.lines, s.cols);
+        Terminal t(24, 80);
         start_tiny(t);
+        ASSERT_TRUE(t.expect_text(1, 0, "00000000  54 69"));
         const std::vector<std::string> before = t.screen();
-        // Each dialog opens unseen (or cut) and goes at Escape:
-        // the screen is the editor's again, and the next key reaches it.
+        // Each dialog opens whole, is cut by the terminal shrinking, and
+        // goes at Escape: grown again, the screen is the editor's.
         for (const std::string& open : {ctrl('t'), ctrl('o'), ctrl('w')}) {
             t.send(open);
             ASSERT_TRUE(t.settle());
+            t.resize(s.lines, s.cols);
+            ASSERT_TRUE(t.settle());
             t.send(keys::esc);
+            ASSERT_TRUE(t.settle());
+            t.resize(24, 80);
             EXPECT_TRUE(t.expect_screen(before));
         }
         t.send(ctrl('x')); // unchanged: Control-X quits at once
