@@ -208,6 +208,18 @@ void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
+// While one lives, the signals that end the program (SIGTERM, SIGHUP ...) and
+// the quit dialog wait: a write in place then always finishes.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld();
+    ~EndingSignalsHeld();
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
 int read_key();      // next key from the standard screen; acts on pending signals first
 void poll_signals(); // for long loops: act on pending signals now
 // After ESC, the raw sequences of terminals whose keys curses does not know:
@@ -262,7 +274,7 @@ void dialogs_show_again(bool resized); // draws the open popups again, bottom to
 // lets a pending interrupt or resize act, and returns false once Escape was
 // pressed (the work then stops). Other keys typed meanwhile are kept, and
 // read_key hands them out first. The destructor puts the bar back. Work
-// that is not `stoppable` ignores Escape.
+// that is not `stoppable` refuses Escape with the bell.
 
 class LongWork {
   public:
@@ -402,6 +414,18 @@ int save_file_as(const std::string& name, const char** failure);
 void save_drop_temp_now();
 // fsync that also succeeds for targets that cannot be synced at all (EINVAL).
 int save_sync(int fd);
+// What a file carries beyond its mode and owner: its extended attributes,
+// the ACL among them (system.posix_acl_access on Linux).
+struct Xattr {
+    std::string name;
+    std::string value;
+};
+using Xattrs = std::vector<Xattr>;
+// All of them, each one read (none on a file system without them): 0; -1
+// with errno when one cannot be read (or, where they are not copied, exists).
+int read_xattrs(const char* path, Xattrs& out);
+// The file behind `fd` carries exactly `attrs` afterwards: 0, or -1 with errno.
+int apply_xattrs(int fd, const Xattrs& attrs);
 
 // ---------------------------------------------------------------- screen.cpp
 
