@@ -181,14 +181,21 @@ attr_t attr_status();   // status line: bold + pair 4 or reverse
 attr_t attr_help();     // command bar: bold + pair 3 or normal
 attr_t attr_field();    // input fields: bold + pair 4 or reverse
 
-// Safe output: every byte takes one cell and never reaches the terminal as a
-// control sequence. put_byte_cell shows a byte "as itself" where the terminal
-// can (ASCII, Latin-1 through the locale), else as a one-cell stand-in.
+// Safe output: nothing reaches the terminal as a control sequence. A byte of
+// the file takes one cell: put_byte_cell shows it "as itself" where the
+// terminal can (ASCII, Latin-1 through the locale), else as a stand-in.
 void put_byte_cell(WINDOW* w, int b);
-// Writes at most `max` bytes of `s` at the window's position (max < 0: all);
-// printable ASCII as itself, every other byte through put_byte_cell.
+// Writes text (a name, a message) in at most `max` columns at the window's
+// position (max < 0: all of it), as the locale spells it: each character in
+// the columns the terminal gives it, whole or not at all. A byte not valid in
+// the locale, or a character that is not printable, shows as a one-cell
+// stand-in; nothing reaches the terminal as a control sequence.
 void put_safe(WINDOW* w, std::string_view s, int max = -1);
 void mvput_safe(WINDOW* w, int y, int x, std::string_view s, int max = -1);
+int text_columns(std::string_view s);                  // columns put_safe takes for `s`
+std::string cut_columns(std::string_view s, int cols); // whole characters within `cols` columns
+std::string fit_columns(std::string_view s, int cols); // cut, then blanks to exactly `cols`
+size_t text_cell_bytes(std::string_view s, size_t i);  // bytes of the cell starting at s[i]
 
 // ---------------------------------------------------------------- input.cpp
 // Signals are deferred: the handlers only record them; read_key acts on them.
