@@ -145,6 +145,12 @@ std::vector<std::string> split_names(const std::string& list) {
     return names;
 }
 
+bool has_xattr(int fd, const Xattr& a) {
+    std::string value;
+    auto get = [&](char* b, size_t n) { return fgetxattr(fd, a.name.c_str(), b, n); };
+    return read_sized(value, get) == 0 && value == a.value;
+}
+
 bool unsupported(int err) {
     return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
 }
@@ -199,8 +205,12 @@ int apply_xattrs(int fd, const Xattrs& attrs) {
             std::any_of(attrs.begin(), attrs.end(), [&](const Xattr& a) { return a.name == name; });
         if (!kept && fremovexattr(fd, name.c_str()) != 0 && errno != ENODATA) return -1;
     }
-    for (const Xattr& a : attrs)
+    for (const Xattr& a : attrs) {
+        // One the new file has already (a security label given by the
+        // system) need not be set, which an ordinary user may not do.
+        if (has_xattr(fd, a)) continue;
         if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) != 0) return -1;
+    }
     return 0;
 #else
     (void)fd;

@@ -111,6 +111,17 @@ uid_t nobody_uid() {
     return pw ? pw->pw_uid : 65534;
 }
 
+gid_t nobody_gid() {
+    const passwd* pw = getpwnam("nobody");
+    return pw ? pw->pw_gid : 65534;
+}
+
+// Owner and group both nobody's: a new file could be given them, so only
+// what is under test decides how the save writes.
+int hand_to_nobody(const std::string& path) {
+    return chown(path.c_str(), nobody_uid(), nobody_gid());
+}
+
 // The editor as the unprivileged user nobody, in the test's directory handed
 // over to that user. Empty: runs; otherwise why it cannot.
 std::string start_as_nobody(Terminal& t, const std::vector<std::string>& args) {
@@ -119,10 +130,10 @@ std::string start_as_nobody(Terminal& t, const std::vector<std::string>& args) {
     const uid_t uid = nobody_uid();
     const std::string parent = t.dir().substr(0, t.dir().find_last_of('/'));
     if (chmod(parent.c_str(), 0755) != 0 || chmod(t.dir().c_str(), 0755) != 0 ||
-        chown(t.dir().c_str(), uid, static_cast<gid_t>(-1)) != 0)
+        hand_to_nobody(t.dir()) != 0)
         return std::string("cannot hand the directory over: ") + strerror(errno);
     std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
-                                  "--regid=" + std::to_string(uid), "--clear-groups",
+                                  "--regid=" + std::to_string(nobody_gid()), "--clear-groups",
                                   MORVANE_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     t.start_program(argv);
@@ -222,7 +233,7 @@ TEST(SaveKeeps, AnAttributeThatCannotBeCopiedMakesTheSaveWriteInPlace) {
     Terminal t;
     t.write_file("a.bin", pattern(5000));
     const std::string path = t.path("a.bin");
-    ASSERT_EQ(chown(path.c_str(), nobody_uid(), static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(hand_to_nobody(path), 0);
     if (setxattr(path.c_str(), "security.morvane_test", "label", 5, 0) != 0)
         GTEST_SKIP() << "cannot set a security attribute here: " << strerror(errno);
     const ino_t inode = inode_of(path);
@@ -255,7 +266,7 @@ TEST(SaveKeeps, EveryModeRefusesAFileTheUserMayNotWrite) {
         const std::string name = c.target.empty() ? "a.bin" : c.target;
         t.write_file("a.bin", original);
         if (!c.target.empty()) t.write_file(c.target, original);
-        ASSERT_EQ(chown(t.path(name).c_str(), nobody_uid(), static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(hand_to_nobody(t.path(name)), 0);
         ASSERT_EQ(chmod(t.path(name).c_str(), 0444), 0);
         std::vector<std::string> args = c.options;
         args.push_back("a.bin");
