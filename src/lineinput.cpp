@@ -138,7 +138,7 @@ void line_insert_blank(LineField& f) {
 
 void line_overwrite(LineField& f, int key) {
     if (const int n = line_cell_len(f, f.pos); n > 1 && f.pos + n <= f.len) {
-        f.buf.erase(static_cast<size_t>(f.pos + 1), static_cast<size_t>(n - 1));
+        f.buf.erase(static_cast<size_t>(f.pos) + 1, static_cast<size_t>(n - 1));
         f.buf.append(static_cast<size_t>(n - 1), ' ');
     }
     f.buf[static_cast<size_t>(f.pos)] = static_cast<char>(key & 0xFF);
