@@ -288,10 +288,8 @@ std::string permission_string(unsigned mode) {
 
 std::string listing_line(const std::string& name, int cols) {
     if (cols <= 0) return {};
-    std::string line = listing_status(name);
-    if (cols > NAME_COL) line.append(name, 0, static_cast<size_t>(cols - NAME_COL));
-    line.resize(static_cast<size_t>(cols), ' ');
-    return line;
+    // Columns, not bytes: a character of the name may take several bytes.
+    return fit_columns(listing_status(name) + cut_columns(name, cols - NAME_COL), cols);
 }
 
 // Lists `cur_dir`; when that fails (a directory entered but unreadable after
@@ -350,8 +348,7 @@ void highlight_name(NameNode* node, int row, int on) {
 void draw_browser_title(const std::string& name) {
     WINDOW* w = Globals.status_win;
     if (!w) return;
-    std::string line = "File: " + name;
-    line.resize(static_cast<size_t>(getmaxx(w)), ' ');
+    std::string line = fit_columns("File: " + name, getmaxx(w));
     wattrset(w, attr_status());
     mvput_safe(w, 0, 0, line);
 }

@@ -1,8 +1,11 @@
 // globals.cpp: the editor's state, colour roles and the small screen services
 // that every module calls (fatal_error, warn_beep, popup_window, error_box).
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 #include "morvane.h"
 
@@ -81,7 +84,7 @@ void popup_border(WINDOW* w) {
 static void put_centred_in_box(WINDOW* w, int row, int box_width, const std::string& text) {
     int inner = box_width - 2;
     if (inner <= 0 || row < 1 || row >= getmaxy(w) - 1) return;
-    int len = static_cast<int>(text.size());
+    int len = text_columns(text);
     int col = box_width / 2 - len / 2;
     if (col >= 1 && col + len <= box_width - 1) {
         mvput_safe(w, row, col, text);
@@ -156,15 +159,113 @@ void put_byte_cell(WINDOW* w, int b) {
     put_stand_in(w);
 }
 
+namespace {
+
+// One cell of a text as the locale reads it: a character with the combining
+// marks that follow it, or a stand-in for a byte (or a character) that must
+// not reach the terminal.
+struct TextCell {
+    size_t bytes = 1; // taken from the text
+    int cols = 1;     // columns on the screen
+    int n = 0;        // characters in `wcs`; 0: the stand-in
+    wchar_t wcs[CCHARW_MAX + 1] = {};
+};
+
+// Zero-width characters that are no combining marks: the ones that reorder
+// or hide text (bidirectional controls, joiners, the byte-order mark) would
+// let a name pose as another.
+bool hides_text(wchar_t wc) {
+    return (wc >= 0x200B && wc <= 0x200F) || (wc >= 0x202A && wc <= 0x202E) ||
+           (wc >= 0x2060 && wc <= 0x206F) || wc == 0xFEFF || wc == 0x061C;
+}
+
+// The character at s[i] and its width: -1 for none that may be shown.
+int char_at(std::string_view s, size_t i, wchar_t& wc, size_t& len) {
+    len = 1;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x20 && b <= 0x7E) {
+        wc = b;
+        return 1;
+    }
+    // A locale without characters beyond ASCII shows none of them.
+    if (b < 0x80 || output_charset == OutputCharset::Ascii) return -1;
+    mbstate_t state{};
+    const size_t n = mbrtowc(&wc, s.data() + i, s.size() - i, &state);
+    if (n == 0 || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) return -1;
+    len = n;
+    if (!iswprint(static_cast<wint_t>(wc)) || hides_text(wc)) return -1;
+    return wcwidth(wc);
+}
+
+TextCell text_cell_at(std::string_view s, size_t i) {
+    TextCell c;
+    wchar_t wc;
+    size_t len;
+    const int width = char_at(s, i, wc, len);
+    c.bytes = len;
+    if (width <= 0) return c; // a mark with no character to sit on is a stand-in too
+    c.cols = width;
+    c.wcs[c.n++] = wc;
+    for (size_t j = i + len; j < s.size() && c.n < CCHARW_MAX; j += len) {
+        if (char_at(s, j, wc, len) != 0) break;
+        c.wcs[c.n++] = wc;
+        c.bytes += len;
+    }
+    return c;
+}
+
+} // namespace
+
+size_t text_cell_bytes(std::string_view s, size_t i) {
+    return i < s.size() ? text_cell_at(s, i).bytes : 1;
+}
+
+int text_columns(std::string_view s) {
+    int cols = 0;
+    for (size_t i = 0; i < s.size();) {
+        const TextCell c = text_cell_at(s, i);
+        cols += c.cols;
+        i += c.bytes;
+    }
+    return cols;
+}
+
+std::string cut_columns(std::string_view s, int cols) {
+    size_t i = 0;
+    for (int used = 0; i < s.size();) {
+        const TextCell c = text_cell_at(s, i);
+        if (used + c.cols > cols) break;
+        used += c.cols;
+        i += c.bytes;
+    }
+    return std::string(s.substr(0, i));
+}
+
+std::string fit_columns(std::string_view s, int cols) {
+    std::string text = cut_columns(s, cols);
+    text.append(static_cast<size_t>(std::max(0, cols - text_columns(text))), ' ');
+    return text;
+}
+
 void put_safe(WINDOW* w, std::string_view s, int max) {
-    size_t n = s.size();
-    if (max >= 0 && static_cast<size_t>(max) < n) n = static_cast<size_t>(max);
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        if (b >= 0x20 && b <= 0x7E)
-            waddch(w, b);
-        else
-            put_byte_cell(w, b);
+    int used = 0;
+    for (size_t i = 0; i < s.size();) {
+        const TextCell c = text_cell_at(s, i);
+        if (max >= 0 && used + c.cols > max) break;
+        if (c.n == 0) {
+            put_stand_in(w);
+        } else if (c.n == 1 && c.wcs[0] < 0x7F) {
+            waddch(w, static_cast<chtype>(c.wcs[0]));
+        } else {
+            cchar_t cc;
+            attr_t a;
+            short pair;
+            wattr_get(w, &a, &pair, nullptr);
+            setcchar(&cc, c.wcs, a, pair, nullptr);
+            wadd_wch(w, &cc);
+        }
+        used += c.cols;
+        i += c.bytes;
     }
 }
 

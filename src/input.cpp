@@ -99,6 +99,27 @@ static void on_ending_signal(int sig) {
     (void)raise(sig);
 }
 
+// A write in place that is cut short leaves a file that is neither the old
+// one nor the new one; these signals wait for the end of such a write (SIGPIPE
+// stays immediate: a pipe without a reader is written to no more anyway).
+static constexpr int held_signals[] = {SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM};
+static bool writes_held = false;
+
+EndingSignalsHeld::EndingSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : held_signals)
+        sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &before_);
+    writes_held = true;
+}
+
+// A signal that came meanwhile is delivered here and ends the program.
+EndingSignalsHeld::~EndingSignalsHeld() {
+    writes_held = false;
+    sigprocmask(SIG_SETMASK, &before_, nullptr);
+}
+
 void prepare_crash_restore() {
     if (tcgetattr(STDIN_FILENO, &shell_termios) == 0) have_shell_termios = true;
     for (int sig : crash_signals) {
@@ -184,7 +205,8 @@ static bool act_on_signals() {
         pending_resize = 0;
         handle_resize();
     }
-    if (!pending_interrupt) return false;
+    // The quit dialog could end the program in the middle of the write.
+    if (!pending_interrupt || writes_held) return false;
     pending_interrupt = 0;
     if (interrupt_kind == Interrupt::QuitDialog) {
         quit_dialog();

@@ -33,23 +33,42 @@ int line_room(const LineField& f) {
     return getmaxx(f.win) - 1 - f.col;
 }
 
-// A zero byte (left by Control-U) shows as a blank; anything else goes
-// through put_safe so that no typed control code or high byte reaches the
-// terminal raw.
+// Positions from..to-1 as text; a zero byte (left by Control-U) reads as a
+// blank.
+std::string line_text(const LineField& f, int from, int to) {
+    std::string text = f.buf.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
+}
+
+// The positions in view go through put_safe, so that no typed control code
+// reaches the terminal raw and a name shows as the locale spells it: a
+// character of several bytes takes fewer columns than positions, and the
+// columns it leaves are blanked.
 void line_draw_cells(const LineField& f) {
     if (wmove(f.win, f.row, f.col) == ERR) return;
-    int room = line_room(f);
-    for (int i = f.first; i <= f.last() && i - f.first < room; ++i) {
-        char c = f.buf[static_cast<size_t>(i)];
-        if (c == '\0')
-            waddch(f.win, ' ');
-        else
-            put_safe(f.win, std::string_view(&c, 1));
-    }
+    const int room = std::min(line_room(f), f.width);
+    if (room <= 0) return;
+    put_safe(f.win, line_text(f, f.first, f.last() + 1), room);
+    for (int x = getcurx(f.win) - f.col; x < room; ++x)
+        waddch(f.win, ' ');
 }
 
 void line_place_cursor(const LineField& f) {
-    wmove(f.win, f.row, f.col + (f.pos - f.first));
+    wmove(f.win, f.row, f.col + text_columns(line_text(f, f.first, f.pos)));
+}
+
+// A character of several bytes is one cell: the cursor moves over it, and
+// deleting or typing over it takes it whole.
+int line_cell_len(const LineField& f, int at) {
+    return static_cast<int>(text_cell_bytes(f.buf, static_cast<size_t>(at)));
+}
+
+int line_cell_before(const LineField& f, int at) {
+    int start = 0;
+    for (int i = 0; i < at; i += line_cell_len(f, i))
+        start = i;
+    return start;
 }
 
 void line_redraw(const LineField& f) {
@@ -82,11 +101,12 @@ void line_delete_before(LineField& f) {
     // piece once characters move over them.
     for (int i = 0; i < f.len; ++i)
         if (f.buf[static_cast<size_t>(i)] == '\0') f.buf[static_cast<size_t>(i)] = ' ';
-    bool was_first_col = f.in_first_col();
-    f.buf.erase(static_cast<size_t>(f.pos - 1), 1); // the old blank at `len` moves to len-1
-    f.buf.push_back(' ');
-    --f.pos;
-    if (was_first_col && f.first > 0) --f.first;
+    const int from = line_cell_before(f, f.pos);
+    const auto n = static_cast<size_t>(f.pos - from);
+    f.buf.erase(static_cast<size_t>(from), n); // the old blank at `len` moves left
+    f.buf.append(n, ' ');
+    f.pos = from;
+    if (f.first > f.pos) f.first = f.pos;
     line_redraw(f);
 }
 
@@ -117,6 +137,10 @@ void line_insert_blank(LineField& f) {
 }
 
 void line_overwrite(LineField& f, int key) {
+    if (const int n = line_cell_len(f, f.pos); n > 1 && f.pos + n <= f.len) {
+        f.buf.erase(static_cast<size_t>(f.pos) + 1, static_cast<size_t>(n - 1));
+        f.buf.append(static_cast<size_t>(n - 1), ' ');
+    }
     f.buf[static_cast<size_t>(f.pos)] = static_cast<char>(key & 0xFF);
     if (!f.in_last_col()) {
         ++f.pos;
@@ -131,25 +155,25 @@ void line_overwrite(LineField& f, int key) {
 
 void line_left(LineField& f) {
     if (f.pos == 0) return;
-    if (f.in_first_col()) {
-        if (f.first > 0) --f.first;
-        --f.pos;
+    f.pos = line_cell_before(f, f.pos);
+    if (f.pos < f.first) {
+        f.first = f.pos;
         line_redraw(f);
         return;
     }
-    --f.pos;
     line_place_cursor(f);
 }
 
 void line_right(LineField& f) {
-    if (!f.in_last_col()) {
-        ++f.pos;
+    const int to = f.pos + line_cell_len(f, f.pos);
+    if (to > f.len - 1) return;
+    f.pos = to;
+    if (to <= f.last()) {
         line_place_cursor(f);
-    } else if (f.pos < f.len - 1) {
-        line_scroll_right(f);
-        ++f.pos;
-        line_redraw(f);
+        return;
     }
+    f.first = to - f.width + 1;
+    line_redraw(f);
 }
 
 // Keys that count as typed characters. Curses codes above 255 (arrows,

@@ -77,8 +77,11 @@ void LongWork::take_keys() {
     for (int key; (key = wgetch(stdscr)) != ERR;) {
         if (key == KEY_RESIZE) continue; // the resize itself came as a signal
         if (key == KEY_ESC) {
-            // Work that cannot be given up takes Escape as said and done.
-            if (!stoppable_) continue;
+            // Work that cannot be given up refuses Escape, as any refused key.
+            if (!stoppable_) {
+                warn_beep();
+                continue;
+            }
             stopped_ = true;
             return;
         }

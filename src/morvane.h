@@ -197,14 +197,21 @@ attr_t attr_status();   // status line: bold + pair 4 or reverse
 attr_t attr_help();     // command bar: bold + pair 3 or normal
 attr_t attr_field();    // input fields: bold + pair 4 or reverse
 
-// Safe output: every byte takes one cell and never reaches the terminal as a
-// control sequence. put_byte_cell shows a byte "as itself" where the terminal
-// can (ASCII, Latin-1 through the locale), else as a one-cell stand-in.
+// Safe output: nothing reaches the terminal as a control sequence. A byte of
+// the file takes one cell: put_byte_cell shows it "as itself" where the
+// terminal can (ASCII, Latin-1 through the locale), else as a stand-in.
 void put_byte_cell(WINDOW* w, int b);
-// Writes at most `max` bytes of `s` at the window's position (max < 0: all);
-// printable ASCII as itself, every other byte through put_byte_cell.
+// Writes text (a name, a message) in at most `max` columns at the window's
+// position (max < 0: all of it), as the locale spells it: each character in
+// the columns the terminal gives it, whole or not at all. A byte not valid in
+// the locale, or a character that is not printable, shows as a one-cell
+// stand-in; nothing reaches the terminal as a control sequence.
 void put_safe(WINDOW* w, std::string_view s, int max = -1);
 void mvput_safe(WINDOW* w, int y, int x, std::string_view s, int max = -1);
+int text_columns(std::string_view s);                  // columns put_safe takes for `s`
+std::string cut_columns(std::string_view s, int cols); // whole characters within `cols` columns
+std::string fit_columns(std::string_view s, int cols); // cut, then blanks to exactly `cols`
+size_t text_cell_bytes(std::string_view s, size_t i);  // bytes of the cell starting at s[i]
 
 // ---------------------------------------------------------------- input.cpp
 // Signals are deferred: the handlers only record them; read_key acts on them.
@@ -223,6 +230,18 @@ void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
+// While one lives, the signals that end the program (SIGTERM, SIGHUP ...) and
+// the quit dialog wait: a write in place then always finishes.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld();
+    ~EndingSignalsHeld();
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
 // The next key. Pending signals act first (a resize is recorded, the quit
 // dialog opens), then update_screen draws what the last key changed: every
 // key ends in exactly one frame.
@@ -313,7 +332,7 @@ bool dialogs_draw(bool below_drawn);
 // or New File was chosen (the work then stops; new_file_wanted tells which).
 // Other keys typed meanwhile are kept, and read_key hands them out first.
 // The destructor records the bar for drawing again. Work that is not
-// `stoppable` ignores Escape and finishes before New File.
+// `stoppable` refuses Escape with the bell and finishes before New File.
 
 class LongWork {
   public:
@@ -454,6 +473,18 @@ int save_file_as(const std::string& name, const char** failure);
 void save_drop_temp_now();
 // fsync that also succeeds for targets that cannot be synced at all (EINVAL).
 int save_sync(int fd);
+// What a file carries beyond its mode and owner: its extended attributes,
+// the ACL among them (system.posix_acl_access on Linux).
+struct Xattr {
+    std::string name;
+    std::string value;
+};
+using Xattrs = std::vector<Xattr>;
+// All of them, each one read (none on a file system without them): 0; -1
+// with errno when one cannot be read (or, where they are not copied, exists).
+int read_xattrs(const char* path, Xattrs& out);
+// The file behind `fd` carries exactly `attrs` afterwards: 0, or -1 with errno.
+int apply_xattrs(int fd, const Xattrs& attrs);
 
 // ---------------------------------------------------------------- screen.cpp
 

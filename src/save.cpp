@@ -15,9 +15,10 @@
 // written: it goes into a temporary file beside the target, which is synced
 // and renamed over it, so a failed or killed save leaves the old file (or no
 // file) and never half of each. Where a new inode would lose what users rely
-// on (other hard links, a device, an owner we cannot give it, a directory we
-// cannot create in) the space is reserved first and the target written in
-// place.
+// on (other hard links, a device, an owner we cannot give it, extended
+// attributes or an ACL we cannot copy, a directory we cannot create in) the
+// space is reserved first and the target written in place; the signals that
+// end the program wait until such a write is over.
 //
 // Writes go straight to the descriptor so that every failure is seen where
 // it happens, and nothing is reported saved before the target is synced.
@@ -25,6 +26,12 @@
 #include <limits.h> // NOLINT(modernize-deprecated-headers): PATH_MAX is POSIX's, not <climits>'s
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#elif defined(__FreeBSD__)
+#include <sys/acl.h>
+#include <sys/extattr.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -107,6 +114,114 @@ int cut_to_length(int fd, uint64_t length) {
     return ftruncate(fd, static_cast<off_t>(length));
 }
 
+// ------------------------------------------------------------ extended attributes
+
+#ifdef __linux__
+// A list of names or a value, asked for with its size first; it may grow in
+// between, which ERANGE says.
+template <typename Get> int read_sized(std::string& out, Get get) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ssize_t size = get(nullptr, 0);
+        if (size < 0) return -1;
+        out.assign(static_cast<size_t>(size), '\0');
+        ssize_t got = get(out.data(), out.size());
+        if (got >= 0) {
+            out.resize(static_cast<size_t>(got));
+            return 0;
+        }
+        if (errno != ERANGE) return -1;
+    }
+    return -1;
+}
+
+std::vector<std::string> split_names(const std::string& list) {
+    std::vector<std::string> names;
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find('\0', at);
+        if (end == std::string::npos) end = list.size();
+        if (end > at) names.emplace_back(list, at, end - at);
+        at = end + 1;
+    }
+    return names;
+}
+
+bool has_xattr(int fd, const Xattr& a) {
+    std::string value;
+    auto get = [&](char* b, size_t n) { return fgetxattr(fd, a.name.c_str(), b, n); };
+    return read_sized(value, get) == 0 && value == a.value;
+}
+
+bool unsupported(int err) {
+    return err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
+}
+#endif
+
+} // namespace
+
+int read_xattrs(const char* path, Xattrs& out) {
+    out.clear();
+#ifdef __linux__
+    std::string list;
+    if (read_sized(list, [&](char* b, size_t n) { return listxattr(path, b, n); }) != 0)
+        return unsupported(errno) ? 0 : -1; // a file system without them: nothing to keep
+    for (std::string& name : split_names(list)) {
+        Xattr a{std::move(name), {}};
+        if (read_sized(a.value, [&](char* b, size_t n) {
+                return getxattr(path, a.name.c_str(), b, n);
+            }) != 0) {
+            if (errno == ENODATA) continue; // removed since it was listed
+            return -1;
+        }
+        out.push_back(std::move(a));
+    }
+    return 0;
+#elif defined(__FreeBSD__)
+    // Not copied here: a file that carries any is written in place.
+    for (int space : {EXTATTR_NAMESPACE_USER, EXTATTR_NAMESPACE_SYSTEM})
+        if (extattr_list_file(path, space, nullptr, 0) > 0) {
+            errno = EOPNOTSUPP;
+            return -1;
+        }
+    if (acl_extended_file_np(path) == 1) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return 0;
+#else
+    (void)path;
+    return 0;
+#endif
+}
+
+int apply_xattrs(int fd, const Xattrs& attrs) {
+#ifdef __linux__
+    // The new file may carry its own, an ACL inherited from the directory:
+    // what the old file lacked goes.
+    std::string list;
+    if (read_sized(list, [&](char* b, size_t n) { return flistxattr(fd, b, n); }) != 0)
+        return unsupported(errno) && attrs.empty() ? 0 : -1;
+    for (const std::string& name : split_names(list)) {
+        bool kept =
+            std::any_of(attrs.begin(), attrs.end(), [&](const Xattr& a) { return a.name == name; });
+        if (!kept && fremovexattr(fd, name.c_str()) != 0 && errno != ENODATA) return -1;
+    }
+    for (const Xattr& a : attrs) {
+        // One the new file has already (a security label given by the
+        // system) need not be set, which an ordinary user may not do.
+        if (has_xattr(fd, a)) continue;
+        if (fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) != 0) return -1;
+    }
+    return 0;
+#else
+    (void)fd;
+    if (attrs.empty()) return 0;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+namespace {
+
 // Where a whole new content goes, and how it gets there.
 struct WholeTarget {
     std::string path;     // the file written: the name with its links followed
@@ -116,6 +231,10 @@ struct WholeTarget {
     off_t old_size = -1;  // in place: the length to go back to if reserving fails
     bool created = false; // in place: made by this save, removed if it fails
     bool renamed = false; // the temporary file has taken the target's name
+    // Temporary file: what it must carry when it takes the old file's place.
+    bool replaces = false; // an old file is there, whose attributes go over
+    mode_t mode = 0;
+    Xattrs attrs;
 };
 
 std::string directory_of(const std::string& path) {
@@ -159,10 +278,20 @@ void note_temp(const std::string& name) {
     temp_exists = 1;
 }
 
+// Writing clears set-id bits (unless privileged) and file capabilities: the
+// mode and the attributes are given again once the content is written.
+int restore_carried(const WholeTarget& t) {
+    if (fchmod(t.fd, t.mode) != 0) return -1;
+    // A new file keeps what its directory gives it (a default ACL).
+    return t.replaces ? apply_xattrs(t.fd, t.attrs) : 0;
+}
+
 // A temporary file beside `t.path` that can take the old file's place: the
-// same mode, owner and group (`old` null: a new file's usual mode). 0, or -1
-// when such a file cannot be made here (nothing is left behind).
+// same mode, owner, group, ACL and extended attributes (`old` null: a new
+// file's usual mode). 0, or -1 when such a file cannot be made here (nothing
+// is left behind).
 int open_replacement(WholeTarget& t, const struct stat* old) {
+    if (old && read_xattrs(t.path.c_str(), t.attrs) != 0) return -1;
     std::string base = t.path.substr(t.path.find_last_of('/') + 1);
     // A cut base keeps the temporary name within the name-length limit.
     std::string name = directory_of(t.path) + "/." + base.substr(0, 64) + ".morvane-XXXXXX";
@@ -183,13 +312,17 @@ int open_replacement(WholeTarget& t, const struct stat* old) {
         umask(mask);
         mode = 0666 & ~mask;
     }
-    if (!kept || fchmod(fd, mode) != 0) {
+    t.fd = fd;
+    t.mode = mode;
+    t.replaces = old != nullptr;
+    if (!kept || restore_carried(t) != 0) {
         unlink(name.c_str());
         temp_exists = 0;
         close(fd);
+        t.fd = -1;
+        t.attrs.clear();
         return -1;
     }
-    t.fd = fd;
     t.temp = std::move(name);
     return 0;
 }
@@ -215,6 +348,11 @@ int open_whole_target(const std::string& name, bool readable, WholeTarget& t) {
     t.path = follow_links(name);
     struct stat st;
     bool exists = stat(t.path.c_str(), &st) == 0;
+    // Only a missing file is made: a loop of links fails with ELOOP.
+    if (!exists && errno != ENOENT) return -1;
+    // Replacing a file we may not write would sidestep its permissions.
+    if (exists && S_ISREG(st.st_mode) && faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0)
+        return -1;
     int access = readable ? O_RDWR : O_WRONLY;
     if (exists && !S_ISREG(st.st_mode)) { // a device, a pipe: only in place
         t.fd = open_nonblocking(t.path, access);
@@ -256,6 +394,7 @@ int reserve_space(WholeTarget& t, uint64_t length) {
 // Makes the written content the target's: synced, then (temporary file)
 // renamed over it and the directory synced, so the new name survives a crash.
 int commit_target(WholeTarget& t) {
+    if (!t.temp.empty() && restore_carried(t) != 0) return -1;
     if (save_sync(t.fd) != 0) return -1;
     if (t.temp.empty()) return 0;
     if (rename(t.temp.c_str(), t.path.c_str()) != 0) return -1;
@@ -393,6 +532,7 @@ const char* write_patches(const std::string& name) {
     }
     // From now on the window reads the file being written.
     replace_stream(out);
+    EndingSignalsHeld held;
     return write_mod_table(out) == 0 ? nullptr : write_failure;
 }
 
@@ -410,6 +550,8 @@ const char* write_whole(const std::string& name, bool in_place) {
         if (stream) replace_stream(stream);
     }
     uint64_t length = Globals.filesize + 1;
+    std::optional<EndingSignalsHeld> held;
+    if (t.temp.empty()) held.emplace();
     // Only a target that is not yet the file's place may be given up half
     // written: the temporary file, or a file this save has made.
     LongWork work("Saving", length, !t.temp.empty() || t.created);

@@ -24,14 +24,13 @@ std::string status_text(int cols) {
     checked_alloc([&] {
         text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));
         text = "File: ";
-        text.append(Globals.filename, 0, static_cast<size_t>(name_width));
-        text.append(static_cast<size_t>(name_width) -
-                        std::min(Globals.filename.size(), static_cast<size_t>(name_width)),
-                    ' ');
+        // The name's field is measured in columns: a character may take
+        // several bytes, and a wide one two columns.
+        text += fit_columns(Globals.filename, name_width);
         text += tail;
+        // The marker owns the last column; long offsets are cut before it.
+        text = cut_columns(text, cols - 1);
     });
-    // The marker owns the last column; long offsets are cut before it.
-    if (text.size() > static_cast<size_t>(cols - 1)) text.resize(static_cast<size_t>(cols - 1));
     return text;
 }
 
@@ -55,7 +54,7 @@ void draw_status() {
     wmove(w, 0, 0);
     put_safe(w, text);
     // Blank up to the marker: a shorter text must not leave old characters.
-    for (int x = static_cast<int>(text.size()); x < width - 1; ++x)
+    for (int x = getcurx(w); x < width - 1; ++x)
         waddch(w, ' ');
     mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
     wnoutrefresh(w);
