@@ -91,10 +91,8 @@ void bulk_prefault(void* p, size_t bytes) noexcept {
     // One call faults in the block, instead of a trap per page while the read
     // copies into it; systems before Linux 5.14 refuse it (EINVAL) and fault
     // as usual.
-    const size_t page = io_page_size();
-    auto start = reinterpret_cast<uintptr_t>(p);
-    uintptr_t first = start - start % page;
-    (void)madvise(reinterpret_cast<void*>(first), bytes + (start - first), MADV_POPULATE_WRITE);
+    const size_t lead = reinterpret_cast<uintptr_t>(p) % io_page_size();
+    (void)madvise(static_cast<unsigned char*>(p) - lead, bytes + lead, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;
