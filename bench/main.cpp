@@ -48,6 +48,17 @@ const TableRow table_rows[] = {
     {"SaveOneByteInPlace_16GiB_sparse", "SaveOneByteInPlace_1MiB", 1.5, "<= 1.5"},
     {"SaveAsNewName_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
     {"SaveAsNewName_disk_mode_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
+    // End to end: the real program in a terminal, from the last key to the
+    // screen that shows the result.
+    {"E2E_SearchForward_1GiB", "Reference_grep_c_F_random_1GiB", 1.0, "<= 1.0"},
+    {"E2E_SearchForward_1GiB", "Reference_cat_random_1GiB", 1.5, "<= 1.5"},
+    {"E2E_SearchBackward_1GiB", "Reference_grep_c_F_random_1GiB", 1.0, "<= 1.0"},
+    {"E2E_SearchBackward_1GiB", "Reference_cat_random_1GiB", 1.5, "<= 1.5"},
+    {"E2E_TextViewAtEnd_1GiB_one_line", "Reference_cat_one_line_1GiB", 1.5, "<= 1.5"},
+    {"E2E_OpenBuffered_1GiB", "Reference_cat_random_1GiB", 1.3, "<= 1.3"},
+    {"E2E_OpenBuffered_1GiB", "E2E_OpenBuffered_1GiB", 0, "<= file+16MiB", "peak_rss_KiB",
+     "file_KiB", 16 * 1024},
+    {"E2E_SaveAsNewName_1GiB", "Reference_cp_sync_random_1GiB", 1.2, "<= 1.2"},
 };
 
 std::string seconds_text(double s) {

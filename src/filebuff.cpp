@@ -19,14 +19,106 @@
 // the stream's own buffer: saving writes through another descriptor of the
 // same file, and a stale stdio buffer would show bytes that are no longer on
 // disk.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "morvane.h"
+
+// ------------------------------------------------------------ memory
+
+namespace {
+
+// Below this, the heap; from here on a mapping of its own. A whole-file
+// buffer of a small file stays on the heap, where it is freed cheaply.
+constexpr size_t bulk_threshold = size_t{32} << 20;
+constexpr size_t bulk_small = size_t{64} << 10; // below: plain heap memory
+// Huge page size of x86-64 and arm64: mappings are aligned and sized to it
+// so that every part of them can be a huge page.
+constexpr size_t bulk_align = size_t{2} << 20;
+
+size_t bulk_length(size_t bytes) {
+    return (bytes + bulk_align - 1) / bulk_align * bulk_align;
+}
+
+} // namespace
+
+void* bulk_alloc(size_t bytes) {
+    if (bytes < bulk_small) return ::operator new(bytes);
+    // Page-aligned, so that a load reads into it page by page.
+    if (bytes < bulk_threshold) return ::operator new(bytes, std::align_val_t(io_page_size()));
+    const size_t len = bulk_length(bytes);
+    if (len < bytes || len > SIZE_MAX - bulk_align) throw std::bad_alloc();
+    // Mapped with room to spare, then cut to an aligned start.
+    void* got =
+        mmap(nullptr, len + bulk_align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0);
+    if (got == MAP_FAILED) throw std::bad_alloc();
+    auto* raw = static_cast<unsigned char*>(got);
+    const auto addr = reinterpret_cast<uintptr_t>(raw);
+    const size_t lead = (bulk_align - addr % bulk_align) % bulk_align;
+    if (lead) munmap(raw, lead);
+    if (bulk_align - lead) munmap(raw + lead + len, bulk_align - lead);
+    unsigned char* p = raw + lead;
+#ifdef MADV_HUGEPAGE
+    // Where transparent huge pages are offered on request; the system falls
+    // back to small pages by itself when it has no huge ones free.
+    (void)madvise(p, len, MADV_HUGEPAGE);
+#endif
+    return p;
+}
+
+void bulk_free(void* p, size_t bytes) noexcept {
+    if (!p) return;
+    if (bytes < bulk_small) {
+        ::operator delete(p);
+        return;
+    }
+    if (bytes < bulk_threshold) {
+        ::operator delete(p, std::align_val_t(io_page_size()));
+        return;
+    }
+    munmap(p, bulk_length(bytes));
+}
+
+void bulk_prefault(void* p, size_t bytes) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    // One call faults in the block, instead of a trap per page while the read
+    // copies into it; systems before Linux 5.14 refuse it (EINVAL) and fault
+    // as usual.
+    const size_t lead = reinterpret_cast<uintptr_t>(p) % io_page_size();
+    (void)madvise(static_cast<unsigned char*>(p) - lead, bytes + lead, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+size_t io_page_size() {
+    static const size_t page = [] {
+        long n = sysconf(_SC_PAGESIZE);
+        return n > 0 ? static_cast<size_t>(n) : size_t{4096};
+    }();
+    return page;
+}
+
+void AlignedFree::operator()(unsigned char* p) const noexcept {
+    free(p);
+}
+
+AlignedBytes aligned_bytes(size_t n) {
+    void* p = nullptr;
+    if (n == 0) n = 1;
+    if (posix_memalign(&p, io_page_size(), n) != 0) return nullptr;
+    return AlignedBytes(static_cast<unsigned char*>(p));
+}
+
+// ------------------------------------------------------------ the window
 
 std::unique_ptr<mod_entry*[]> mod_table;
 size_t mod_table_entries = 0;
@@ -271,6 +363,20 @@ int filebuff_fetch(uint64_t offset, unsigned char* out, size_t n, size_t* held) 
         size_t reachable = static_cast<size_t>(room) + 1;
         std::memset(out + reachable, 0, n - reachable);
         n = reachable;
+    }
+    // Paged mode: a range the window does not hold whole is one read from
+    // the file at `offset` (the window holds nothing the file and the table
+    // do not), so that a block reader's aligned offsets reach the system as
+    // they are, not cut at the window's edges.
+    if (!Globals.buffered && n > 0 &&
+        !(offset >= Globals.buf_front && offset + (n - 1) <= Globals.buf_end &&
+          offset + (n - 1) - Globals.buf_front < buffer.size())) {
+        int64_t got = read_file_range(offset, out, n);
+        if (got < 0) return -1;
+        std::memset(out + got, 0, n - static_cast<size_t>(got));
+        if (overlay_applies()) overlay_table(offset, out, static_cast<uint64_t>(got));
+        if (held) *held = static_cast<size_t>(got);
+        return 0;
     }
     size_t done = 0;
     while (done < n) {

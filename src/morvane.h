@@ -86,6 +86,16 @@ struct EditorGlobals {
 };
 extern EditorGlobals Globals; // the editor's state, read and written by every module
 
+// Memory for a whole file (filebuff.cpp): large blocks are mapped apart,
+// aligned for huge pages where the system has them, so that faulting in a
+// file's worth takes one fault per 2 MiB instead of one per page. Throws
+// std::bad_alloc.
+void* bulk_alloc(size_t bytes);
+void bulk_free(void* p, size_t bytes) noexcept;
+// Faults in [p, p + bytes) in one call where the system can, before a read
+// fills it (a no-op elsewhere).
+void bulk_prefault(void* p, size_t bytes) noexcept;
+
 // An allocator whose resize leaves new bytes unset: a whole-file load reads
 // over them at once, and zeroing a file's worth first costs a pass of its own.
 template <class T> struct uninit_allocator : std::allocator<T> {
@@ -93,6 +103,8 @@ template <class T> struct uninit_allocator : std::allocator<T> {
     // Implicit, as the allocator requirements have the rebinding copy.
     // cppcheck-suppress noExplicitConstructor
     template <class U> uninit_allocator(const uninit_allocator<U>&) noexcept {}
+    T* allocate(size_t n) { return static_cast<T*>(bulk_alloc(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { bulk_free(p, n * sizeof(T)); }
     template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
     template <class U, class... A> void construct(U* p, A&&... a) {
         ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
@@ -394,7 +406,22 @@ inline int get_byte(uint64_t offset) {
     return get_byte_miss(offset);
 }
 // Bytes as shown (same results as get_byte for each offset), in blocks.
+// A range not wholly inside the paged window is read from the file in one
+// piece at `offset`, so block readers that pass page-aligned offsets and
+// buffers read the file at page-aligned offsets.
 void get_bytes(uint64_t offset, unsigned char* out, size_t n);
+// Block readers' memory: page-aligned, so that reads into it at page-aligned
+// file offsets copy whole pages (an unaligned read costs the kernel up to
+// twice as much).
+struct AlignedFree {
+    void operator()(unsigned char* p) const noexcept;
+};
+using AlignedBytes = std::unique_ptr<unsigned char[], AlignedFree>;
+size_t io_page_size();                                // the system's page size
+AlignedBytes aligned_bytes(size_t n);                 // page-aligned; null when there is no memory
+inline uint64_t align_down(uint64_t v, uint64_t to) { // `to`: any block size
+    return v - v % to;
+}
 // Whole-file mode: `buffer` holds bytes 0..buf_end, a gap of buf_spare zero
 // bytes, the bytes after buf_end, one zero byte. Edits move the gap to
 // themselves; it closes again when at most buffer_gap_close_limit bytes

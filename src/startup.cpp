@@ -349,8 +349,10 @@ static void choose_file(FILE*& stream) {
     }
 }
 
-// Blocks of the whole-file load: large enough that the system calls cost
-// nothing beside the copying, small enough for progress a few times a second.
+// Blocks of the whole-file load, read at multiples of their size into
+// `buffer` (page-aligned): faulting the memory in costs far more than the
+// copy, so the size only needs to keep the progress and the keys a few times
+// a second; 256 KiB to 32 MiB measured the same.
 static constexpr uint64_t load_block = uint64_t{8} << 20;
 
 enum class Fill { Done, Replaced };
@@ -370,8 +372,10 @@ static Fill fill_buffer(FILE* stream, uint64_t size, uint64_t& total) {
             if (new_file_wanted) return Fill::Replaced;
         }
         // A request this large is read by the C library straight into
-        // `buffer`, in one system call.
+        // `buffer`, in one system call, at the multiple of load_block the
+        // load has reached.
         uint64_t request = std::min(load_block, want - total);
+        if (Globals.buffered) bulk_prefault(buffer.data() + total, static_cast<size_t>(request));
         size_t got = fread(buffer.data() + total, 1, request, stream);
         // A read that fails after data has come ends the program even when it
         // returns nothing: going on would hold the file cut short, and a save

@@ -159,8 +159,9 @@ TEST(SaveWrite, PagedUnderANewNameCopiesTheFileWithTheChanges) {
     EXPECT_EQ(read_file("old"), with(expected, {{500, 0xB4}, {600, 0xB5}}));
 }
 
-// Past a few thousand changes the copy lays them over its blocks itself
-// instead of patching a kernel-side copy: both ways give the file as shown.
+// Thousands of changes, written over the kernel's copy in stretches of whole
+// pages (or laid over the blocks of a copy by hand where the kernel cannot
+// copy): the file as shown either way.
 TEST(SaveWrite, ManyChangesUnderANewNameTakeTheBlockCopy) {
     Workspace w;
     Bytes original = pattern(2 * 1024 * 1024 + 5);

@@ -318,6 +318,62 @@ TEST(FindPatternBackward, GivesThePlainLastMatchOverChangedPagesAndBlocks) {
         }
 }
 
+// Forwards over a paged file with changes laid over its pages: matches that
+// straddle every 64 KiB boundary (so every boundary of the aligned blocks the
+// search reads, whatever their size) are found from starts on and off pages,
+// as a plain scan of the bytes as shown finds them.
+TEST(FindPattern, PagedForwardSearchCarriesMatchesAcrossAlignedBlocks) {
+    const uint64_t step = 1u << 16;
+    std::mt19937 rng(13);
+    std::vector<unsigned char> shown(20 * step + 999);
+    for (auto& b : shown)
+        b = static_cast<unsigned char>("ab"[rng() % 2]);
+    EditedFile f(shown, false);
+    auto change = [&](uint64_t o, unsigned char v) {
+        f.at(o, 1);
+        get_byte(o);
+        filebuff_modify(v);
+        shown[o] = v;
+    };
+    for (uint64_t k = 1; k * step < shown.size(); ++k) {
+        change(k * step - 1, 'Q');
+        change(k * step + 2, "abQ"[rng() % 3]);
+    }
+    for (int i = 0; i < 200; ++i)
+        change(rng() % shown.size(), "abQ"[rng() % 3]);
+    const std::string marker = "RSTUVWXYe"; // its bytes occur nowhere else
+    const uint64_t place = 16 * step - 4;
+    for (size_t i = 0; i < marker.size(); ++i)
+        change(place + i, static_cast<unsigned char>(marker[i]));
+
+    std::vector<std::string> patterns = {"Q", "aQa", "bQab", "ababab", "QQ", marker};
+    for (uint64_t k : {uint64_t{3}, uint64_t{9}, uint64_t{17}}) // cut across boundaries
+        patterns.emplace_back(shown.begin() + static_cast<long>(k * step - 5),
+                              shown.begin() + static_cast<long>(k * step + 6));
+    std::vector<uint64_t> starts = {0, 1, 4095, 4096, step - 3, step, place - 1, place, place + 1};
+    for (int i = 0; i < 6; ++i)
+        starts.push_back(rng() % shown.size());
+    for (const std::string& pat : patterns) {
+        // Every match of the pattern, once: the first one from a start is
+        // then the first of these at or after it that ends in the range.
+        std::vector<uint64_t> at;
+        for (uint64_t p = 0; p + pat.size() <= shown.size(); ++p)
+            if (memcmp(&shown[p], pat.data(), pat.size()) == 0) at.push_back(p);
+        for (uint64_t start : starts)
+            for (uint64_t count : {shown.size() - start, place + 8 - start, place + 9 - start}) {
+                if (start >= shown.size() || count > shown.size() - start || count == 0) continue;
+                auto it = std::lower_bound(at.begin(), at.end(), start);
+                bool want = it != at.end() && *it + pat.size() <= start + count;
+                SearchResult got = find(pat, start, count);
+                EXPECT_EQ(got.found, want ? 1 : 0)
+                    << "'" << pat << "' in " << start << "+" << count;
+                if (want) {
+                    EXPECT_EQ(got.offset, *it - start) << "'" << pat << "' from " << start;
+                }
+            }
+    }
+}
+
 TEST(TextSearchPattern, DropsTrailingBlanksAndKeepsTheOthers) {
     std::string field = "ab" + std::string(49, ' ');
     EXPECT_EQ(text_search_pattern(field, 0).bytes, bytes("ab"));
