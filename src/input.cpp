@@ -235,8 +235,8 @@ static void resume_screen() {
 // the system and the editor simply goes on).
 static void suspend_now() {
     endwin();
-    struct sigaction stop {
-    }, ours{};
+    struct sigaction stop {};
+    struct sigaction ours {};
     stop.sa_handler = SIG_DFL;
     sigemptyset(&stop.sa_mask);
     sigaction(SIGTSTP, &stop, &ours);
@@ -244,7 +244,7 @@ static void suspend_now() {
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigaddset(&set, SIGCONT);
-    (void)raise(SIGTSTP);                    // held back until the mask below lets it act
+    (void)kill(getpid(), SIGTSTP);           // held back until the mask below lets it act
     sigprocmask(SIG_UNBLOCK, &set, nullptr); // stopped here; SIGCONT goes on
     sigprocmask(SIG_BLOCK, &set, nullptr);
     sigaction(SIGTSTP, &ours, nullptr);
