@@ -1,8 +1,8 @@
 // input.cpp: reading keys and the signals deferred until a key is read.
 //
 // Signals are deferred. curses, stdio and the heap are not safe inside a
-// signal handler, so the handlers only record the signal. SIGINT and SIGWINCH
-// stay blocked except while read_key waits for input in pselect, which closes
+// signal handler, so the handlers only record the signal. SIGINT, SIGWINCH,
+// SIGTSTP and SIGCONT stay blocked except while read_key waits for input in pselect, which closes
 // the race between checking the flags and blocking; read_key then acts on
 // what arrived (the quit dialog, the browser's exit, the resize) before it
 // returns the next key. Long loops call poll_signals. Signals that end the
@@ -27,6 +27,8 @@ int key_input_fd = 0;
 
 static volatile sig_atomic_t pending_interrupt = 0;
 static volatile sig_atomic_t pending_resize = 0;
+static volatile sig_atomic_t pending_suspend = 0; // Control-Z
+static volatile sig_atomic_t pending_resume = 0;  // continued after a stop not our own
 
 static void on_interrupt(int) {
     pending_interrupt = 1;
@@ -34,12 +36,20 @@ static void on_interrupt(int) {
 static void on_resize(int) {
     pending_resize = 1;
 }
+static void on_suspend(int) {
+    pending_suspend = 1;
+}
+static void on_continue(int) {
+    pending_resume = 1;
+}
+
+static constexpr int deferred[] = {SIGINT, SIGWINCH, SIGTSTP, SIGCONT};
 
 static sigset_t deferred_signals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGWINCH);
+    for (int sig : deferred)
+        sigaddset(&set, sig);
     return set;
 }
 
@@ -165,6 +175,16 @@ void install_signal_handlers() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
     sigaction(SIGWINCH, &sa, nullptr);
+    // curses' own Control-Z handler works inside the signal and brings the
+    // screen back at the size it had before the stop: the stop and the
+    // return are deferred like the other signals. A shell without job
+    // control that had it ignored keeps it so.
+    struct sigaction previous {};
+    sa.sa_handler = on_suspend;
+    sigaction(SIGTSTP, &sa, &previous);
+    if (previous.sa_handler == SIG_IGN) sigaction(SIGTSTP, &previous, nullptr);
+    sa.sa_handler = on_continue;
+    sigaction(SIGCONT, &sa, nullptr);
     // Control-\ would end the editor at once, losing unsaved changes and
     // leaving the terminal raw: it is not a way out of an editor.
     (void)signal(SIGQUIT, SIG_IGN); // fails only for an invalid signal number
@@ -198,9 +218,51 @@ void restore_interrupt(const SavedInterrupt& saved) {
     interrupt_kind = saved.kind;
 }
 
+// The shell had the terminal meanwhile: its modes may differ from ours, and
+// a resize while we were stopped went to the shell, in the foreground then.
+// Everything is drawn anew at the size the terminal has now.
+static void resume_screen() {
+    reset_prog_mode();
+    handle_resize();
+    // curses leaves the state endwin put it in only through a refresh, and
+    // update_screen draws nothing before: the blank backdrop goes first.
+    if (isendwin()) doupdate();
+    redraw_later(REDRAW_ALL | REDRAW_CLEAR);
+}
+
+// Control-Z: the terminal goes back to the shell, then the process stops
+// until `fg` (in a process group no shell controls, the stop is dropped by
+// the system and the editor simply goes on).
+static void suspend_now() {
+    endwin();
+    struct sigaction stop {};
+    struct sigaction ours {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTSTP, &stop, &ours);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigaddset(&set, SIGCONT);
+    (void)kill(getpid(), SIGTSTP);           // held back until the mask below lets it act
+    sigprocmask(SIG_UNBLOCK, &set, nullptr); // stopped here; SIGCONT goes on
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    sigaction(SIGTSTP, &ours, nullptr);
+    pending_resume = 0; // this return is the one handled now
+    resume_screen();
+}
+
 // A resize is only recorded (handle_resize draws nothing); an interrupt opens
 // the quit dialog, whose own key loop draws it. True when a dialog was shown.
 static bool act_on_signals() {
+    if (pending_suspend) {
+        pending_suspend = 0;
+        suspend_now();
+    }
+    if (pending_resume) {
+        pending_resume = 0;
+        resume_screen();
+    }
     if (pending_resize) {
         pending_resize = 0;
         handle_resize();
@@ -222,7 +284,10 @@ static bool act_on_signals() {
 static void take_pending_signals() {
     sigset_t pending;
     if (sigpending(&pending) != 0) return;
-    if (!sigismember(&pending, SIGINT) && !sigismember(&pending, SIGWINCH)) return;
+    bool any = false;
+    for (int sig : deferred)
+        any = any || sigismember(&pending, sig) == 1;
+    if (!any) return;
     sigset_t set = deferred_signals();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     sigprocmask(SIG_BLOCK, &set, nullptr);
@@ -284,8 +349,8 @@ int read_key() {
         FD_SET(key_input_fd, &readable);
         sigset_t during_wait;
         sigprocmask(SIG_SETMASK, nullptr, &during_wait);
-        sigdelset(&during_wait, SIGINT);
-        sigdelset(&during_wait, SIGWINCH);
+        for (int sig : deferred)
+            sigdelset(&during_wait, sig);
         int ready = pselect(key_input_fd + 1, &readable, nullptr, nullptr, nullptr, &during_wait);
         if (ready > 0) {
             // Readable but curses found no key: usually part of an escape

@@ -223,6 +223,8 @@ void run_command(Cmd cmd) {
         switch_pane();
         break;
     case Cmd::Redraw:
+        // Also the way to see a file another program changed meanwhile.
+        reload_changed_file();
         repaint_all();
         break;
     case Cmd::FindNext:

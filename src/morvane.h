@@ -238,7 +238,7 @@ extern int key_input_fd;         // descriptor curses reads keys from (0; tests 
 
 void prepare_crash_restore();   // remembers the shell's terminal mode for crashes
 void prepare_ending_signals();  // SIGTERM, SIGHUP ... restore the terminal before they end us
-void install_signal_handlers(); // SIGWINCH handler; blocks SIGINT and SIGWINCH
+void install_signal_handlers(); // SIGWINCH, Control-Z, SIGCONT; blocks them and SIGINT
 void install_interrupt(Interrupt kind); // Control-C opens the quit dialog / ends the browser
 SavedInterrupt ignore_interrupt();      // SIGINT ignored (pending one dropped)
 void restore_interrupt(const SavedInterrupt& saved);
@@ -494,7 +494,9 @@ int save_file();
 std::string& trim_at_whitespace(std::string& text);
 // The writing behind save_file, without the dialog: 1 saved under `name`;
 // 0 failed, with *failure set to the box's title and errno to the reason.
-int save_file_as(const std::string& name, const char** failure);
+// `whole`: the edited file gets the whole content as shown, even in paged
+// mode (where only the changed bytes would be written into it).
+int save_file_as(const std::string& name, const char** failure, bool whole = false);
 // From a signal handler that ends the program: removes the temporary file a
 // save is writing, so that nothing but the edited file is ever left.
 void save_drop_temp_now();
@@ -512,6 +514,40 @@ using Xattrs = std::vector<Xattr>;
 int read_xattrs(const char* path, Xattrs& out);
 // The file behind `fd` carries exactly `attrs` afterwards: 0, or -1 with errno.
 int apply_xattrs(int fd, const Xattrs& attrs);
+
+// ---------------------------------------------------------------- ondisk.cpp
+// What the edited file's name named when it was opened or last saved: a save
+// in place and Control-L look again, as another program may have changed it.
+
+struct DiskFile {
+    bool known = false;   // a file was there
+    bool link = false;    // the name was a symbolic link
+    bool regular = false; // a regular file (else a device: only its identity counts)
+    uint64_t dev = 0, ino = 0, rdev = 0;
+    int64_t size = 0;
+    int64_t mtime_sec = 0, mtime_nsec = 0;
+};
+extern DiskFile file_on_disk; // the edited file as opened or last saved
+
+DiskFile disk_file_now(const std::string& name); // what `name` names now (unknown: nothing)
+void remember_file_on_disk(FILE* read_from);     // after a load (its stream) or a save (null)
+bool file_changed_on_disk(); // the name names another file now, a link, nothing, or it changed
+bool names_file_on_disk(const std::string& name); // `name` is another path to that same file
+// Paged mode: when the file changed on disk, the window reads it as it is now
+// (a file that shrank loses the changes and the cursor past its new end).
+// True when it was read anew.
+bool reload_changed_file();
+
+// ---------------------------------------------------------------- question.cpp
+// A question answered with Y or N, in the quit dialog's conventions: Y and N
+// answer, Tab and the arrows move the choice and Enter takes it (No at
+// first), and the cancel keys answer No. It is drawn for any screen size.
+
+bool ask_yes_no(const std::string& question, const std::string& detail);
+// Before a file that exists is written over by a save under its name.
+bool ask_replace(const std::string& name);
+// Before a save into the edited file that changed on disk since it was opened.
+bool ask_save_changed_file();
 
 // ---------------------------------------------------------------- screen.cpp
 

@@ -667,7 +667,7 @@ std::string& trim_at_whitespace(std::string& text) {
     return text;
 }
 
-int save_file_as(const std::string& name, const char** failure) {
+int save_file_as(const std::string& name, const char** failure, bool whole) {
     const char* ignored;
     if (!failure) failure = &ignored;
     *failure = open_failure;
@@ -690,16 +690,47 @@ int save_file_as(const std::string& name, const char** failure) {
         in_place = is_read_file || (fp_reads_other_file && is_named_file);
     else
         in_place = is_read_file || is_named_file;
+    // A device has no whole content to write apart from its bytes.
+    bool patches = paged && in_place && !(whole && !Globals.disk);
 
-    *failure = paged && in_place ? write_patches(name) : write_whole(name, in_place);
+    *failure = patches ? write_patches(name) : write_whole(name, in_place);
     if (*failure) return 0;
 
     if (!in_place) fp_reads_other_file = true; // Globals.fp still reads the old file
+    // The window now reads a file that holds every change.
+    if (paged && in_place && !patches) clear_mod_table();
     Globals.filename = name;
     Globals.file_state = FILE_UNCHANGED;
     undo_mark_saved();
+    remember_file_on_disk(nullptr);
     return 1;
 }
+
+namespace {
+
+// The field's text as typed, for the field shown again.
+std::string field_text(const std::string& field) {
+    std::string text = field.substr(0, field.find('\0'));
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+enum class Target { Edited, Existing, Other };
+
+// The edited file under whatever path; an existing regular file that a save
+// would replace; anything else (a new name, a device) is written unasked.
+Target target_kind(const std::string& name) {
+    if (name == Globals.filename || names_file_on_disk(name)) return Target::Edited;
+    FileId target = id_of_path(name);
+    if (same_file(target, id_of_stream(Globals.fp)) ||
+        same_file(target, id_of_path(Globals.filename)))
+        return Target::Edited;
+    struct stat st;
+    if (stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return Target::Existing;
+    return Target::Other;
+}
+
+} // namespace
 
 int save_file() {
     DialogScope dialog({.width = 70, .height = 6, .bar = "^G/^X/Escape Cancel"});
@@ -711,16 +742,27 @@ int save_file() {
     popup_text(popup, 1, 31, "Save File");
     popup_text(popup, 3, 2, "Filename: ");
 
-    int result = 0;
-    std::optional<std::string> field = read_line(popup, 3, 12, 1024, 50, Globals.filename.c_str());
-    if (field) {
+    std::string text = Globals.filename;
+    for (;;) {
+        std::optional<std::string> field = read_line(popup, 3, 12, 1024, 50, text.c_str());
+        if (!field) return 0;
         std::string name = name_from_field(*field);
-        if (!name.empty()) {
-            const char* failure = nullptr;
-            result = save_file_as(name, &failure);
-            // A save that gave way to New File has nothing more to say.
-            if (!result && !new_file_wanted) show_failure(popup, failure, errno);
+        if (name.empty()) return 0;
+        bool whole = false;
+        Target kind = target_kind(name);
+        if (kind == Target::Existing && !ask_replace(name)) {
+            text = field_text(*field); // back to the field, as typed
+            continue;
         }
+        if (kind == Target::Edited && file_changed_on_disk()) {
+            // Stopping keeps the edits and the marker.
+            if (!ask_save_changed_file()) return 0;
+            whole = true;
+        }
+        const char* failure = nullptr;
+        int result = save_file_as(name, &failure, whole);
+        // A save that gave way to New File has nothing more to say.
+        if (!result && !new_file_wanted) show_failure(popup, failure, errno);
+        return result;
     }
-    return result;
 }

@@ -438,6 +438,7 @@ void open_file(FILE** stream_ref) {
         }
         Globals.filesize = size - 1;
         set_file_window(stream, 0, total - 1);
+        remember_file_on_disk(stream);
         break;
     }
     *stream_ref = stream;

@@ -131,6 +131,9 @@ TEST(LongWork, EscapeStopsALongSaveUnderANewNameAndLeavesTheTargetAsItWas) {
         ASSERT_TRUE(t.expect([&] { return bar(t).rfind("^G/^X/Escape Cancel", 0) == 0; },
                              "the save dialog's command bar"));
         t.send(ctrl('u') + "copy.bin" + keys::enter);
+        if (target_exists) {
+            ASSERT_TRUE(answer_question(t, replace_question, "y"));
+        }
         ASSERT_TRUE(expect_progress(t, "Saving"));
         t.send(keys::esc);
         ASSERT_TRUE(expect_anywhere(t, "bCannot Save File"));

@@ -173,6 +173,7 @@ TEST(SaveFaults, NewNameOnAFullDiskLeavesAnExistingTargetAsItWas) {
         t.send("ab");
         ASSERT_TRUE(expect_marker(t, "M"));
         save_as(t, "small/t.bin");
+        ASSERT_TRUE(answer_question(t, replace_question, "y"));
         expect_failure_box(t, ENOSPC);
         EXPECT_TRUE(same_bytes(t.read_file("small/t.bin"), target));
         EXPECT_TRUE(same_bytes(t.read_file("a.bin"), pattern(32 * page)));
@@ -288,6 +289,7 @@ TEST(SaveFaults, FileChangedUnderneathNeverGivesAShortOrFalseCopy) {
         t.write_file("other", std::string(1000, 'X'));
         ASSERT_EQ(rename(t.path("other").c_str(), t.path("a.bin").c_str()), 0);
         save_as(t, "");
+        ASSERT_TRUE(answer_question(t, changed_question, "y"));
         ASSERT_TRUE(expect_marker(t, " "));
         std::string expected = pattern(20 * 1024);
         expected[0] = '\xee';
@@ -343,8 +345,9 @@ const std::string& big_pattern(size_t size) {
 }
 
 // Starts the editor on fresh files, makes the change and opens the dialog up
-// to the Enter that starts the save. Returns the target's old content.
-std::string ready_to_save(Terminal& t, const KilledSave& k) {
+// to the key that starts the save, which `go` receives (Enter, or the Y that
+// replaces an existing target). Returns the target's old content.
+std::string ready_to_save(Terminal& t, const KilledSave& k, std::string& go) {
     put(t.path(k.edited), big_pattern(k.size));
     std::string old = big_pattern(k.size);
     if (!k.target.empty()) {
@@ -360,6 +363,12 @@ std::string ready_to_save(Terminal& t, const KilledSave& k) {
         t.send("cc");
     EXPECT_TRUE(expect_marker(t, "M"));
     save_as(t, k.target, false);
+    go = keys::enter;
+    if (!k.target.empty()) {
+        t.send(keys::enter);
+        EXPECT_TRUE(expect_anywhere(t, replace_question));
+        go = "y";
+    }
     return old;
 }
 
@@ -376,9 +385,10 @@ void kill_during_saves(const KilledSave& k) {
     std::chrono::milliseconds took{};
     {
         Terminal t;
-        old = ready_to_save(t, k);
+        std::string go;
+        old = ready_to_save(t, k, go);
         auto begin = std::chrono::steady_clock::now();
-        t.send(keys::enter);
+        t.send(go);
         ASSERT_TRUE(expect_marker(t, " ", 30000));
         took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - begin);
@@ -396,10 +406,11 @@ void kill_during_saves(const KilledSave& k) {
     int saw_old = 0, saw_new = 0;
     for (int round = 0; round < k.rounds; ++round) {
         Terminal t;
-        ready_to_save(t, k);
+        std::string go;
+        ready_to_save(t, k, go);
         double u = unit(random);
         long after = static_cast<long>(span * u * u); // microseconds
-        t.send(keys::enter);
+        t.send(go);
         std::this_thread::sleep_for(std::chrono::microseconds(after)); // the random moment
         kill(t.pid(), SIGKILL);
         EXPECT_EQ(t.wait_exit(), 128 + SIGKILL);

@@ -43,3 +43,16 @@ expect_steady(Terminal& t, const std::function<bool()>& state, const std::string
     if (auto r = t.expect(state, what); !r) return r;
     return t.holds_for(state, what);
 }
+
+// The editor's Y/N questions, asked before something is written over.
+inline const std::string replace_question = "Replace the existing file?";
+inline const std::string changed_question = "The file changed on disk since it was opened";
+
+// `question` is on the screen with its command bar; `answer` is sent.
+[[nodiscard]] inline ::testing::AssertionResult
+answer_question(Terminal& t, const std::string& question, const std::string& answer) {
+    if (auto r = expect_anywhere(t, question); !r) return r;
+    if (auto r = t.expect_row(t.lines() - 1, "^G/^X/Escape Cancel   Y Yes   N No"); !r) return r;
+    t.send(answer);
+    return ::testing::AssertionSuccess();
+}

@@ -103,6 +103,13 @@ const std::vector<EditorGlobal>& editor_globals() {
         {"mod_table_entries", [] { return text_of(mod_table_entries); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},
         {"fp_reads_other_file", [] { return text_of(fp_reads_other_file); }},
+        {"file_on_disk",
+         [] {
+             const DiskFile& d = file_on_disk;
+             return text_of(d.known) + text_of(d.link) + text_of(d.regular) + " " + text_of(d.dev) +
+                    " " + text_of(d.ino) + " " + text_of(d.rdev) + " " + text_of(d.size) + " " +
+                    text_of(d.mtime_sec) + "." + text_of(d.mtime_nsec);
+         }},
         {"UndoStack", undo_fingerprint},
         {"ebcdic_display", {}, "const: no test can change it"},
         {"ascii_to_ebcdic", {}, "const: no test can change it"},

@@ -25,6 +25,7 @@ struct KeptEditorState {
     std::vector<uint64_t> row_starts = text_row_starts;
     int calc = calc_line;
     bool wanted = new_file_wanted;
+    DiskFile on_disk = file_on_disk;
     ~KeptEditorState() {
         new_file_wanted = wanted;
         clear_mod_table();
@@ -40,6 +41,7 @@ struct KeptEditorState {
         buf_spare = spare;
         buffer = buf;
         fp_reads_other_file = false;
+        file_on_disk = on_disk;
         color = kept_color;
         color_forced_off = kept_forced_off;
         output_charset = charset;
