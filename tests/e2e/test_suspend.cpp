@@ -35,8 +35,17 @@ void suspend_resize_resume(Terminal& t, int lines, int cols) {
     t.send("fg" + keys::enter);
 }
 
+// The shell's new prompt shows that the editor has ended and left the terminal
+// in the shell's modes: a line typed before that could land in raw mode and
+// never reach the shell as a line.
 void quit_shell(Terminal& t) {
-    ASSERT_TRUE(t.expect([&] { return !t.altscreen(); }, "the editor ended"));
+    ASSERT_TRUE(t.expect(
+        [&] {
+            const Pos at = t.cursor();
+            return !t.altscreen() && at.col == static_cast<int>(prompt.size()) &&
+                   t.text(at.row, 0, at.col) == prompt && t.canonical_echo_mode();
+        },
+        "the editor ended and the shell prompts again"));
     t.send("exit" + keys::enter);
     EXPECT_EQ(t.wait_exit(), 0);
 }
