@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -459,11 +460,73 @@ void filebuff_modify(int value);
 void insert_byte(int value, int no_undo);
 void delete_byte(int no_undo);
 
+// ---------------------------------------------------------------- ranges.cpp
+// Changes of a whole range of bytes at once (fill, paste, cut, read in) are
+// kept as ranges: a fill over a gigabyte is one entry, not a gigabyte of
+// them. Paged mode lays the pieces over the file under the byte table (a
+// byte edited later wins, as it is newer); whole-file mode writes the buffer
+// and keeps the pieces only to mark the bytes changed. Each command is one
+// undo step, and one redo step.
+
+// The bytes a piece shows: `data` repeated, from index `phase` at its start.
+struct RangeBytes {
+    std::shared_ptr<const ByteBuffer> data; // null: only a mark (whole-file mode)
+    uint64_t phase = 0;
+    unsigned char at(uint64_t k) const { return (*data)[(phase + k) % data->size()]; }
+};
+struct RangePiece {
+    uint64_t last; // its last offset; the map's key is its first
+    RangeBytes bytes;
+};
+extern std::map<uint64_t, RangePiece> range_pieces; // never overlapping
+
+// What a copy or a read-in may hold: it lives in memory.
+inline constexpr uint64_t CLIPBOARD_LIMIT = uint64_t{1} << 30;
+// The bytes copied or read in, for the program's life (across New File).
+extern std::shared_ptr<const ByteBuffer> clipboard;
+
+enum class RangeResult {
+    Done,
+    Refused,  // nothing to do or not allowed here (the caller rings the bell)
+    Stopped,  // Escape or New File during the work: nothing changed
+    TooLarge, // over CLIPBOARD_LIMIT
+    NoMemory, // nothing changed
+    Failed    // a read or an open failed: errno says why, nothing changed
+};
+bool range_is_modified(uint64_t offset); // a piece marks it
+// Lays the pieces over `len` bytes of the file from `offset` (paged mode).
+void range_overlay(uint64_t offset, unsigned char* bytes, uint64_t len);
+void range_clear(); // every piece goes (a save wrote them, a new file, a size change)
+// The commands. Offsets are inclusive; each records one undo step, marks the
+// bytes changed and the file changed, and records the rows for drawing.
+RangeResult copy_range(uint64_t first, uint64_t last); // into the clipboard, with progress
+RangeResult fill_range(uint64_t first, uint64_t last, const std::vector<unsigned char>& pattern);
+RangeResult paste_over(uint64_t at); // Refused: it would run past the end, or no clipboard
+RangeResult paste_in(uint64_t at);   // whole-file mode: before the byte at `at`
+RangeResult cut_range(uint64_t first, uint64_t last); // whole-file mode
+// A file's bytes into the clipboard, with progress (Failed: errno set).
+RangeResult read_into_clipboard(const std::string& name);
+// Range steps are undo records of kind UNDO_RANGE (offset: the first byte);
+// what they changed is kept here, in the same order as the undo stack.
+void range_undo(bool saved);  // the stack's top record is a range step: takes it back
+void range_redo();            // the newest range step taken back, applied again
+void range_forget_undone();   // a new change: the steps taken back cannot be redone
+void range_forget_all();      // the undo history is cleared
+// Paged mode, just before a save writes the changes into the edited file: the
+// undo steps keep what they replaced, which the file will no longer hold.
+void range_before_save();
+// Every changed offset of paged mode in runs, ascending: entries and pieces.
+struct ChangedRun {
+    uint64_t first, last;
+};
+std::vector<ChangedRun> changed_runs(uint64_t below); // runs cut at `below` (exclusive)
+
 // ---------------------------------------------------------------- undo.cpp
 
 inline constexpr int32_t UNDO_INSERTION = 1; // undo_record::kind
 inline constexpr int32_t UNDO_DELETION = 2;
 inline constexpr int32_t UNDO_OVERWRITE = 3;
+inline constexpr int32_t UNDO_RANGE = 4; // a range step of ranges.cpp
 struct undo_record {
     int32_t kind; // UNDO_INSERTION, UNDO_DELETION or UNDO_OVERWRITE
     uint64_t offset;
