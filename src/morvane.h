@@ -481,6 +481,12 @@ struct RangeBytes {
 struct RangePiece {
     uint64_t last; // its last offset; the map's key is its first
     RangeBytes bytes;
+    // A Replace's piece changes only the `span` bytes from each of
+    // (*starts)[lo..hi), each to `bytes` from its phase 0; the bytes between
+    // them are not changed. span 0: every byte of the piece is.
+    std::shared_ptr<const std::vector<uint64_t>> starts = nullptr;
+    size_t lo = 0, hi = 0;
+    uint64_t span = 0;
 };
 extern std::map<uint64_t, RangePiece> range_pieces; // never overlapping
 
@@ -508,14 +514,21 @@ RangeResult fill_range(uint64_t first, uint64_t last, const std::vector<unsigned
 RangeResult paste_over(uint64_t at); // Refused: it would run past the end, or no clipboard
 RangeResult paste_in(uint64_t at);   // whole-file mode: before the byte at `at`
 RangeResult cut_range(uint64_t first, uint64_t last); // whole-file mode
+// Replace: replacements made one by one, ascending and not overlapping, end
+// as one undo step. replace_one changes `old_len` bytes at `at` into `with`
+// (paged mode: of the same length; every one of a Replace alike);
+// replace_end records the step and returns how many were made.
+void replace_begin();
+RangeResult replace_one(uint64_t at, uint64_t old_len, const std::vector<unsigned char>& with);
+uint64_t replace_end();
 // A file's bytes into the clipboard, with progress (Failed: errno set).
 RangeResult read_into_clipboard(const std::string& name);
 // Range steps are undo records of kind UNDO_RANGE (offset: the first byte);
 // what they changed is kept here, in the same order as the undo stack.
-void range_undo(bool saved);  // the stack's top record is a range step: takes it back
-void range_redo();            // the newest range step taken back, applied again
-void range_forget_undone();   // a new change: the steps taken back cannot be redone
-void range_forget_all();      // the undo history is cleared
+void range_undo(bool saved); // the stack's top record is a range step: takes it back
+void range_redo();           // the newest range step taken back, applied again
+void range_forget_undone();  // a new change: the steps taken back cannot be redone
+void range_forget_all();     // the undo history is cleared
 // Paged mode, just before a save writes the changes into the file the window
 // reads: the undo steps keep what they replaced, which the file will no
 // longer hold. False when that is more than is kept in memory (the caller

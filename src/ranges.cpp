@@ -39,9 +39,14 @@ struct RangeStep {
     // The old bytes themselves: always in whole-file mode; in paged mode
     // once a save wrote the step into the file, which then no longer has them.
     Bytes old_bytes;
+    // A Replace: spans of old_len bytes at `starts` (each where it was
+    // replaced, ascending) became `now`'s new_len bytes; old_bytes holds
+    // the replaced spans one after another.
+    std::shared_ptr<std::vector<uint64_t>> starts;
 };
 
-std::vector<RangeStep> done_steps;   // in the undo stack's order
+std::vector<RangeStep> done_steps; // in the undo stack's order
+bool keep_old(RangeStep& s);
 std::vector<RangeStep> undone_steps; // newest last: what redo applies
 
 // Paged mode keeps what a saved step replaced, up to this much in all; a
@@ -94,23 +99,85 @@ RangeBytes shifted(const RangeBytes& b, uint64_t by) {
     return {b.data, (b.phase + by) % b.data->size()};
 }
 
+// A Replace's piece: the index of the first span that ends at or after o.
+size_t span_at_or_after(const RangePiece& p, uint64_t o) {
+    const auto& st = *p.starts;
+    size_t k = static_cast<size_t>(std::upper_bound(st.begin() + static_cast<long>(p.lo),
+                                                    st.begin() + static_cast<long>(p.hi), o) -
+                                   st.begin());
+    if (k > p.lo && st[k - 1] + p.span - 1 >= o) --k;
+    return k;
+}
+
+// A Replace's piece over spans [lo, hi) of the same starts (none: nothing).
+void put_spans(const RangePiece& p, size_t lo, size_t hi) {
+    if (lo >= hi) return;
+    const auto& st = *p.starts;
+    range_pieces.emplace(st[lo],
+                         RangePiece{st[hi - 1] + p.span - 1, p.bytes, p.starts, lo, hi, p.span});
+}
+
+// Makes `at` the first offset of a piece where a piece runs across it.
+void split_at(uint64_t at) {
+    auto it = range_pieces.upper_bound(at);
+    if (it == range_pieces.begin()) return;
+    --it;
+    const uint64_t start = it->first;
+    if (start == at || it->second.last < at) return;
+    const RangePiece p = it->second;
+    range_pieces.erase(it);
+    if (!p.span) {
+        range_pieces.emplace(start, RangePiece{at - 1, p.bytes});
+        range_pieces.emplace(at, RangePiece{p.last, shifted(p.bytes, at - start)});
+        return;
+    }
+    // A span that runs across `at` becomes two plain pieces.
+    const size_t k = span_at_or_after(p, at);
+    const uint64_t sk = (*p.starts)[k];
+    if (sk < at) {
+        put_spans(p, p.lo, k);
+        const RangeBytes whole{p.bytes.data ? p.bytes.data : nullptr, 0};
+        range_pieces.emplace(sk, RangePiece{at - 1, whole});
+        range_pieces.emplace(at, RangePiece{sk + p.span - 1, shifted(whole, at - sk)});
+        put_spans(p, k + 1, p.hi);
+    } else {
+        put_spans(p, p.lo, k);
+        put_spans(p, k, p.hi);
+    }
+}
+
 // Takes every piece's part within [first, last] out of the map; the parts
-// taken (cut to the span) go to `taken` when given.
+// taken go to `taken` when given.
 void cut_pieces(uint64_t first, uint64_t last,
                 std::vector<std::pair<uint64_t, RangePiece>>* taken) {
-    auto it = range_pieces.upper_bound(first);
-    if (it != range_pieces.begin() && std::prev(it)->second.last >= first) --it;
+    if (range_pieces.empty()) return;
+    split_at(first);
+    if (last < UINT64_MAX) split_at(last + 1);
+    auto it = range_pieces.lower_bound(first);
     while (it != range_pieces.end() && it->first <= last) {
-        const uint64_t start = it->first;
-        const RangePiece piece = it->second;
+        if (taken) taken->emplace_back(it->first, it->second);
         it = range_pieces.erase(it);
-        const uint64_t from = std::max(start, first), to = std::min(piece.last, last);
-        if (taken) taken->push_back({from, {to, shifted(piece.bytes, from - start)}});
-        if (start < from) range_pieces.emplace(start, RangePiece{from - 1, piece.bytes});
-        if (piece.last > to)
-            it = range_pieces
-                     .emplace(to + 1, RangePiece{piece.last, shifted(piece.bytes, to + 1 - start)})
-                     .first;
+    }
+}
+
+// Lays the piece starting at `key` over `len` bytes that show offsets from
+// `offset` (bytes it does not change are left alone).
+void lay_piece(uint64_t key, const RangePiece& p, uint64_t offset, unsigned char* bytes,
+               uint64_t len) {
+    if (!p.bytes.data || len == 0) return;
+    const uint64_t end_last = offset + (len - 1);
+    const uint64_t from = std::max(key, offset), to = std::min(p.last, end_last);
+    if (from > to) return;
+    if (!p.span) {
+        Expanded(p.bytes).copy(from - key, bytes + (from - offset), span(from, to));
+        return;
+    }
+    for (size_t k = span_at_or_after(p, from); k < p.hi; ++k) {
+        const uint64_t s0 = (*p.starts)[k];
+        if (s0 > to) break;
+        const uint64_t a = std::max(s0, from), b = std::min(s0 + p.span - 1, to);
+        std::memcpy(bytes + (a - offset), p.bytes.data->data() + (a - s0),
+                    static_cast<size_t>(b - a + 1));
     }
 }
 
@@ -119,7 +186,7 @@ std::vector<std::pair<uint64_t, unsigned char>> take_entries(uint64_t first, uin
     std::vector<std::pair<uint64_t, unsigned char>> out;
     if (mod_table_entries == 0 || !mod_table) return out;
     const uint64_t n = span(first, last);
-    if (n != 0 && n <= mod_table_entries) {
+    if (n != 0 && n <= std::max<uint64_t>(mod_table_entries, 64)) {
         for (uint64_t o = first;; ++o) {
             unsigned char v;
             if (mod_table_get(o, &v) == 0) out.emplace_back(o, v);
@@ -321,7 +388,12 @@ int read_file_only(uint64_t offset, unsigned char* out, uint64_t n) {
 bool range_is_modified(uint64_t offset) {
     if (range_pieces.empty()) return false;
     auto it = range_pieces.upper_bound(offset);
-    return it != range_pieces.begin() && std::prev(it)->second.last >= offset;
+    if (it == range_pieces.begin()) return false;
+    const RangePiece& p = std::prev(it)->second;
+    if (p.last < offset) return false;
+    if (!p.span) return true;
+    const size_t k = span_at_or_after(p, offset);
+    return k < p.hi && (*p.starts)[k] <= offset;
 }
 
 void range_overlay(uint64_t offset, unsigned char* bytes, uint64_t len) {
@@ -329,12 +401,8 @@ void range_overlay(uint64_t offset, unsigned char* bytes, uint64_t len) {
     const uint64_t end_last = offset + (len - 1);
     auto it = range_pieces.upper_bound(offset);
     if (it != range_pieces.begin() && std::prev(it)->second.last >= offset) --it;
-    for (; it != range_pieces.end() && it->first <= end_last; ++it) {
-        const RangePiece& p = it->second;
-        if (!p.bytes.data) continue;
-        const uint64_t from = std::max(it->first, offset), to = std::min(p.last, end_last);
-        Expanded(p.bytes).copy(from - it->first, bytes + (from - offset), span(from, to));
-    }
+    for (; it != range_pieces.end() && it->first <= end_last; ++it)
+        lay_piece(it->first, it->second, offset, bytes, len);
 }
 
 void range_clear() {
@@ -344,7 +412,8 @@ void range_clear() {
 bool range_drop_past(uint64_t last) {
     if (last < UINT64_MAX) cut_pieces(last + 1, UINT64_MAX, nullptr);
     return std::any_of(done_steps.begin(), done_steps.end(), [&](const RangeStep& s) {
-        return s.first + std::max(s.old_len, s.new_len) - 1 > last;
+        const uint64_t from = s.starts ? s.starts->back() : s.first;
+        return from + std::max(s.old_len, s.new_len) - 1 > last;
     });
 }
 
@@ -479,10 +548,164 @@ RangeResult read_into_clipboard(const std::string& name) {
     return RangeResult::Done;
 }
 
+namespace {
+
+RangeStep replacing;                  // the Replace under way
+std::shared_ptr<ByteBuffer> replaced; // whole-file mode: its spans' old bytes so far
+bool replace_open = false;
+
+// Paged mode: the newest piece of the Replace under way, which the next span
+// extends when no other piece lies between them.
+std::map<uint64_t, RangePiece>::iterator newest_spans(const RangeStep& s) {
+    if (s.starts->size() < 2) return range_pieces.end();
+    const uint64_t prev = (*s.starts)[s.starts->size() - 2];
+    auto it = range_pieces.upper_bound(prev);
+    if (it == range_pieces.begin()) return range_pieces.end();
+    --it;
+    const RangePiece& p = it->second;
+    if (!p.span || p.starts != s.starts || p.hi != s.starts->size() - 1) return range_pieces.end();
+    auto next = std::next(it);
+    if (next != range_pieces.end() && next->first <= s.starts->back() + s.old_len - 1)
+        return range_pieces.end();
+    return it;
+}
+
+// Lays span k of the Replace `s` into the overlay (paged mode).
+void lay_span(RangeStep& s, size_t k) {
+    const uint64_t at = (*s.starts)[k], last = at + s.old_len - 1;
+    cut_pieces(at, last, &s.old_pieces);
+    auto taken = take_entries(at, last);
+    s.old_entries.insert(s.old_entries.end(), taken.begin(), taken.end());
+    auto it = newest_spans(s);
+    if (it != range_pieces.end()) {
+        it->second.hi = k + 1;
+        it->second.last = last;
+    } else {
+        range_pieces.emplace(at, RangePiece{last, {s.now.data, 0}, s.starts, k, k + 1, s.old_len});
+    }
+    refresh_window(at, last);
+}
+
+// Whole-file mode: span k replaced in the buffer; false without memory.
+bool splice_span(RangeStep& s, size_t k, bool undo) {
+    const uint64_t at = (*s.starts)[k];
+    const unsigned char* put = undo ? s.old_bytes->data() + k * s.old_len : s.now.data->data();
+    return buffer_splice(at, undo ? s.new_len : s.old_len, put, undo ? s.old_len : s.new_len);
+}
+
+// Whole-file mode, after the splices: the table's offsets have moved; the
+// replaced spans are marked.
+void mark_spans(const RangeStep& s) {
+    clear_mod_table();
+    if (s.new_len > 0 && !s.starts->empty())
+        range_pieces.emplace(
+            s.starts->front(),
+            RangePiece{
+                s.starts->back() + s.new_len - 1, {}, s.starts, 0, s.starts->size(), s.new_len});
+}
+
+// Whole-file mode, a saved Replace taken back: the spans it put back are
+// changes of their own, at their places after every later span was undone.
+void mark_spans_old(const RangeStep& s) {
+    if (s.old_len == 0) return;
+    auto starts = std::make_shared<std::vector<uint64_t>>(*s.starts);
+    for (size_t k = 0; k < starts->size(); ++k) // each later span's size went back to old_len
+        (*starts)[k] = (*s.starts)[k] - k * s.new_len + k * s.old_len;
+    range_pieces.emplace(
+        starts->front(),
+        RangePiece{starts->back() + s.old_len - 1, {}, starts, 0, starts->size(), s.old_len});
+}
+
+} // namespace
+
+void replace_begin() {
+    replacing = RangeStep{};
+    replacing.starts = std::make_shared<std::vector<uint64_t>>();
+    replace_open = true;
+}
+
+RangeResult replace_one(uint64_t at, uint64_t old_len, const std::vector<unsigned char>& with) {
+    RangeStep& s = replacing;
+    if (!replace_open || !writable() || old_len == 0 || at > Globals.filesize ||
+        old_len - 1 > Globals.filesize - at || (!Globals.buffered && with.size() != old_len) ||
+        (with.empty() && old_len == Globals.filesize + 1)) // the file never becomes empty
+        return RangeResult::Refused;
+    if (!s.starts->empty() &&
+        (old_len != s.old_len || with.size() != s.new_len || at < s.starts->back() + s.new_len))
+        return RangeResult::Refused;
+    try {
+        if (s.starts->empty()) {
+            s.first = at;
+            s.old_len = old_len;
+            s.new_len = with.size();
+            s.now = {std::make_shared<const ByteBuffer>(with), 0};
+            s.splice = Globals.buffered != 0;
+            if (s.splice) replaced = std::make_shared<ByteBuffer>();
+        }
+        s.starts->push_back(at);
+        if (s.splice) {
+            ByteBuffer& old = *replaced;
+            const size_t was = old.size();
+            old.resize(was + old_len);
+            get_bytes(at, old.data() + was, static_cast<size_t>(old_len));
+            if (!splice_span(s, s.starts->size() - 1, false)) {
+                old.resize(was);
+                s.starts->pop_back();
+                return RangeResult::NoMemory;
+            }
+            Globals.buf_size += static_cast<int64_t>(s.new_len) - static_cast<int64_t>(old_len);
+        } else {
+            lay_span(s, s.starts->size() - 1);
+        }
+    } catch (const std::bad_alloc&) {
+        return RangeResult::NoMemory;
+    }
+    show_changed();
+    return RangeResult::Done;
+}
+
+uint64_t replace_end() {
+    replace_open = false;
+    RangeStep s = std::move(replacing);
+    replacing = RangeStep{};
+    const uint64_t n = s.starts ? s.starts->size() : 0;
+    if (n == 0) return 0;
+    if (s.splice) {
+        s.old_bytes = std::move(replaced);
+        mark_spans(s);
+    }
+    record(std::move(s));
+    return n;
+}
+
 void range_undo(bool saved) {
     assert(!done_steps.empty() && "range undo: no step behind the record");
     RangeStep& s = done_steps.back();
-    if (s.splice) {
+    // Saved under another name, the window still reads the file as it was: what
+    // the step replaced is a change to write into the copy now.
+    if (saved && !Globals.buffered) (void)keep_old(s);
+    if (s.starts && s.splice) {
+        for (size_t k = s.starts->size(); k-- > 0;)
+            if (!splice_span(s, k, true)) fatal_error("Not enough memory", nullptr);
+        Globals.buf_size += static_cast<int64_t>(s.starts->size()) *
+                            (static_cast<int64_t>(s.old_len) - static_cast<int64_t>(s.new_len));
+        clear_mod_table();
+        if (saved) mark_spans_old(s);
+    } else if (s.starts) {
+        const uint64_t last = s.starts->back() + s.old_len - 1;
+        for (uint64_t at : *s.starts) {
+            cut_pieces(at, at + s.old_len - 1, nullptr);
+            (void)take_entries(at, at + s.old_len - 1);
+        }
+        if (s.old_bytes) { // written into the file: the old spans are changes of their own
+            for (size_t k = 0; k < s.starts->size(); ++k)
+                range_pieces.emplace((*s.starts)[k], RangePiece{(*s.starts)[k] + s.old_len - 1,
+                                                                {s.old_bytes, k * s.old_len}});
+        } else {
+            put_back(s);
+        }
+        refresh_window(s.first, last);
+    } else if (s.splice) {
         const RangeBytes old{
             s.old_bytes ? s.old_bytes : std::make_shared<const ByteBuffer>(ByteBuffer{}), 0};
         if (!apply_splice(s, s.new_len, old, s.old_len)) fatal_error("Not enough memory", nullptr);
@@ -519,8 +742,15 @@ void range_redo() {
     assert(!undone_steps.empty() && "range redo: no step taken back");
     RangeStep s = std::move(undone_steps.back());
     undone_steps.pop_back();
-    RangeResult r;
-    if (s.splice) {
+    RangeResult r = RangeResult::Done;
+    if (s.starts) {
+        // The same replacements, made again as one Replace.
+        const std::vector<unsigned char> with(s.now.data->begin(), s.now.data->end());
+        replace_begin();
+        for (uint64_t at : *s.starts)
+            if (r == RangeResult::Done) r = replace_one(at, s.old_len, with);
+        replace_end();
+    } else if (s.splice) {
         s.old_pieces.clear();
         s.old_entries.clear();
         r = splice(std::move(s));
@@ -540,22 +770,59 @@ void range_forget_all() {
     kept_for_undo = 0;
 }
 
+namespace {
+
+// Before a save: a paged Replace keeps the bytes of its spans as the file
+// has them with what lay over them then.
+bool keep_replaced_spans(RangeStep& s) {
+    const uint64_t n = s.starts->size(), total = n * s.old_len;
+    if (kept_for_undo + total > kept_for_undo_limit) return false;
+    auto old = new_bytes(total);
+    if (!old) return false;
+    for (size_t k = 0; k < n; ++k) {
+        const uint64_t at = (*s.starts)[k];
+        unsigned char* out = old->data() + k * s.old_len;
+        if (read_file_only(at, out, s.old_len) != 0) return false;
+        auto piece = std::upper_bound(
+            s.old_pieces.begin(), s.old_pieces.end(), at,
+            [](uint64_t o, const std::pair<uint64_t, RangePiece>& p) { return o < p.first; });
+        if (piece != s.old_pieces.begin()) --piece;
+        for (; piece != s.old_pieces.end() && piece->first <= at + s.old_len - 1; ++piece)
+            lay_piece(piece->first, piece->second, at, out, s.old_len);
+    }
+    for (const auto& [o, v] : s.old_entries) {
+        const auto k = static_cast<size_t>(std::upper_bound(s.starts->begin(), s.starts->end(), o) -
+                                           s.starts->begin() - 1);
+        (*old)[k * s.old_len + (o - (*s.starts)[k])] = v;
+    }
+    kept_for_undo += total;
+    s.old_bytes = std::move(old);
+    return true;
+}
+
+// What the step replaced, as the file the window reads has it with what lay
+// over it then (paged mode): false when it is more than is kept in memory.
+bool keep_old(RangeStep& s) {
+    if (s.old_bytes) return true;
+    if (s.starts) return keep_replaced_spans(s);
+    if (kept_for_undo + s.old_len > kept_for_undo_limit) return false;
+    auto old = new_bytes(s.old_len);
+    if (!old || read_file_only(s.first, old->data(), s.old_len) != 0) return false;
+    for (const auto& [start, piece] : s.old_pieces)
+        lay_piece(start, piece, s.first, old->data(), s.old_len);
+    for (const auto& [o, v] : s.old_entries)
+        (*old)[static_cast<size_t>(o - s.first)] = v;
+    kept_for_undo += s.old_len;
+    s.old_bytes = std::move(old);
+    return true;
+}
+
+} // namespace
+
 bool range_before_save() {
     if (Globals.buffered) return true;
-    for (RangeStep& s : done_steps) {
-        if (s.old_bytes) continue;
-        if (kept_for_undo + s.old_len > kept_for_undo_limit) return false;
-        auto old = new_bytes(s.old_len);
-        if (!old || read_file_only(s.first, old->data(), s.old_len) != 0) return false;
-        for (const auto& [start, piece] : s.old_pieces)
-            if (piece.bytes.data)
-                Expanded(piece.bytes)
-                    .copy(0, old->data() + (start - s.first), span(start, piece.last));
-        for (const auto& [o, v] : s.old_entries)
-            (*old)[static_cast<size_t>(o - s.first)] = v;
-        kept_for_undo += s.old_len;
-        s.old_bytes = std::move(old);
-    }
+    for (RangeStep& s : done_steps)
+        if (!keep_old(s)) return false;
     return true;
 }
 
@@ -571,7 +838,10 @@ std::vector<ChangedRun> changed_runs(uint64_t below) {
     auto add = [&](uint64_t first, uint64_t last) {
         if (first >= below) return;
         last = std::min(last, below - 1);
-        if (!runs.empty() && runs.back().last != UINT64_MAX && runs.back().last + 1 >= first) {
+        // Neighbours in order join at once, so a million entries in a row
+        // make one run; the rest are put in order below.
+        if (!runs.empty() && runs.back().first <= first &&
+            (runs.back().last == UINT64_MAX || runs.back().last + 1 >= first)) {
             runs.back().last = std::max(runs.back().last, last);
             return;
         }
@@ -584,9 +854,25 @@ std::vector<ChangedRun> changed_runs(uint64_t below) {
             add(offsets[i], offsets[i]);
             ++i;
         } else {
-            add(piece->first, piece->second.last);
+            const RangePiece& p = piece->second;
+            if (!p.span)
+                add(piece->first, p.last);
+            else
+                for (size_t k = p.lo; k < p.hi; ++k)
+                    add((*p.starts)[k], (*p.starts)[k] + p.span - 1);
             ++piece;
         }
     }
-    return runs;
+    // Entries between a Replace's spans come after them above: in order now.
+    std::sort(runs.begin(), runs.end(),
+              [](const ChangedRun& x, const ChangedRun& y) { return x.first < y.first; });
+    std::vector<ChangedRun> merged;
+    for (const ChangedRun& r : runs) {
+        if (!merged.empty() &&
+            (merged.back().last == UINT64_MAX || merged.back().last + 1 >= r.first))
+            merged.back().last = std::max(merged.back().last, r.last);
+        else
+            merged.push_back(r);
+    }
+    return merged;
 }

@@ -428,36 +428,26 @@ void abandon_target(WholeTarget& t, bool stream_owns_fd) {
 #endif
 
 #ifdef MORVANE_KERNEL_COPY
-// Writes the modified bytes over a copy of the file, as shown: sorted and
-// gathered into page-aligned stretches (changes on neighbouring pages share
-// one), each read with the table laid over it and written whole. 0, or -1
-// with errno.
+// Writes the changed bytes over a copy of the file, as shown: gathered into
+// page-aligned stretches of at most copy_chunk (changes on neighbouring
+// pages share one), each read with the changes laid over it and written
+// whole. 0, or -1 with errno.
 int write_changes_over(int fd, uint64_t length, LongWork& work) {
-    if (mod_table_entries == 0 || !mod_table) return 0;
-    std::vector<uint64_t> offsets;
-    AlignedBytes chunk = aligned_bytes(copy_chunk);
+    std::vector<ChangedRun> runs;
     try {
-        offsets.reserve(mod_table_entries);
+        runs = changed_runs(length);
     } catch (const std::bad_alloc&) {
-        chunk.reset();
+        errno = ENOMEM;
+        return -1;
     }
+    if (runs.empty()) return 0;
+    AlignedBytes chunk = aligned_bytes(copy_chunk);
     if (!chunk) {
         errno = ENOMEM;
         return -1;
     }
-    for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
-        for (mod_entry* e = mod_table[b]; e; e = e->next)
-            if (e->offset < length) offsets.push_back(e->offset);
-    std::sort(offsets.begin(), offsets.end());
-    const uint64_t page = io_page_size();
-    for (size_t i = 0; i < offsets.size();) {
-        const uint64_t from = align_down(offsets[i], page);
-        uint64_t end = from + page; // exclusive
-        while (++i < offsets.size()) {
-            const uint64_t next = align_down(offsets[i], page);
-            if (next > end || next + page - from > copy_chunk) break;
-            end = next + page;
-        }
+    auto flush = [&](uint64_t from, uint64_t end) {
+        if (from >= length) return 0;
         const auto n = static_cast<size_t>(std::min(end, length) - from);
         if (!keep_saving(work, from)) return -1;
         size_t held = 0;
@@ -475,8 +465,28 @@ int write_changes_over(int fd, uint64_t length, LongWork& work) {
             }
             done += static_cast<size_t>(put);
         }
+        return 0;
+    };
+    const uint64_t page = io_page_size();
+    bool have = false;
+    uint64_t from = 0, end = 0; // the stretch gathered so far: [from, end)
+    for (const ChangedRun& r : runs) {
+        uint64_t a = align_down(r.first, page);
+        const uint64_t b = align_down(r.last, page) + page;
+        while (a < b) {
+            if (have && a <= end && end < from + copy_chunk) {
+                end = std::max(end, std::min(b, from + copy_chunk));
+                a = end;
+                continue;
+            }
+            if (have && flush(from, end) < 0) return -1;
+            from = have ? std::max(a, end) : a;
+            end = std::min(b, from + copy_chunk);
+            have = from < end;
+            a = end;
+        }
     }
-    return 0;
+    return have ? flush(from, end) : 0;
 }
 #endif
 

@@ -1,4 +1,4 @@
-// Range commands against a plain model (a vector of bytes, a clipboard and
+// Range commands and Replace against a plain model (a vector of bytes, a clipboard and
 // whole snapshots for undo), mixed with byte edits, insertions, deletions,
 // undo, redo and saves, paged with a small window and held whole: after
 // every step the bytes shown, the highlight of what differs from the file,
@@ -67,11 +67,11 @@ TEST_P(RangeModel, RandomRangeCommandsEditsUndoRedoAndSavesMatchThePlainModel) {
     auto pick = [&](uint64_t below) {
         return std::uniform_int_distribution<uint64_t>(0, below - 1)(rng);
     };
-    for (int step = 0; step < 1000; ++step) {
+    for (int step = 0; step < 800; ++step) {
         const uint64_t size = m.bytes.size();
         const uint64_t a = pick(size), b = std::min<uint64_t>(size - 1, a + pick(200));
         std::string what;
-        switch (pick(whole ? 11 : 9)) {
+        switch (pick(whole ? 13 : 11)) {
         case 0: { // fill with a pattern of 1 to 16 bytes
             Bytes pattern(1 + pick(16));
             for (auto& x : pattern)
@@ -138,11 +138,42 @@ TEST_P(RangeModel, RandomRangeCommandsEditsUndoRedoAndSavesMatchThePlainModel) {
         case 8: // a save into the file itself (and, now and then, another check)
             what = "save";
             if (pick(4) != 0) break;
-            ASSERT_EQ(save_file_as(f.path, nullptr), 1);
+            ASSERT_EQ(save_file_as(Globals.filename, nullptr), 1);
             disk = m.bytes;
-            ASSERT_EQ(read_all(f.path), disk) << "what the save wrote";
+            ASSERT_EQ(read_all(Globals.filename), disk) << "what the save wrote, step " << step;
             break;
-        case 9: { // whole-file mode: paste in, before the byte at a
+        case 9: { // a Replace: spans ascending, not overlapping, one undo step
+            what = "replace";
+            const uint64_t len = 1 + pick(6);
+            Bytes with(whole ? pick(9) : len);
+            for (auto& x : with)
+                x = static_cast<unsigned char>(rng());
+            Bytes next = m.bytes;
+            replace_begin();
+            for (uint64_t at = a; at + len <= next.size() && pick(8) != 0;) {
+                if (with.empty() && len == next.size()) { // the file never becomes empty
+                    ASSERT_EQ(replace_one(at, len, with), RangeResult::Refused);
+                    break;
+                }
+                ASSERT_EQ(replace_one(at, len, with), RangeResult::Done);
+                next.erase(next.begin() + static_cast<long>(at),
+                           next.begin() + static_cast<long>(at + len));
+                next.insert(next.begin() + static_cast<long>(at), with.begin(), with.end());
+                at += with.size() + pick(40);
+            }
+            if (replace_end() > 0) m.change(next);
+            break;
+        }
+        case 10: { // saved under another name: the copy holds what is shown
+            what = "save as";
+            if (pick(3) != 0) break;
+            const std::string other = f.dir + "/copy" + std::to_string(step);
+            ASSERT_EQ(save_file_as(other, nullptr), 1);
+            ASSERT_EQ(read_all(other), m.bytes) << "what the save under a new name wrote";
+            if (whole) disk = m.bytes;
+            break;
+        }
+        case 11: { // whole-file mode: paste in, before the byte at a
             what = "paste in";
             if (m.clip.empty()) break;
             ASSERT_EQ(paste_in(a), RangeResult::Done);
@@ -153,7 +184,7 @@ TEST_P(RangeModel, RandomRangeCommandsEditsUndoRedoAndSavesMatchThePlainModel) {
                 ASSERT_TRUE(is_modified(o)) << "pasted byte " << o << " not highlighted";
             break;
         }
-        case 10: { // whole-file mode: cut (a whole file leaves one zero byte)
+        case 12: { // whole-file mode: cut (a whole file leaves one zero byte)
             what = "cut";
             if (m.bytes.size() < 200 && pick(3) == 0) break; // keep the file from shrinking away
             ASSERT_EQ(cut_range(a, b), RangeResult::Done);
@@ -168,7 +199,17 @@ TEST_P(RangeModel, RandomRangeCommandsEditsUndoRedoAndSavesMatchThePlainModel) {
         }
         }
         ASSERT_EQ(shown(), m.bytes) << "after step " << step << " (" << what << ")";
-        if (whole) continue;
+        if (whole || step % 8 != 0) continue;
+        // Read afresh, the window shows the same; a save writes exactly the bytes marked.
+        Globals.buf_front = 1;
+        Globals.buf_end = 0;
+        ASSERT_EQ(shown(), m.bytes) << "read afresh after step " << step << " (" << what << ")";
+        std::vector<bool> written(m.bytes.size());
+        for (const ChangedRun& r : changed_runs(UINT64_MAX))
+            for (uint64_t o = r.first; o <= r.last; ++o)
+                written[o] = true;
+        for (uint64_t o = 0; o < m.bytes.size(); ++o)
+            ASSERT_EQ(written[o], is_modified(o)) << "byte " << o << " after step " << step;
         // The file is the baseline: every byte that differs is marked.
         for (uint64_t o = 0; o < m.bytes.size(); ++o) {
             ASSERT_TRUE(m.bytes[o] == disk[o] || is_modified(o))
@@ -176,8 +217,8 @@ TEST_P(RangeModel, RandomRangeCommandsEditsUndoRedoAndSavesMatchThePlainModel) {
                 << what << ")";
         }
     }
-    ASSERT_EQ(save_file_as(f.path, nullptr), 1);
-    EXPECT_EQ(read_all(f.path), m.bytes);
+    ASSERT_EQ(save_file_as(Globals.filename, nullptr), 1);
+    EXPECT_EQ(read_all(Globals.filename), m.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RangeModel, testing::Values(false, true),
