@@ -31,10 +31,7 @@ CursesScreen::CursesScreen(int lines, int cols, bool with_color) {
     if (with_color) {
         start_color();
         use_default_colors();
-        init_pair(1, COLOR_WHITE, COLOR_BLUE);
-        init_pair(2, COLOR_GREEN, COLOR_BLUE);
-        init_pair(3, COLOR_BLUE, COLOR_BLACK);
-        init_pair(4, COLOR_YELLOW, COLOR_CYAN);
+        init_colour_pairs();
         color = 1;
     }
     Globals.status_win = newwin(1, COLS, 0, 0);
