@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "morvane.h"
 
@@ -170,6 +171,7 @@ int64_t read_file_range(uint64_t offset, unsigned char* out, uint64_t len) {
 // walks the table or looks every offset up, whichever is less work, so an
 // overlay never costs more than min(entries, len) lookups.
 void overlay_table(uint64_t offset, unsigned char* bytes, uint64_t len) {
+    range_overlay(offset, bytes, len); // older than any entry left over it
     if (mod_table_entries == 0 || !mod_table || len == 0) return;
     if (mod_table_entries < len) {
         for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
@@ -235,38 +237,78 @@ void close_short_gap() {
 
 constexpr const char* out_of_memory_message = "\nNot enough Memory! file not saved";
 
-// Room for one more byte in the gap. A closed gap grows by 1024 bytes; an
-// open one by an eighth of what lies after it (at most 64 MiB), as that
+// Room for `need` more bytes in the gap; false when there is no memory for
+// it (nothing changed). A closed gap grows by at least 1024 bytes; an open
+// one by at least an eighth of what lies after it (at most 64 MiB), as that
 // much must move for the growth, so the moves stay a few bytes per key.
-void ensure_gap_byte() {
+bool widen_gap(uint64_t need) {
     const uint64_t length = data_length();
-    if (buf_spare > 0 && buffer.size() >= length + gap_length() + 1) return;
+    if (gap_length() >= need && buffer.size() >= length + gap_length() + 1) return true;
+    if (need > uint64_t{INT32_MAX} / 2) return false; // beyond what buf_spare can count
     const uint64_t tail = length - gap_start();
-    const uint64_t grow = std::clamp<uint64_t>(tail / 8, 1024, uint64_t{64} << 20);
-    const uint64_t used = length + 1; // the data and the one extra byte
-    checked_alloc(
-        [&] {
-            size_t want = static_cast<size_t>(used + grow);
-            if (buffer.capacity() < want) {
-                // Some room ahead spares a copy of the whole file at every
-                // growth, without the doubling a vector would choose (a file
-                // of gigabytes must not need twice its size to grow).
-                size_t ahead = std::min(want / 8, size_t{64} << 20);
-                try {
-                    buffer.reserve(want + ahead);
-                } catch (const std::bad_alloc&) {
-                    buffer.reserve(want);
-                }
+    const uint64_t grow = std::max(need - std::min(need, gap_length()),
+                                   std::clamp<uint64_t>(tail / 8, 1024, uint64_t{64} << 20));
+    const uint64_t used = length + gap_length() + 1; // the data, the gap, the extra byte
+    try {
+        size_t want = static_cast<size_t>(used + grow);
+        if (buffer.capacity() < want) {
+            // Some room ahead spares a copy of the whole file at every
+            // growth, without the doubling a vector would choose (a file
+            // of gigabytes must not need twice its size to grow).
+            size_t ahead = std::min(want / 8, size_t{64} << 20);
+            try {
+                buffer.reserve(want + ahead);
+            } catch (const std::bad_alloc&) {
+                buffer.reserve(want);
             }
-            buffer.resize(want);
-        },
-        out_of_memory_message);
+        }
+        buffer.resize(want);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
     unsigned char* d = buffer.data();
-    const uint64_t g = gap_start();
-    std::memmove(d + g + grow, d + g, static_cast<size_t>(tail));
-    std::memset(d + g, 0, static_cast<size_t>(grow));
-    d[length + grow] = 0;
-    buf_spare = static_cast<int32_t>(grow);
+    const uint64_t g = gap_start(), old_gap = gap_length();
+    std::memmove(d + g + old_gap + grow, d + g + old_gap, static_cast<size_t>(tail));
+    std::memset(d + g + old_gap, 0, static_cast<size_t>(grow));
+    d[length + old_gap + grow] = 0;
+    buf_spare = static_cast<int32_t>(old_gap + grow);
+    return true;
+}
+
+// Room for one more byte in the gap.
+void ensure_gap_byte() {
+    if (!widen_gap(1)) fatal_error(out_of_memory_message, nullptr);
+}
+
+// From offset g >= 1: `remove` bytes give way to the parts' bytes, through
+// the gap (moved to g). Room was made beforehand.
+void splice_at(uint64_t g, uint64_t remove,
+               std::initializer_list<std::pair<const unsigned char*, uint64_t>> parts) {
+    move_gap(g);
+    unsigned char* d = buffer.data();
+    uint64_t gap = gap_length();
+    std::memset(d + g + gap, 0, static_cast<size_t>(remove)); // the removed join the gap
+    gap += remove;
+    uint64_t at = g;
+    for (const auto& [p, n] : parts) {
+        if (n) std::memcpy(d + at, p, static_cast<size_t>(n));
+        at += n;
+    }
+    gap -= at - g;
+    Globals.filesize = Globals.filesize + (at - g) - remove;
+    Globals.buf_end = at - 1;
+    if (gap > uint64_t{INT32_MAX}) {
+        // Only a huge removal gets here: the bytes after it move down now.
+        std::memmove(d + at, d + at + gap, static_cast<size_t>(Globals.filesize + 1 - at));
+        buffer.resize(static_cast<size_t>(Globals.filesize + 2));
+        buffer[static_cast<size_t>(Globals.filesize + 1)] = 0;
+        gap = 0;
+        Globals.buf_end = Globals.filesize;
+    }
+    buf_spare = static_cast<int32_t>(gap);
+    close_short_gap();
 }
 
 } // namespace
@@ -319,6 +361,32 @@ unsigned char buffer_erase(uint64_t offset) {
     --Globals.filesize;
     close_short_gap();
     return gone;
+}
+
+bool buffer_splice(uint64_t offset, uint64_t remove, const unsigned char* bytes, uint64_t n) {
+    const uint64_t length = data_length();
+    if (offset > length || remove > length - offset || length - remove + n == 0) return false;
+    if (n + 1 > remove && !widen_gap(n + 1 - remove)) return false;
+    if (offset > 0) {
+        splice_at(offset, remove, {{bytes, n}});
+        return true;
+    }
+    // The gap never begins before byte 0: byte 0 is written in place and the
+    // rest goes through the gap after it.
+    unsigned char* d = buffer.data();
+    if (n > 0 && remove > 0) {
+        splice_at(1, remove - 1, {{bytes + 1, n - 1}});
+        d[0] = bytes[0];
+    } else if (n > 0) {
+        const unsigned char old0 = d[0];
+        splice_at(1, 0, {{bytes + 1, n - 1}, {&old0, 1}});
+        d[0] = bytes[0];
+    } else {
+        const unsigned char next = *buffer_byte(remove);
+        splice_at(1, remove, {});
+        d[0] = next;
+    }
+    return true;
 }
 
 const unsigned char* buffer_contiguous() {
@@ -451,6 +519,7 @@ void init_mod_table() {
 }
 
 void clear_mod_table() {
+    range_clear();
     if (!mod_table) return;
     std::fill_n(mod_table.get(), MOD_TABLE_BUCKETS, nullptr);
     mod_entries.clear();
@@ -501,23 +570,50 @@ int write_mod_table(FILE* stream) {
         return -1;
     }
     int fd = fileno(stream);
-    if (mod_table) {
-        for (int b = 0; b < MOD_TABLE_BUCKETS; ++b) {
-            for (mod_entry* e = mod_table[b]; e; e = e->next) {
-                if (e->offset > static_cast<uint64_t>(INT64_MAX)) {
-                    errno = EOVERFLOW;
-                    return -1;
-                }
-                ssize_t put;
-                do
-                    put = pwrite(fd, &e->value, 1, static_cast<off_t>(e->offset));
-                while (put < 0 && errno == EINTR);
-                if (put < 0) return -1;
-                if (put == 0) {
-                    errno = EIO;
-                    return -1;
-                }
+    std::vector<ChangedRun> runs;
+    try {
+        runs = changed_runs(UINT64_MAX);
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return -1;
+    }
+    uint64_t total = 0;
+    for (const ChangedRun& r : runs)
+        total += r.last - r.first + 1;
+    // Every byte of a run is changed, so its bytes come from the changes
+    // alone: nothing is read from the file. One write per run, cut into
+    // blocks that a gigabyte's fill does not need a gigabyte for.
+    constexpr uint64_t block = uint64_t{1} << 20;
+    AlignedBytes bytes = aligned_bytes(static_cast<size_t>(std::min(block, total)));
+    if (!bytes) {
+        errno = ENOMEM;
+        return -1;
+    }
+    LongWork work("Saving", total, false); // in place: a write given up halfway would mix
+    uint64_t done = 0;
+    for (const ChangedRun& r : runs) {
+        for (uint64_t at = r.first;;) {
+            if (at > static_cast<uint64_t>(INT64_MAX)) {
+                errno = EOVERFLOW;
+                return -1;
             }
+            const uint64_t n = std::min(block, r.last - at + 1);
+            (void)work.keep_going(done);
+            std::memset(bytes.get(), 0, static_cast<size_t>(n));
+            overlay_table(at, bytes.get(), n);
+            for (uint64_t put_done = 0; put_done < n;) {
+                ssize_t put = pwrite(fd, bytes.get() + put_done, static_cast<size_t>(n - put_done),
+                                     static_cast<off_t>(at + put_done));
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) {
+                    if (put == 0) errno = EIO;
+                    return -1;
+                }
+                put_done += static_cast<uint64_t>(put);
+            }
+            done += n;
+            if (r.last - at < block) break;
+            at += n;
         }
     }
     // The entries are the only copy of the edits: keep them until the

@@ -485,6 +485,10 @@ unsigned char* buffer_byte(uint64_t offset); // where a byte of the file lies, o
 // Inserts `value` before `offset` (the length: appends); returns the byte that was there (0).
 unsigned char buffer_insert(uint64_t offset, unsigned char value);
 unsigned char buffer_erase(uint64_t offset); // removes the byte (the file keeps one), returns it
+// Replaces `remove` bytes at `offset` with the `n` bytes at `bytes` (the file
+// keeps at least one byte). False, with nothing changed, when memory for it
+// cannot be had.
+bool buffer_splice(uint64_t offset, uint64_t remove, const unsigned char* bytes, uint64_t n);
 // The whole file from buffer[0] on, the gap moved behind it (O(size) once
 // after edits): for whole-file work such as saving.
 const unsigned char* buffer_contiguous();
@@ -565,9 +569,14 @@ void range_undo(bool saved); // the stack's top record is a range step: takes it
 void range_redo();           // the newest range step taken back, applied again
 void range_forget_undone();  // a new change: the steps taken back cannot be redone
 void range_forget_all();     // the undo history is cleared
-// Paged mode, just before a save writes the changes into the edited file: the
-// undo steps keep what they replaced, which the file will no longer hold.
-void range_before_save();
+// Paged mode, just before a save writes the changes into the file the window
+// reads: the undo steps keep what they replaced, which the file will no
+// longer hold. False when that is more than is kept in memory (the caller
+// then clears the undo history).
+bool range_before_save();
+// Control-L read a shorter file: pieces past `last` go. True when an undo
+// step reaches past it (the history must then go too).
+bool range_drop_past(uint64_t last);
 // Every changed offset of paged mode in runs, ascending: entries and pieces.
 struct ChangedRun {
     uint64_t first, last;

@@ -97,7 +97,8 @@ void drop_changes_past(uint64_t last) {
                 if (e->offset > last) gone.push_back(e->offset);
     for (uint64_t o : gone)
         mod_table_remove(o);
-    if (undo_reaches_past(last)) undo_clear();
+    const bool steps_reach_past = range_drop_past(last);
+    if (steps_reach_past || undo_reaches_past(last)) undo_clear();
 }
 
 } // namespace

@@ -679,8 +679,12 @@ int save_file_as(const std::string& name, const char** failure, bool whole) {
     // A device has no whole content to write apart from its bytes.
     bool patches = paged && in_place && !(whole && !Globals.disk);
 
+    // The file the window reads is about to get the range changes: their
+    // undo steps keep the bytes they replaced first.
+    const bool history_kept = !(paged && in_place) || range_before_save();
     *failure = patches ? write_patches(name) : write_whole(name, in_place);
     if (*failure) return 0;
+    if (!history_kept) undo_clear();
 
     if (!in_place) fp_reads_other_file = true; // Globals.fp still reads the old file
     // The window now reads a file that holds every change.

@@ -179,7 +179,8 @@ void put_blanks(WINDOW* w, int y, int from, int to, int width) {
 }
 
 bool is_modified(uint64_t offset) {
-    return mod_table_entries != 0 && mod_table_get(offset, nullptr) == 0;
+    return (mod_table_entries != 0 && mod_table_get(offset, nullptr) == 0) ||
+           range_is_modified(offset);
 }
 
 namespace {

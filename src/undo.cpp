@@ -87,11 +87,18 @@ void revert_overwrite(undo_record* r) {
         Globals.file_state = FILE_CHANGED;
         return;
     }
-    undo_record* e = earlier_change_at(o, r);
-    if (e)
-        mod_table_set(o, e->new_byte);
-    else if (file_holds(o, r->old_byte))
+    // The entry now holds the old byte. It may go where what lies under it
+    // shows that byte: a range piece (which marks the byte changed itself),
+    // or the file when no older change of the byte is still in effect.
+    if (range_is_modified(o)) {
+        unsigned char under = 0;
+        if (Globals.buffered)
+            mod_table_remove(o);
+        else if (range_overlay(o, &under, 1); under == r->old_byte)
+            mod_table_remove(o);
+    } else if (!earlier_change_at(o, r) && file_holds(o, r->old_byte)) {
         mod_table_remove(o);
+    }
 }
 
 // The rows, the reverted byte among them, and the status line.
@@ -155,13 +162,17 @@ void keep_for_redo(const undo_record& r) {
         redo_records.push_back({r.kind, r.offset, r.new_byte});
     } catch (const std::bad_alloc&) {
         redo_records.clear();
+        range_forget_undone();
     }
 }
 
 } // namespace
 
 void pushUndo(int kind, uint64_t offset, int old_byte, int new_byte) {
-    if (!redoing) redo_records.clear(); // a new change: what was undone is gone
+    if (!redoing) { // a new change: what was undone is gone
+        redo_records.clear();
+        range_forget_undone();
+    }
     undo_record* r;
     try {
         r = &undo_records.emplace_back(undo_record{
@@ -207,6 +218,9 @@ void undoLastChange() {
     case UNDO_OVERWRITE:
         revert_overwrite(r);
         break;
+    case UNDO_RANGE:
+        range_undo(r->saved);
+        break;
     default:
         break;
     }
@@ -235,6 +249,9 @@ void redoLastUndo() {
         filebuff_modify(c.new_byte);
         Globals.file_state = FILE_CHANGED;
         break;
+    case UNDO_RANGE:
+        range_redo();
+        break;
     default:
         break;
     }
@@ -248,6 +265,7 @@ int32_t redo_count() {
 }
 
 void undo_clear() {
+    range_forget_all();
     undo_records.clear();
     redo_records.clear();
     UndoStack = UndoList{};

@@ -101,6 +101,14 @@ const std::vector<EditorGlobal>& editor_globals() {
          "everything recorded"},
         {"mod_table", mod_table_fingerprint},
         {"mod_table_entries", [] { return text_of(mod_table_entries); }},
+        {"range_pieces",
+         [] {
+             std::ostringstream s;
+             for (const auto& [first, piece] : range_pieces)
+                 s << first << '-' << piece.last << ' ';
+             return s.str();
+         }},
+        {"clipboard", [] { return clipboard ? bytes_of(*clipboard) : std::string("none"); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},
         {"fp_reads_other_file", [] { return text_of(fp_reads_other_file); }},
         {"file_on_disk",

@@ -1,7 +1,7 @@
 // KeptEditorState: the one keeper of the editor's state for unit tests. A
 // test (or a fixture, as its first member) that changes the editor's globals
 // holds one: it records them on construction and, when it goes, empties the
-// table and the undo stack and puts everything back, except the windows,
+// table (with its range pieces) and the undo stack and puts everything back, except the windows,
 // which belong to whichever screen is current. Every global of morvane.h is
 // either kept here or exempted in editor_globals.cpp: the unit test binary
 // fails a test that leaves one changed.
@@ -26,7 +26,9 @@ struct KeptEditorState {
     int calc = calc_line;
     bool wanted = new_file_wanted;
     DiskFile on_disk = file_on_disk;
+    std::shared_ptr<const ByteBuffer> clip = clipboard;
     ~KeptEditorState() {
+        clipboard = clip;
         new_file_wanted = wanted;
         clear_mod_table();
         undo_clear();
