@@ -101,12 +101,15 @@ std::string terminal_clipboard_sequence() {
 
 namespace {
 
-// Between frames: curses sends it before the next frame, outside the screen
-// it keeps, so no cell of that screen changes.
+// Between frames, when curses has sent all it had: the sequence changes no
+// cell of the screen curses keeps. putp writes through stdio, not through
+// curses' own buffer, so it is flushed at once.
 void offer_to_terminal() {
     assert(!drawing_now() && "the clipboard offered from drawing");
     const std::string sequence = terminal_clipboard_sequence();
-    if (!sequence.empty()) putp(sequence.c_str());
+    if (sequence.empty()) return;
+    putp(sequence.c_str());
+    (void)fflush(stdout);
 }
 
 // ------------------------------------------------------------ the commands
