@@ -89,7 +89,6 @@ void read_clipboard() {
     if (!field) return;
     const std::string name = typed_name(*field);
     if (name.empty()) return;
-    constexpr const char* title = "Cannot Read File";
     std::string reason;
     switch (read_into_clipboard(name)) {
     case RangeResult::Done:
@@ -108,5 +107,5 @@ void read_clipboard() {
         reason = std::string("Reason: ") + strerror(errno);
         break;
     }
-    if (!new_file_wanted) show_save_failure(popup, title, reason);
+    if (!new_file_wanted) show_save_failure(popup, "Cannot Read File", reason);
 }

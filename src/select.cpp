@@ -90,8 +90,9 @@ std::string terminal_clipboard_sequence() {
     if (!clipboard || clipboard->empty() || clipboard->size() > TERMINAL_CLIPBOARD_LIMIT) return {};
     // Only a terminal that declares the capability gets it: others would
     // show the sequence's text, or wait for its end.
+    // tigetstr: null where the entry lacks it, (char*)-1 where Ms is no string.
     const char* ms = tigetstr("Ms");
-    if (ms == nullptr || ms == reinterpret_cast<char*>(-1)) return {};
+    if (ms == nullptr || reinterpret_cast<intptr_t>(ms) == -1) return {};
     const std::string payload =
         base64_text(clipboard_hex_text(clipboard->data(), clipboard->size()));
     // "c": the clipboard selection, as xterm and tmux name it.

@@ -110,14 +110,12 @@ std::string command_bar_text(int cols, int file_state) {
 std::string selection_bar_text(int cols, uint64_t first, uint64_t last, bool can_cut,
                                bool can_fill) {
     if (cols <= 0) return {};
-    const uint64_t count = last - first + 1; // a whole 64-bit file wraps to 0
+    // No file reaches 2^64 bytes (a file's length is a signed 64-bit number):
+    // the count never wraps.
+    const uint64_t count = last - first + 1;
     char head[96];
-    if (count == 0)
-        (void)snprintf(head, sizeof head, "Selected 2^64 bytes %08" PRIX64 "-%08" PRIX64, first,
-                       last);
-    else
-        (void)snprintf(head, sizeof head, "Selected %" PRIu64 " byte%s %08" PRIX64 "-%08" PRIX64,
-                       count, count == 1 ? "" : "s", first, last);
+    (void)snprintf(head, sizeof head, "Selected %" PRIu64 " byte%s %08" PRIX64 "-%08" PRIX64, count,
+                   count == 1 ? "" : "s", first, last);
     std::string bar = head;
     if (static_cast<int>(bar.size()) > cols) bar.resize(static_cast<size_t>(cols));
     struct Entry {
