@@ -126,34 +126,6 @@ void BM_TextViewAtStart_1GiB_one_line(benchmark::State& state) {
     text_view(state, 0);
 }
 
-// A file loaded with -b through the start-up routine, the cursor on byte 0.
-struct WholeFileLoaded {
-    CursesScreen screen{24, 80, true};
-    explicit WholeFileLoaded(const std::string& path) {
-        Globals.buffered = 1;
-        Globals.mode = MODE_HEX;
-        Globals.file_state = FILE_UNCHANGED;
-        Globals.filename = path;
-        buf_spare = 1024;
-        FILE* stream = fopen(path.c_str(), "rb");
-        if (!stream) throw std::runtime_error("open");
-        open_file(&stream);
-        cursor_onto(0);
-        redraw_all();
-    }
-    ~WholeFileLoaded() {
-        undo_clear();
-        clear_mod_table();
-        if (Globals.fp) fclose(Globals.fp);
-        Globals.fp = nullptr;
-        ByteBuffer().swap(buffer);
-        Globals.buffered = 0;
-        Globals.file_state = FILE_UNCHANGED;
-    }
-    WholeFileLoaded(const WholeFileLoaded&) = delete;
-    WholeFileLoaded& operator=(const WholeFileLoaded&) = delete;
-};
-
 const std::string& text_1MiB() {
     return bench_shared_file("text-1MiB", [](const std::string& p) { make_filled_file(p, MiB); });
 }

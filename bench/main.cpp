@@ -48,6 +48,21 @@ const TableRow table_rows[] = {
     {"SaveOneByteInPlace_16GiB_sparse", "SaveOneByteInPlace_1MiB", 1.5, "<= 1.5"},
     {"SaveAsNewName_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
     {"SaveAsNewName_disk_mode_1GiB", "Reference_cp_1GiB", 1.2, "<= 1.2"},
+    // Ranges: a gigabyte's fill of a 16 GiB file, its save and searches
+    // through it; -b pastes of 256 MiB into 1 GiB.
+    {"Fill_1GiB_of_16GiB_sparse", "Reference_PaintFullScreen", 1.5, "<= 1.5"},
+    {"UndoFill_1GiB_of_16GiB_sparse", "Reference_PaintFullScreen", 1.5, "<= 1.5"},
+    {"RedoFill_1GiB_of_16GiB_sparse", "Reference_PaintFullScreen", 1.5, "<= 1.5"},
+    {"Fill_1GiB_of_16GiB_sparse", "Fill_1GiB_of_16GiB_sparse", 0, "<= +64MiB", "rss_after_KiB",
+     "rss_before_KiB", 64 * 1024},
+    {"SaveFill_1GiB_in_place", "Reference_dd_1GiB_notrunc", 1 / 0.7, "<= 1/0.7"},
+    {"SearchOverFill_1GiB", "Reference_grep_F_filled_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"SearchBackwardOverFill_1GiB", "Reference_grep_F_filled_1GiB", 1 / grep_speed_share,
+     "<= 1/0.7"},
+    {"Copy256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
+    {"PasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
+    {"UndoPasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
+    {"RedoPasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
     // End to end: the real program in a terminal, from the last key to the
     // screen that shows the result.
     {"E2E_SearchForward_1GiB", "Reference_grep_c_F_random_1GiB", 1.0, "<= 1.0"},

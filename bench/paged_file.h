@@ -1,5 +1,6 @@
-// A file opened in paged mode on a null-terminal curses screen, as start-up
-// would leave it, for benchmarks of the editor's routines.
+// A file opened in paged mode (PagedFile) or held whole (WholeFileLoaded) on
+// a null-terminal curses screen, as start-up would leave it, for benchmarks
+// of the editor's routines.
 #pragma once
 #include <stdexcept>
 #include <string>
@@ -41,4 +42,32 @@ struct PagedFile {
     }
     PagedFile(const PagedFile&) = delete;
     PagedFile& operator=(const PagedFile&) = delete;
+};
+
+// A file loaded with -b through the start-up routine, the cursor on byte 0.
+struct WholeFileLoaded {
+    CursesScreen screen{24, 80, true};
+    explicit WholeFileLoaded(const std::string& path) {
+        Globals.buffered = 1;
+        Globals.mode = MODE_HEX;
+        Globals.file_state = FILE_UNCHANGED;
+        Globals.filename = path;
+        buf_spare = 1024;
+        FILE* stream = fopen(path.c_str(), "rb");
+        if (!stream) throw std::runtime_error("open");
+        open_file(&stream);
+        cursor_onto(0, 1);
+        redraw_all();
+    }
+    ~WholeFileLoaded() {
+        undo_clear();
+        clear_mod_table();
+        if (Globals.fp) fclose(Globals.fp);
+        Globals.fp = nullptr;
+        ByteBuffer().swap(buffer);
+        Globals.buffered = 0;
+        Globals.file_state = FILE_UNCHANGED;
+    }
+    WholeFileLoaded(const WholeFileLoaded&) = delete;
+    WholeFileLoaded& operator=(const WholeFileLoaded&) = delete;
 };

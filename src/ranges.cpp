@@ -108,8 +108,8 @@ void cut_pieces(uint64_t first, uint64_t last,
         if (taken) taken->push_back({from, {to, shifted(piece.bytes, from - start)}});
         if (start < from) range_pieces.emplace(start, RangePiece{from - 1, piece.bytes});
         if (piece.last > to)
-            it = range_pieces.emplace(to + 1, RangePiece{piece.last, shifted(piece.bytes,
-                                                                               to + 1 - start)})
+            it = range_pieces
+                     .emplace(to + 1, RangePiece{piece.last, shifted(piece.bytes, to + 1 - start)})
                      .first;
     }
 }
@@ -458,7 +458,8 @@ RangeResult read_into_clipboard(const std::string& name) {
                 break;
             }
         }
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(bytes->size() - done, copy_block));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(bytes->size() - done, copy_block));
         const ssize_t got = read(fd, bytes->data() + done, want);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
@@ -482,9 +483,8 @@ void range_undo(bool saved) {
     assert(!done_steps.empty() && "range undo: no step behind the record");
     RangeStep& s = done_steps.back();
     if (s.splice) {
-        const RangeBytes old{s.old_bytes ? s.old_bytes
-                                         : std::make_shared<const ByteBuffer>(ByteBuffer{}),
-                             0};
+        const RangeBytes old{
+            s.old_bytes ? s.old_bytes : std::make_shared<const ByteBuffer>(ByteBuffer{}), 0};
         if (!apply_splice(s, s.new_len, old, s.old_len)) fatal_error("Not enough memory", nullptr);
     } else {
         const uint64_t last = s.first + s.old_len - 1;

@@ -96,7 +96,11 @@ void revert_overwrite(undo_record* r) {
             mod_table_remove(o);
         else if (range_overlay(o, &under, 1); under == r->old_byte)
             mod_table_remove(o);
-    } else if (!earlier_change_at(o, r) && file_holds(o, r->old_byte)) {
+    } else if (undo_record* e = earlier_change_at(o, r)) {
+        // Whole-file mode's entries only mark; paged mode's hold the byte
+        // shown, which a range written and saved since e may have changed.
+        if (Globals.buffered) mod_table_set(o, e->new_byte);
+    } else if (file_holds(o, r->old_byte)) {
         mod_table_remove(o);
     }
 }
