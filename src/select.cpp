@@ -133,7 +133,7 @@ void cursor_back_onto(uint64_t offset) {
 }
 
 // What the user is told of a range command's outcome; true when it was done.
-bool told(RangeResult result, const char* title, const char* too_large) {
+bool report(RangeResult result, const char* title, const char* too_large) {
     switch (result) {
     case RangeResult::Done:
         return true;
@@ -169,8 +169,8 @@ void select_copy() {
         warn_beep();
         return;
     }
-    if (!told(copy_range(selection_first(), selection_last()), "Cannot Copy Selection",
-              copy_too_large))
+    if (!report(copy_range(selection_first(), selection_last()), "Cannot Copy Selection",
+                copy_too_large))
         return;
     select_clear();
     offer_to_terminal();
@@ -183,7 +183,7 @@ void select_cut() {
         return;
     }
     const uint64_t first = selection_first();
-    if (!told(cut_range(first, selection_last()), "Cannot Cut Selection", copy_too_large)) return;
+    if (!report(cut_range(first, selection_last()), "Cannot Cut Selection", copy_too_large)) return;
     select_clear();
     cursor_back_onto(first);
     offer_to_terminal();
@@ -194,7 +194,7 @@ void select_paste_over() {
         warn_beep();
         return;
     }
-    told(paste_over(cursor_loc), "Cannot Paste", "");
+    report(paste_over(cursor_loc), "Cannot Paste", "");
 }
 
 // The cursor stays on the first byte pasted, which now has its offset.
@@ -203,7 +203,7 @@ void select_paste_in() {
         warn_beep();
         return;
     }
-    told(paste_in(cursor_loc), "Cannot Paste", "");
+    report(paste_in(cursor_loc), "Cannot Paste", "");
 }
 
 // The pattern is read as the byte search reads one; the selection stays, to
@@ -229,5 +229,5 @@ void select_fill() {
         hex_input = HexInput{};
     }
     if (pattern.empty()) return;
-    told(fill_range(selection_first(), selection_last(), pattern), "Cannot Fill Selection", "");
+    report(fill_range(selection_first(), selection_last(), pattern), "Cannot Fill Selection", "");
 }

@@ -160,7 +160,7 @@ TEST(RangeWrite, AFullDiskFailsWithItsReasonAndLeavesNothingBehind) {
 }
 
 // A sparse file of 8 GiB, paged: the write-out runs long enough to show its
-// progress, and Escape then gives it up.
+// progress, and Escape then gives it up. Copying as much is refused.
 TEST(RangeWrite, EscapeStopsALongWriteOutAndLeavesNoFileAndTheOldTargetAsItWas) {
     Terminal t;
     t.write_file("big.bin", "start");
@@ -169,6 +169,10 @@ TEST(RangeWrite, EscapeStopsALongWriteOutAndLeavesNoFileAndTheOldTargetAsItWas) 
     start_on(t, "big.bin");
     t.send(alt('a') + ctrl('t') + ctrl('u') + "99999999999" + keys::enter);
     ASSERT_TRUE(expect_anywhere(t, "Selected 8589934592 bytes 00000000-1FFFFFFFF"));
+    // More than the clipboard holds: the reason, and the selection stays.
+    t.send(alt('w'));
+    expect_failure(t, "Cannot Copy Selection", "Selection too large: at most 1 GiB can be copied");
+    EXPECT_TRUE(expect_anywhere(t, "Selected 8589934592 bytes"));
     for (const std::string target : {"new.bin", "old.bin"}) {
         SCOPED_TRACE(target);
         write_out(t, target);
