@@ -164,6 +164,7 @@ TEST(RangeSelect, TheHighlightFollowsResizesLayoutsCharsetsAndColour) {
     // The text view has no selection keys: Alt-A does nothing there.
     t.send(ctrl('e'));
     ASSERT_TRUE(t.expect([&] { return row_with(t, "00000000  ") < 0; }, "the text view"));
+    EXPECT_TRUE(t.expect_row(23, writable_bar)) << "the text view keeps its own bar";
     t.send(alt('a'));
     EXPECT_TRUE(t.expect_unchanged());
     t.send(ctrl('e'));

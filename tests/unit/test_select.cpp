@@ -1,6 +1,6 @@
-// The selection: its ends, the keys that set and move them, its bar, its
-// highlight in the hex view, the Alt and Shift sequences that reach it, and
-// the text offered to the terminal's clipboard.
+// The selection: its ends, its bar, its highlight in the hex view, the Alt
+// and Shift sequences that reach it, and the text offered to the terminal's
+// clipboard. What a user sees of them is proven end to end (test_ranges*).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,19 +17,6 @@ std::vector<unsigned char> letters(size_t n) {
     for (size_t i = 0; i < n; ++i)
         v[i] = static_cast<unsigned char>('A' + i % 26);
     return v;
-}
-
-std::string k(int code) {
-    return CursesScreen::key(code);
-}
-
-// Keys typed into the hex view, one after the other, as the main loop reads
-// them; a Control-A after them ends the loop unread by the editor.
-void type(CursesScreen& screen, const std::string& keys) {
-    screen.feed(keys + "\x01");
-    Globals.mode = MODE_HEX;
-    for (int key = read_key(); key != 1; key = read_key())
-        hex_mode_key(key);
 }
 
 } // namespace
@@ -62,30 +49,6 @@ TEST(Selection, RunsFromTheMarkToTheCursorInEitherDirection) {
     Globals.filesize = 60;
     select_fit();
     EXPECT_EQ(*select_mark, 60u);
-}
-
-TEST(Selection, ShiftedMovesSetTheMarkThenMoveAndF9ClearsIt) {
-    KeptEditorState keep;
-    CursesScreen screen(24, 80);
-    load_whole_file(letters(2000));
-    EditingFixture::at(0x20, 3);
-    // Two nibbles right is the next byte; Shift-Down a row; Shift-End the
-    // row's end: the mark stays where the first of them was pressed.
-    type(screen, k(KEY_SRIGHT) + k(KEY_SRIGHT) + k(KEY_SF) + k(KEY_SEND));
-    ASSERT_TRUE(selection_active());
-    EXPECT_EQ(*select_mark, 0x20u);
-    EXPECT_EQ(cursor_loc, 0x3Fu);
-    type(screen, k(KEY_SHOME) + k(KEY_SR) + k(KEY_SLEFT));
-    EXPECT_EQ(*select_mark, 0x20u);
-    EXPECT_EQ(cursor_loc, 0x1Fu);
-    EXPECT_EQ(selection_first(), 0x1Fu);
-    EXPECT_EQ(selection_last(), 0x20u);
-    type(screen, k(KEY_F(9)));
-    EXPECT_FALSE(selection_active());
-    // Pages with Shift, and the plain keys after: the mark stays put.
-    type(screen, k(KEY_SNEXT) + k(KEY_DOWN) + k(KEY_SPREVIOUS));
-    EXPECT_EQ(*select_mark, 0x1Fu);
-    EXPECT_EQ(cursor_loc, 0x1Fu + 16);
 }
 
 TEST(Selection, EscapeWithALetterIsAltInEitherCaseAndShiftedSequencesAreDecoded) {
@@ -135,30 +98,6 @@ TEST(SelectionBar, NamesTheBytesTheirEndsAndTheKeysThatMayAct) {
     EXPECT_EQ(selection_bar_text(0, 0x10, 0x2F, true, true), "");
 }
 
-TEST(SelectionBar, ReplacesTheCommandBarWhileASelectionExists) {
-    KeptEditorState keep;
-    CursesScreen screen(24, 80);
-    load_whole_file(letters(100));
-    Globals.mode = MODE_HEX;
-    EditingFixture::at(3, 1);
-    select_mark = 0;
-    draw_command_bar();
-    EXPECT_EQ(CursesScreen::text(Globals.help_win, 0).substr(0, 35),
-              "Selected 4 bytes 00000000-00000003 ");
-    // The text view has none of the selection's keys: its bar stays.
-    Globals.mode = MODE_TEXT;
-    werase(Globals.help_win);
-    draw_command_bar();
-    EXPECT_EQ(CursesScreen::text(Globals.help_win, 0).substr(0, 10), "^G Help   ");
-    // Without a selection the ordinary bar comes back in the hex view too.
-    Globals.mode = MODE_HEX;
-    select_clear();
-    werase(Globals.help_win);
-    draw_command_bar();
-    const std::string bar = CursesScreen::text(Globals.help_win, 0);
-    EXPECT_EQ(bar.substr(0, bar.find_last_not_of(' ') + 1), command_bar_text(80, 0));
-}
-
 TEST(SelectionHighlight, ReversesBothPanesAndStacksOverModifiedBytesInBothLayouts) {
     KeptEditorState keep;
     CursesScreen screen(24, 80);
@@ -197,27 +136,6 @@ TEST(SelectionHighlight, ReversesBothPanesAndStacksOverModifiedBytesInBothLayout
     draw_rows(0);
     EXPECT_NE(CursesScreen::attrs(w, 0, 64 + 10) & A_REVERSE, 0u);
     EXPECT_EQ(CursesScreen::attrs(w, 0, 64 + 3) & A_REVERSE, 0u);
-}
-
-TEST(SelectionHighlight, WithColourTakesItsOwnPairAndBoldForModifiedBytes) {
-    KeptEditorState keep;
-    CursesScreen screen(24, 80, true);
-    load_whole_file(letters(40));
-    mod_table_set(9, 'Z');
-    EditingFixture::at(10, 1);
-    select_mark = 8;
-    draw_rows(0);
-    WINDOW* w = Globals.main_win;
-    for (int col : {hex_col_of_byte(8), 64 + 8, hex_col_of_byte(10) + 1, 64 + 10}) {
-        EXPECT_EQ(CursesScreen::pair(w, 0, col), 5) << col;
-        EXPECT_EQ(CursesScreen::attrs(w, 0, col) & (A_BOLD | A_REVERSE), 0u) << col;
-    }
-    for (int col : {hex_col_of_byte(9), 64 + 9}) {
-        EXPECT_EQ(CursesScreen::pair(w, 0, col), 5) << col;
-        EXPECT_NE(CursesScreen::attrs(w, 0, col) & A_BOLD, 0u) << col;
-    }
-    for (int col : {hex_col_of_byte(7), 64 + 7, hex_col_of_byte(11), 64 + 11})
-        EXPECT_EQ(CursesScreen::pair(w, 0, col), 1) << col;
 }
 
 TEST(TerminalClipboard, HexTextOfTheBytesBase64EncodedInTheTerminalsSequence) {
