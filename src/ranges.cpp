@@ -122,13 +122,13 @@ std::vector<std::pair<uint64_t, unsigned char>> take_entries(uint64_t first, uin
     if (n != 0 && n <= mod_table_entries) {
         for (uint64_t o = first;; ++o) {
             unsigned char v;
-            if (mod_table_get(o, &v) == 0) out.push_back({o, v});
+            if (mod_table_get(o, &v) == 0) out.emplace_back(o, v);
             if (o == last) break;
         }
     } else {
         for (int b = 0; b < MOD_TABLE_BUCKETS; ++b)
             for (const mod_entry* e = mod_table[b]; e; e = e->next)
-                if (e->offset >= first && e->offset <= last) out.push_back({e->offset, e->value});
+                if (e->offset >= first && e->offset <= last) out.emplace_back(e->offset, e->value);
     }
     for (const auto& [o, v] : out)
         mod_table_remove(o);

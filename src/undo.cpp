@@ -91,11 +91,9 @@ void revert_overwrite(undo_record* r) {
     // shows that byte: a range piece (which marks the byte changed itself),
     // or the file when no older change of the byte is still in effect.
     if (range_is_modified(o)) {
-        unsigned char under = 0;
-        if (Globals.buffered)
-            mod_table_remove(o);
-        else if (range_overlay(o, &under, 1); under == r->old_byte)
-            mod_table_remove(o);
+        unsigned char under = r->old_byte; // whole-file mode: the buffer holds the byte
+        if (!Globals.buffered) range_overlay(o, &under, 1);
+        if (under == r->old_byte) mod_table_remove(o);
     } else if (undo_record* e = earlier_change_at(o, r)) {
         // Whole-file mode's entries only mark; paged mode's hold the byte
         // shown, which a range written and saved since e may have changed.
