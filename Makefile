@@ -104,7 +104,7 @@ fuzz:
 	cmake -S . -B $(FUZZB) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DMORVANE_SANITIZE=ON -DMORVANE_FUZZ=ON >/dev/null
 	cmake --build $(FUZZB) -j $(JOBS) --target fuzz_keys
 	mkdir -p $(FUZZB)/corpus
-	cd $(FUZZB) && ./fuzz_keys -jobs=1 -max_len=512 -timeout=10 \
+	cd $(FUZZB) && ./fuzz_keys -jobs=1 -max_len=512 -timeout=10 -dict=$(CURDIR)/fuzz/keys.dict \
 	    -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(CURDIR)/$(FUZZB)/ corpus $(CURDIR)/fuzz/seeds; \
 	    status=$$?; tail -n 3 fuzz-0.log; exit $$status
 

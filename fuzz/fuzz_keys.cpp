@@ -1,6 +1,9 @@
 // fuzz_keys: libFuzzer target that types arbitrary key streams, with
 // resizes, into the editor on a null terminal, over a small file.
 //
+// fuzz/keys.dict names every key as an xterm sends it (the selection's Shift,
+// F9 and Alt keys among them), so that mutations insert whole keys.
+//
 // Input: byte 0 chooses the options and the file, bytes 1-2 the first size;
 // then keys. 0xFF L C resizes to (1 + L % 60, 1 + C % 200); 0xFE lets the
 // editor take every key so far before the next ones come (otherwise keys
@@ -195,12 +198,12 @@ void reset_editor_state() {
     buf_spare = initial_spare;
     text_row_starts.clear();
     current_popup = nullptr;
-    current_bar = nullptr;
     output_charset = OutputCharset::Ascii;
     interrupt_kind = Interrupt::Startup;
     quit_dialog_open = false;
-    screen_overlay = nullptr;
-    clear_mod_table();
+    clear_mod_table(); // with the range pieces
+    clipboard.reset();
+    select_mark.reset();
     undo_clear();
     fp_reads_other_file = false;
     jump_distance = 0;

@@ -128,6 +128,24 @@ attr_t attr_help() {
 attr_t attr_field() {
     return color ? (A_BOLD | COLOR_PAIR(4)) : A_REVERSE;
 }
+attr_t attr_selected() {
+    return color ? COLOR_PAIR(5) : A_REVERSE;
+}
+
+// Bold marks a modified byte with colour or without; inside the selection it
+// keeps the selection's colours, so both show at once.
+attr_t attr_byte(bool modified, bool selected) {
+    if (!selected) return modified ? attr_modified() : attr_normal();
+    return modified ? (attr_selected() | A_BOLD) : attr_selected();
+}
+
+void init_colour_pairs() {
+    init_pair(1, COLOR_WHITE, COLOR_BLUE);
+    init_pair(2, COLOR_GREEN, COLOR_BLUE);
+    init_pair(3, COLOR_BLUE, COLOR_BLACK);
+    init_pair(4, COLOR_YELLOW, COLOR_CYAN);
+    init_pair(5, COLOR_WHITE, COLOR_MAGENTA);
+}
 
 // A one-cell mark for bytes the terminal cannot show; it is not '.', so such
 // bytes stay distinguishable from those shown as '.'.

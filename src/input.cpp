@@ -364,13 +364,45 @@ int read_key() {
 
 namespace {
 
+// What Shift adds to a numbered key's sequence (ESC [ 5 ; 2 ~) or to a
+// lettered one (ESC [ 1 ; 2 D): the curses code of the shifted key, or 0.
+int shifted_key(char final, int number) {
+    if (final != '~' && number != 1) return 0;
+    switch (final) {
+    case 'A':
+        return KEY_SR;
+    case 'B':
+        return KEY_SF;
+    case 'C':
+        return KEY_SRIGHT;
+    case 'D':
+        return KEY_SLEFT;
+    case 'H':
+        return KEY_SHOME;
+    case 'F':
+        return KEY_SEND;
+    case '~':
+        return number == 5 ? KEY_SPREVIOUS : number == 6 ? KEY_SNEXT : 0;
+    default:
+        return 0;
+    }
+}
+
+bool is_letter(int k) {
+    return (k >= 'a' && k <= 'z') || (k >= 'A' && k <= 'Z');
+}
+
 // The one decoder of raw sequences: `next` gives the keys after the ESC (ERR
-// when none is waiting, for a caller that must not wait).
-int decode_escape(int (*next)()) {
+// when none is waiting, for a caller that must not wait); `waiting` gives a
+// key only when one has already arrived.
+int decode_escape(int (*next)(), int (*waiting)()) {
     const int second = next();
-    if (second == 'v') return KEY_ALT_V;
     if (second == 'O') {
-        switch (next()) {
+        // ESC O begins the arrows' sequences; alone, it is Alt-O typed with
+        // Shift, whose terminal sends nothing after it.
+        switch (waiting()) {
+        case ERR:
+            return alt_key('o');
         case 'A':
             return KEY_UP;
         case 'B':
@@ -383,16 +415,25 @@ int decode_escape(int (*next)()) {
             return 0;
         }
     }
+    if (is_letter(second)) return alt_key(static_cast<char>(second));
     if (second != '[') return 0;
     // Parameters up to the final byte: ESC [ 6 ~ names a key by its digit.
     static constexpr int numbered[] = {KEY_HOME, KEY_IC, KEY_DC, KEY_END, KEY_PPAGE, KEY_NPAGE};
     std::string params;
+    int final = 0;
     for (int k = next(); k != ERR; k = next()) {
-        if (k >= 0x40 && k <= 0x7E) break;
+        if (k >= 0x40 && k <= 0x7E) {
+            final = k;
+            break;
+        }
         params += static_cast<char>(k);
     }
-    return params.size() == 1 && params[0] >= '1' && params[0] <= '6' ? numbered[params[0] - '1']
-                                                                      : 0;
+    if (params.size() == 1 && params[0] >= '1' && params[0] <= '6')
+        return numbered[params[0] - '1'];
+    // Shift is modifier 2: "1;2" before a letter, "5;2" or "6;2" before '~'.
+    if (params.size() == 3 && params.compare(1, 2, ";2") == 0)
+        return shifted_key(static_cast<char>(final), params[0] - '0');
+    return 0;
 }
 
 int waiting_key() {
@@ -400,12 +441,18 @@ int waiting_key() {
     return wgetch(stdscr);
 }
 
+// A key typed during long work is kept before any the terminal holds.
+int arrived_key() {
+    if (int kept; take_kept_key(kept)) return kept;
+    return waiting_key();
+}
+
 } // namespace
 
 int read_escape_sequence() {
-    return decode_escape(read_key);
+    return decode_escape(read_key, arrived_key);
 }
 
 void drop_escape_sequence() {
-    (void)decode_escape(waiting_key);
+    (void)decode_escape(waiting_key, waiting_key);
 }

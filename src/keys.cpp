@@ -34,7 +34,24 @@ enum class Cmd {
     Calculator,
     Colour,
     Inspect,
-    Escape
+    Escape,
+    // The selection and the clipboard.
+    Mark,
+    SelectUp,
+    SelectDown,
+    SelectLeft,
+    SelectRight,
+    SelectPageUp,
+    SelectPageDown,
+    SelectHome,
+    SelectEnd,
+    Copy,
+    Cut,
+    PasteOver,
+    PasteIn,
+    Fill,
+    WriteOut,
+    ReadIn
 };
 
 struct KeyBinding {
@@ -88,6 +105,24 @@ constexpr KeyBinding hex_keys[] = {
     {KEY_F(7), Cmd::Redo},
     {KEY_ESC, Cmd::Escape},
     {KEY_ALT_V, Cmd::PageUp}, // ESC v, decoded by read_escape_sequence
+    // The selection: Shift with a move, and Alt-letters (decoded likewise).
+    {alt_key('a'), Cmd::Mark},
+    {KEY_F(9), Cmd::Mark},
+    {KEY_SR, Cmd::SelectUp},
+    {KEY_SF, Cmd::SelectDown},
+    {KEY_SLEFT, Cmd::SelectLeft},
+    {KEY_SRIGHT, Cmd::SelectRight},
+    {KEY_SPREVIOUS, Cmd::SelectPageUp},
+    {KEY_SNEXT, Cmd::SelectPageDown},
+    {KEY_SHOME, Cmd::SelectHome},
+    {KEY_SEND, Cmd::SelectEnd},
+    {alt_key('w'), Cmd::Copy},
+    {alt_key('k'), Cmd::Cut},
+    {alt_key('y'), Cmd::PasteOver},
+    {alt_key('p'), Cmd::PasteIn},
+    {alt_key('f'), Cmd::Fill},
+    {alt_key('o'), Cmd::WriteOut},
+    {alt_key('i'), Cmd::ReadIn},
 };
 
 // Letter commands: in the hex pane, or in either pane of a read-only file.
@@ -178,6 +213,73 @@ void repaint_all() {
 // A dialog's command: whatever it changed, the whole screen is drawn anew.
 void then_redraw() {
     redraw_later(REDRAW_ALL);
+}
+
+void run_command(Cmd cmd);
+
+// Shift with a move: the mark is set first where none is, then the cursor
+// moves as the key without Shift moves it.
+void select_with(Cmd move) {
+    select_begin();
+    run_command(move);
+}
+
+void run_selection_command(Cmd cmd) {
+    switch (cmd) {
+    case Cmd::Mark:
+        select_toggle_mark();
+        break;
+    case Cmd::SelectUp:
+        select_with(Cmd::Up);
+        break;
+    case Cmd::SelectDown:
+        select_with(Cmd::Down);
+        break;
+    case Cmd::SelectLeft:
+        select_with(Cmd::Left);
+        break;
+    case Cmd::SelectRight:
+        select_with(Cmd::Right);
+        break;
+    case Cmd::SelectPageUp:
+        select_with(Cmd::PageUp);
+        break;
+    case Cmd::SelectPageDown:
+        select_with(Cmd::PageDown);
+        break;
+    case Cmd::SelectHome:
+        select_with(Cmd::Home);
+        break;
+    case Cmd::SelectEnd:
+        select_with(Cmd::End);
+        break;
+    case Cmd::Copy:
+        select_copy();
+        break;
+    case Cmd::Cut:
+        select_cut();
+        break;
+    case Cmd::PasteOver:
+        select_paste_over();
+        break;
+    case Cmd::PasteIn:
+        select_paste_in();
+        break;
+    case Cmd::Fill:
+        select_fill();
+        then_redraw();
+        break;
+    case Cmd::WriteOut:
+        write_selection();
+        then_redraw();
+        break;
+    case Cmd::ReadIn:
+        read_clipboard();
+        then_redraw();
+        break;
+    default:
+        break;
+    }
 }
 
 void run_command(Cmd cmd) {
@@ -282,6 +384,9 @@ void run_command(Cmd cmd) {
         if (Cmd named; lookup(hex_keys, read_escape_sequence(), named) && named != Cmd::Escape)
             run_command(named);
         break;
+    default:
+        run_selection_command(cmd);
+        break;
     }
 }
 
@@ -329,6 +434,7 @@ void run_letter(Letter cmd) {
 
 void hex_mode_key(int key_code) {
     if (key_code == ERR) return;
+    const bool had_selection = selection_active();
     Cmd cmd;
     Letter letter;
     if (lookup(hex_keys, key_code, cmd)) {
@@ -340,6 +446,7 @@ void hex_mode_key(int key_code) {
     } else if (Globals.file_state != FILE_READ_ONLY && is_character(key_code)) {
         edit_byte(key_code);
     }
+    select_after_key(had_selection);
     // The frame is drawn when the next key is awaited; a refused key's bell
     // is sent by curses at once.
 }

@@ -209,6 +209,11 @@ attr_t attr_modified(); // modified byte / highlight: bold + pair 2 or bold
 attr_t attr_status();   // status line: bold + pair 4 or reverse
 attr_t attr_help();     // command bar: bold + pair 3 or normal
 attr_t attr_field();    // input fields: bold + pair 4 or reverse
+attr_t attr_selected(); // selected bytes: pair 5 or reverse
+// A byte's cell in the hex view, its highlights stacked in one order:
+// modified (bold), then selected.
+attr_t attr_byte(bool modified, bool selected);
+void init_colour_pairs(); // the pairs the roles above use, once colour has started
 
 // Safe output: nothing reaches the terminal as a control sequence. A byte of
 // the file takes one cell: put_byte_cell shows it "as itself" where the
@@ -264,9 +269,16 @@ int read_key();
 bool poll_signals();
 // After ESC, the raw sequences of terminals whose keys curses does not know:
 // ESC O A..D the arrows, ESC [ 1..6 ~ Home, Insert, Delete, End, Page Up,
-// Page Down (a CSI sequence is read to its final byte), ESC v Alt-v.
+// Page Down (a CSI sequence is read to its final byte), the same with Shift
+// (ESC [ 1 ; 2 A, ESC [ 5 ; 2 ~ ...), and ESC with a letter: Alt and the
+// letter, in either case (a lone ESC O with nothing after it is Alt-O).
 // Returns the key code, 0 for a sequence that names none.
 inline constexpr int KEY_ALT_V = KEY_MAX + 1;
+inline constexpr int KEY_ALT_FIRST = KEY_MAX + 2; // the other letters from here, a to z
+constexpr int alt_key(char letter) {
+    const char lower = static_cast<char>(letter | 0x20);
+    return lower == 'v' ? KEY_ALT_V : KEY_ALT_FIRST + (lower - 'a');
+}
 int read_escape_sequence();
 void drop_escape_sequence(); // the same, of what has already arrived only: never waits
 
@@ -387,6 +399,47 @@ void text_mode_key(int key_code);
 void toggle_view();
 void quit_if_asked(int save_result);
 bool key_tables_are_unique(); // no key bound twice in one table
+
+// ---------------------------------------------------------------- select.cpp
+// The selection: every byte from the mark to the cursor, both included, in
+// either direction. Only the mark is kept; the cursor is the other end, so
+// every key that moves the cursor moves that end.
+
+extern std::optional<uint64_t> select_mark; // the fixed end of the selection; none: no selection
+inline bool selection_active() {
+    return select_mark.has_value();
+}
+uint64_t selection_first(); // its lower end (with a selection)
+uint64_t selection_last();  // its higher end
+void select_clear();        // the selection goes (the clipboard stays)
+void select_fit();          // a mark past the file's last byte comes onto it
+void select_begin();        // the mark at the cursor where none is set (Shift and a move)
+// The hex view's commands on the selection and the clipboard.
+void select_toggle_mark(); // Alt-A, F9
+void select_copy();        // Alt-W
+void select_cut();         // Alt-K
+void select_paste_over();  // Alt-Y
+void select_paste_in();    // Alt-P
+void select_fill();        // Alt-F
+// After every key of the hex view: the mark is kept within the file, and the
+// highlight and the bar follow the cursor while a selection exists (or has
+// just gone). `had_selection`: one existed before the key.
+void select_after_key(bool had_selection);
+// What a copy offers the terminal's clipboard: the bytes as hexadecimal text,
+// two digits a byte separated by single blanks ("48 65 6C"), base64 encoded.
+inline constexpr size_t TERMINAL_CLIPBOARD_LIMIT = size_t{64} << 10; // bytes offered at most
+std::string clipboard_hex_text(const unsigned char* bytes, size_t n);
+std::string base64_text(std::string_view bytes);
+// The terminal's clipboard sequence (terminfo Ms) for the clipboard, or
+// empty where the terminal has none or the clipboard is too large.
+std::string terminal_clipboard_sequence();
+// A failure of a range command in the save dialog's box: `title`, then `reason`.
+void range_failure_box(const char* title, const std::string& reason);
+
+// ---------------------------------------------------------------- rangefile.cpp
+
+void write_selection(); // Alt-O: the selection into a file named in a dialog
+void read_clipboard();  // Alt-I: a file named in a dialog into the clipboard
 
 // ---------------------------------------------------------------- filebuff.cpp
 
@@ -576,6 +629,19 @@ void undo_mark_saved(); // every record so far has been written by a save
 // ---------------------------------------------------------------- save.cpp
 
 int save_file();
+// The bytes first..last as shown (unsaved changes included) into the file
+// `name`, which must not be the edited file, through the same safe path as a
+// save under a new name (a temporary file beside it, synced and renamed), with
+// progress that Escape stops. 1 written; 0 failed, with *failure set to the
+// box's title and errno to the reason, and nothing left of the write.
+int write_range_as(const std::string& name, uint64_t first, uint64_t last, const char** failure);
+// What a name given to a dialog names: the edited file (under any path), or
+// an existing regular file that a write would replace.
+bool names_edited_file(const std::string& name);
+bool names_existing_file(const std::string& name);
+// A failure in a save-like popup, as the Save dialog shows it: `title` on
+// row 1, `reason` (a whole line such as "Reason: ...") on row 3; then a key.
+void show_save_failure(WINDOW* popup, const char* title, const std::string& reason);
 std::string& trim_at_whitespace(std::string& text);
 // The writing behind save_file, without the dialog: 1 saved under `name`;
 // 0 failed, with *failure set to the box's title and errno to the reason.
@@ -707,6 +773,10 @@ extern size_t text_scan_block; // bytes per block of the text view's scans (test
 std::string status_text(int cols); // the status line before the marker
 char status_marker();              // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
+// The bar while a selection exists: how many bytes, its first and last
+// offset, then the keys that act on it (Cut and Fill where they may).
+std::string selection_bar_text(int cols, uint64_t first, uint64_t last, bool can_cut,
+                               bool can_fill);
 void draw_status();      // staged; update_screen flushes
 void draw_command_bar(); // staged; update_screen flushes
 

@@ -129,6 +129,7 @@ void quit_new_file() {
     open_file(&none);
     if (mode_before == MODE_CALCULATOR) Globals.mode = MODE_CALCULATOR;
     cursor_onto(0, 1);
+    select_clear(); // the clipboard lives on; a mark in the other file means nothing here
     Globals.file_state = FILE_UNCHANGED;
     Globals.text_pane = 0;
     redraw_later(REDRAW_ALL);

@@ -638,21 +638,7 @@ const char* write_whole(const std::string& name, bool in_place) {
 }
 
 void show_failure(WINDOW* popup, const char* title, int err) {
-    if (popup) {
-        wattroff(popup, A_REVERSE); // left on by the input field
-        werase(popup);
-        popup_border(popup);
-        int inner = getmaxx(popup) - 2;
-        // A popup narrowed by a small terminal moves the title left rather
-        // than cutting it.
-        int title_col = std::max(1, std::min(27, inner + 1 - static_cast<int>(strlen(title))));
-        mvput_safe(popup, 1, title_col, title, std::max(0, inner + 1 - title_col));
-        std::string reason = std::string("Reason: ") + strerror(err);
-        int col = 35 - static_cast<int>(reason.size()) / 2;
-        if (col < 1 || col + static_cast<int>(reason.size()) > inner + 1) col = 1;
-        mvput_safe(popup, 3, col, reason, std::max(0, inner + 1 - col));
-    }
-    read_key();
+    show_save_failure(popup, title, std::string("Reason: ") + strerror(err));
 }
 
 } // namespace
@@ -779,4 +765,94 @@ int save_file() {
         if (!result && !new_file_wanted) show_failure(popup, failure, errno);
         return result;
     }
+}
+
+// ------------------------------------------------------------ writing a range
+
+void show_save_failure(WINDOW* popup, const char* title, const std::string& reason) {
+    if (popup) {
+        wattroff(popup, A_REVERSE); // left on by the input field
+        werase(popup);
+        popup_border(popup);
+        int inner = getmaxx(popup) - 2;
+        // A popup narrowed by a small terminal moves the title left rather
+        // than cutting it.
+        int title_col = std::max(1, std::min(27, inner + 1 - static_cast<int>(strlen(title))));
+        mvput_safe(popup, 1, title_col, title, std::max(0, inner + 1 - title_col));
+        int col = 35 - static_cast<int>(reason.size()) / 2;
+        if (col < 1 || col + static_cast<int>(reason.size()) > inner + 1) col = 1;
+        mvput_safe(popup, 3, col, reason, std::max(0, inner + 1 - col));
+    }
+    read_key();
+}
+
+bool names_edited_file(const std::string& name) {
+    return target_kind(name) == Target::Edited;
+}
+
+bool names_existing_file(const std::string& name) {
+    return target_kind(name) == Target::Existing;
+}
+
+namespace {
+
+constexpr const char* range_failure = "Cannot Write Selection";
+
+// The bytes as shown, in blocks that end at multiples of the block size, so
+// that every read after the first starts page-aligned.
+int copy_range_to(int fd, uint64_t first, uint64_t length, LongWork& work) {
+    AlignedBytes chunk = aligned_bytes(copy_chunk);
+    if (!chunk) {
+        errno = ENOMEM;
+        return -1;
+    }
+    for (uint64_t done = 0; done < length;) {
+        const uint64_t at = first + done;
+        const size_t n =
+            static_cast<size_t>(std::min<uint64_t>(length - done, copy_chunk - at % copy_chunk));
+        size_t held = 0;
+        if (filebuff_fetch(at, chunk.get(), n, &held) < 0) return -1;
+        if (held < n) { // the file ended early: the copy would lack its bytes
+            errno = EIO;
+            return -1;
+        }
+        if (write_all(fd, chunk.get(), n, work, done) < 0) return -1;
+        done += n;
+    }
+    return 0;
+}
+
+} // namespace
+
+int write_range_as(const std::string& name, uint64_t first, uint64_t last, const char** failure) {
+    assert(first <= last && last <= Globals.filesize && "write_range_as: not a range of the file");
+    *failure = range_failure;
+    if (name.empty()) {
+        errno = ENOENT;
+        return 0;
+    }
+    // The edited file would be emptied under the window that reads it.
+    if (names_edited_file(name)) {
+        errno = EBUSY;
+        return 0;
+    }
+    WholeTarget t;
+    if (open_whole_target(name, false, t) != 0) return 0;
+    const uint64_t length = last - first + 1;
+    std::optional<EndingSignalsHeld> held;
+    if (t.temp.empty()) held.emplace();
+    // As a save: only a target that is not yet in its place may be given up.
+    LongWork work("Writing", length, !t.temp.empty() || t.created);
+    int rc = reserve_space(t, length);
+    if (rc == 0) rc = copy_range_to(t.fd, first, length, work);
+    if (rc == 0) rc = cut_to_length(t.fd, length);
+    if (rc == 0) rc = commit_target(t);
+    if (rc != 0 && !t.renamed) {
+        abandon_target(t, false);
+        return 0;
+    }
+    close_keeping_errno(t.fd);
+    // Renamed, but the directory could not be synced: the name may not
+    // survive a crash, which is worth saying.
+    return rc == 0 ? 1 : 0;
 }

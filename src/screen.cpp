@@ -207,8 +207,11 @@ void draw_rows(uint64_t start) {
     const int width = getmaxx(w);
     const bool wide = Globals.spacing != 0;
     const attr_t normal = attr_normal();
-    const attr_t modified = attr_modified();
     const int* cols = layout_cols(wide);
+    // Empty (first > last) without a selection.
+    const uint64_t sel_first = selection_active() ? selection_first() : 1;
+    const uint64_t sel_last = selection_active() ? selection_last() : 0;
+    auto selected = [&](uint64_t off) { return off >= sel_first && off <= sel_last; };
     const int row_fill_from = last_hex_col() + 1;
     const uint64_t first = start & ~uint64_t{15};
     const uint64_t last = Globals.filesize;
@@ -227,20 +230,30 @@ void draw_rows(uint64_t start) {
             const uint64_t off = row + static_cast<uint64_t>(c);
             wattrset(w, normal);
             if (c == 0) draw_offset_label(w, r, row, width);
-            if (is_modified(off)) wattrset(w, modified);
+            const bool mod = is_modified(off);
+            const bool sel = selected(off);
+            wattrset(w, attr_byte(mod, sel));
             const int b = get_byte(off);
             const int x = cols[c];
             put_cell(w, r, x, width, static_cast<unsigned char>(hex_digit_char((b >> 4) & 0xF)));
             put_cell(w, r, x + 1, width, static_cast<unsigned char>(hex_digit_char(b & 0xF)));
+            // The blanks join two selected bytes of a row into one band; any
+            // other blanks look as they do without a selection.
+            const bool band = sel && c < n - 1 && selected(off + 1);
+            wattrset(w, band ? attr_byte(false, true) : attr_byte(mod, false));
             const int blanks = separator_blanks(c, wide);
             for (int k = 0; k < blanks; ++k)
                 put_cell(w, r, x + 2 + k, width, ' ');
+            wattrset(w, attr_byte(mod, sel));
             const int tx = width - 16 + c;
             if (tx >= 0 && tx < width) {
                 wmove(w, r, tx);
                 put_text_cell(w, b);
             }
-            if (c == 15) put_blanks(w, r, row_fill_from, width - 17, width);
+            if (c == 15) {
+                wattrset(w, attr_byte(mod, false));
+                put_blanks(w, r, row_fill_from, width - 17, width);
+            }
         }
         if (n < 16) {
             partial = n;

@@ -172,12 +172,7 @@ static void set_up_colour() {
     start_color();
     use_default_colors();
     color = has_colors() ? 1 : 0;
-    if (color) {
-        init_pair(1, COLOR_WHITE, COLOR_BLUE);
-        init_pair(2, COLOR_GREEN, COLOR_BLUE);
-        init_pair(3, COLOR_BLUE, COLOR_BLACK);
-        init_pair(4, COLOR_YELLOW, COLOR_CYAN);
-    }
+    if (color) init_colour_pairs();
 }
 
 int main_rows() {

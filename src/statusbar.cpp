@@ -106,11 +106,45 @@ std::string command_bar_text(int cols, int file_state) {
     return bar;
 }
 
+// The keys that act on a selection, each printed whole or not at all.
+std::string selection_bar_text(int cols, uint64_t first, uint64_t last, bool can_cut,
+                               bool can_fill) {
+    if (cols <= 0) return {};
+    // No file reaches 2^64 bytes (a file's length is a signed 64-bit number):
+    // the count never wraps.
+    const uint64_t count = last - first + 1;
+    char head[96];
+    (void)snprintf(head, sizeof head, "Selected %" PRIu64 " byte%s %08" PRIX64 "-%08" PRIX64, count,
+                   count == 1 ? "" : "s", first, last);
+    std::string bar = head;
+    if (static_cast<int>(bar.size()) > cols) bar.resize(static_cast<size_t>(cols));
+    struct Entry {
+        const char* text;
+        bool shown;
+    };
+    const Entry entries[] = {{"  M-W Copy", true},
+                             {"  M-K Cut", can_cut},
+                             {"  M-F Fill", can_fill},
+                             {"  M-O Write", true},
+                             {"  M-A Clear", true}};
+    for (const Entry& e : entries) {
+        if (!e.shown) continue;
+        // One column to spare, as on the ordinary bar.
+        if (static_cast<int>(bar.size() + strlen(e.text)) + 1 > cols) continue;
+        bar += e.text;
+    }
+    return bar;
+}
+
 void draw_command_bar() {
     WINDOW* w = Globals.help_win;
     if (!w) return;
     const int width = getmaxx(w);
-    const std::string bar = command_bar_text(COLS, Globals.file_state);
+    const bool writable = Globals.file_state != FILE_READ_ONLY;
+    const std::string bar = selection_active() && Globals.mode == MODE_HEX
+                                ? selection_bar_text(COLS, selection_first(), selection_last(),
+                                                     writable && Globals.buffered, writable)
+                                : command_bar_text(COLS, Globals.file_state);
     wmove(w, 0, 0);
     waddnstr(w, bar.c_str(), std::min(static_cast<int>(bar.size()), width));
     wnoutrefresh(w);

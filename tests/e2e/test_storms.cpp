@@ -4,6 +4,8 @@
 //   - one overwrite sequence gives the same file in paged and -b mode, saved
 //     in place or under a new name;
 //   - keys that never save leave the file's bytes and time untouched.
+// Range commands (select, copy, paste, fill; cut and paste in with -b) join
+// the edits: each is one undo step, and none depends on the storage mode.
 //
 // MV_STORM_SEED sets the seed (else a fixed one per test), and
 // MV_STORM_RUNS / MV_STORM_KEYS the runs per test and the actions
@@ -148,8 +150,10 @@ class StormScript {
             edit();
         else if (r < 30)
             undo_redo();
-        else if (r < 50)
+        else if (r < 44)
             move();
+        else if (r < 50)
+            range_action();
         else if (r < 56)
             random_resize();
         else if (r < 62)
@@ -189,6 +193,59 @@ class StormScript {
                 add(std::string(1, static_cast<char>(0x20 + pick(0x5F))));
             else
                 add(std::string(1, from("0123456789abcdefABCDEF")));
+        }
+    }
+
+    // A selection made or moved, and what acts on it. Alt keys go out as
+    // Escape and the letter in one batch, so the two are never split.
+    void range_action() {
+        static const std::vector<std::string> shifted = {
+            keys::shift_up,   keys::shift_down, keys::shift_left,    keys::shift_right,
+            keys::shift_home, keys::shift_end,  keys::shift_page_up, keys::shift_page_down};
+        const int n = 1 + pick(4);
+        for (int i = 0; i < n; ++i)
+            add(shifted[static_cast<size_t>(pick(int(shifted.size())))]);
+        if (!dialogs_fit()) return;
+        switch (pick(kind_ == Kind::NoSave ? 9 : 7)) {
+        case 0:
+            add(pick(2) ? keys::alt('a') : keys::f9); // cleared (a new mark next time)
+            break;
+        case 1:
+            add(keys::alt(pick(2) ? 'w' : 'W'));
+            break;
+        case 2:
+            add(keys::alt('y'));
+            break;
+        case 3:
+        case 4:
+            // Shift-Right first: a selection for the fill, whatever the keys before did.
+            add(keys::shift_right);
+            add(keys::alt('f'));
+            maybe_resize_inside();
+            add(hex_digits(2 * (1 + pick(3))));
+            add(pick(8) == 0 ? ctrl('g') : keys::enter);
+            break;
+        case 5:
+        case 6:
+            if (insert_delete_)
+                add(keys::alt(pick(2) ? 'k' : 'p'));
+            else
+                add(keys::alt('w'));
+            break;
+        case 7: // into a file of its own, never the edited one
+            add(keys::shift_right);
+            add(keys::alt('o'));
+            maybe_resize_inside();
+            add("sel" + std::to_string(written_++) + ".bin");
+            add(keys::enter);
+            break;
+        default: // the edited file read into the clipboard, then pasted
+            add(keys::alt('i'));
+            maybe_resize_inside();
+            add("n.bin");
+            add(keys::enter);
+            add(keys::alt('y'));
+            break;
         }
     }
 
@@ -377,6 +434,7 @@ class StormScript {
     bool text_pane_ = false;
     int lines_ = 24, cols_ = 80;
     long keys_ = 0;
+    int written_ = 0; // files written by Alt-O so far
     std::string batch_;
     std::vector<Step> steps_;
 };

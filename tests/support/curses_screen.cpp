@@ -31,10 +31,7 @@ CursesScreen::CursesScreen(int lines, int cols, bool with_color) {
     if (with_color) {
         start_color();
         use_default_colors();
-        init_pair(1, COLOR_WHITE, COLOR_BLUE);
-        init_pair(2, COLOR_GREEN, COLOR_BLUE);
-        init_pair(3, COLOR_BLUE, COLOR_BLACK);
-        init_pair(4, COLOR_YELLOW, COLOR_CYAN);
+        init_colour_pairs();
         color = 1;
     }
     Globals.status_win = newwin(1, COLS, 0, 0);
@@ -142,8 +139,27 @@ std::string CursesScreen::key(int code) {
         return "\033[17~";
     case KEY_F(7):
         return "\033[18~";
+    case KEY_F(9):
+        return "\033[20~";
     case KEY_F(12):
         return "\033[24~";
+    // With Shift.
+    case KEY_SR:
+        return "\033[1;2A";
+    case KEY_SF:
+        return "\033[1;2B";
+    case KEY_SRIGHT:
+        return "\033[1;2C";
+    case KEY_SLEFT:
+        return "\033[1;2D";
+    case KEY_SHOME:
+        return "\033[1;2H";
+    case KEY_SEND:
+        return "\033[1;2F";
+    case KEY_SPREVIOUS:
+        return "\033[5;2~";
+    case KEY_SNEXT:
+        return "\033[6;2~";
     default:
         throw std::runtime_error("no sequence for key");
     }

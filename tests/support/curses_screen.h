@@ -3,7 +3,7 @@
 // The constructor starts curses with newterm on TERM=xterm-256color, output
 // to /dev/null and input from a pipe, at a fixed size, and creates the three
 // editor windows with the start-up geometry (status row 0, main rows 1..L-2,
-// command bar row L-1). Colour is off unless asked for (then pairs 1-4 are
+// command bar row L-1). Colour is off unless asked for (then the pairs are
 // defined as at start-up and `color` is 1).
 //
 // Reading back: text(win, row) gives the row's characters (one per cell,

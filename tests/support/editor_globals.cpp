@@ -109,6 +109,7 @@ const std::vector<EditorGlobal>& editor_globals() {
              return s.str();
          }},
         {"clipboard", [] { return clipboard ? bytes_of(*clipboard) : std::string("none"); }},
+        {"select_mark", [] { return select_mark ? text_of(*select_mark) : std::string("none"); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},
         {"fp_reads_other_file", [] { return text_of(fp_reads_other_file); }},
         {"file_on_disk",

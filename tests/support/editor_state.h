@@ -27,8 +27,10 @@ struct KeptEditorState {
     bool wanted = new_file_wanted;
     DiskFile on_disk = file_on_disk;
     std::shared_ptr<const ByteBuffer> clip = clipboard;
+    std::optional<uint64_t> mark = select_mark;
     ~KeptEditorState() {
         clipboard = clip;
+        select_mark = mark;
         new_file_wanted = wanted;
         clear_mod_table();
         undo_clear();

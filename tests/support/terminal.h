@@ -98,8 +98,22 @@ inline const std::string f4 = "\x1bOS";
 inline const std::string f5 = "\x1b[15~";
 inline const std::string f6 = "\x1b[17~";
 inline const std::string f7 = "\x1b[18~";
+inline const std::string f9 = "\x1b[20~";
+// With Shift (xterm's modifier 2).
+inline const std::string shift_up = "\x1b[1;2A";
+inline const std::string shift_down = "\x1b[1;2B";
+inline const std::string shift_right = "\x1b[1;2C";
+inline const std::string shift_left = "\x1b[1;2D";
+inline const std::string shift_home = "\x1b[1;2H";
+inline const std::string shift_end = "\x1b[1;2F";
+inline const std::string shift_page_up = "\x1b[5;2~";
+inline const std::string shift_page_down = "\x1b[6;2~";
 inline const std::string tab = "\t";
 inline const std::string enter = "\r"; // the tty turns it into 10
+// Alt with a letter, as terminals send it: Escape, then the letter.
+inline std::string alt(char letter) {
+    return "\x1b" + std::string(1, letter);
+}
 } // namespace keys
 
 // Timeouts are for a program that hangs, not a slow one: the sanitizer build

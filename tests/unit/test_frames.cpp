@@ -108,6 +108,9 @@ TEST(Frames, EveryHexViewKeyEndsInOneFlush) {
                          k(KEY_F(7)) + k(KEY_IC) + k(KEY_DC) + "\t" + "z" + "\t" + "\x10" + "\x12" +
                          "\x12" + "\x0c" + k(KEY_F(5)) + k(KEY_F(5)) + "uv" + "hl" +
                          "\x02\x19\x06\x16" + "\x1bv";
+    // The selection's keys: Shift with moves, copy, F9, paste over and in, cut.
+    script += k(KEY_SRIGHT) + k(KEY_SF) + k(KEY_SEND) + "\x1bw" + k(KEY_F(9)) + k(KEY_SLEFT) +
+              "\x1by" + "\x1bp" + k(KEY_SHOME) + "\x1bk" + k(KEY_F(9));
     // Scrolling at the bottom row is a frame of its own as well.
     for (int i = 0; i < 30; ++i)
         script += k(KEY_DOWN);
@@ -132,7 +135,9 @@ TEST(Frames, EveryDialogKeyEndsInOneFlush) {
         // Help: scrolled down and up, left with q; the inspector, closed by a key.
         "\x07jjk" + "q" + k(KEY_F(6)) + "z" +
         // Save, cancelled; the calculator: lines, digits, Backspace, left.
-        "\x0f" + "x" + "\x07" + "\x1f" + "j1" + k(KEY_BACKSPACE) + "k5" + "\x18";
+        "\x0f" + "x" + "\x07" + "\x1f" + "j1" + k(KEY_BACKSPACE) + "k5" + "\x18" +
+        // Fill: a selection, the pattern typed, Enter; the mark cleared.
+        k(KEY_SRIGHT) + "\x1b" + "f" + "0a1" + k(KEY_BACKSPACE) + "b\n" + "\x1b" + "a";
     expect_one_frame_per_key(screen, script);
 }
 
