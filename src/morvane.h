@@ -512,10 +512,10 @@ RangeResult cut_range(uint64_t first, uint64_t last); // whole-file mode
 RangeResult read_into_clipboard(const std::string& name);
 // Range steps are undo records of kind UNDO_RANGE (offset: the first byte);
 // what they changed is kept here, in the same order as the undo stack.
-void range_undo(bool saved); // the stack's top record is a range step: takes it back
-void range_redo();           // the newest range step taken back, applied again
-void range_forget_undone();  // a new change: the steps taken back cannot be redone
-void range_forget_all();     // the undo history is cleared
+void range_undo(bool saved);  // the stack's top record is a range step: takes it back
+void range_redo();            // the newest range step taken back, applied again
+void range_forget_undone();   // a new change: the steps taken back cannot be redone
+void range_forget_all();      // the undo history is cleared
 // Paged mode, just before a save writes the changes into the file the window
 // reads: the undo steps keep what they replaced, which the file will no
 // longer hold. False when that is more than is kept in memory (the caller
