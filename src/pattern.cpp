@@ -452,7 +452,7 @@ struct MaskedNeedle {
 inline uint64_t lanes16(const unsigned char* a, const unsigned char* b, __m128i v1, __m128i m1,
                         __m128i v2, __m128i m2) {
     uint64_t h = 0;
-    for (int k = 0; k < 4; ++k) {
+    for (size_t k = 0; k < 4; ++k) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * k));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * k));
         const __m128i e = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(x, m1), v1),
