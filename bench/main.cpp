@@ -63,6 +63,16 @@ const TableRow table_rows[] = {
     {"PasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
     {"UndoPasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
     {"RedoPasteIn256MiB_b_1GiB", "Reference_memmove_1GiB", 2, "<= 2"},
+    // Masked patterns of Find: 8 bytes of ??, of text ignoring case and of a
+    // number against grep -F of 8 bytes; a million matches counted against
+    // one search through the same file.
+    {"PatternWildcard8_1GiB", "Reference_grep_F_8_bytes_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"PatternWildcard8Backward_1GiB", "Reference_grep_F_8_bytes_1GiB", 1 / grep_speed_share,
+     "<= 1/0.7"},
+    {"PatternTextIgnoringCase8_1GiB", "Reference_grep_F_8_bytes_1GiB", 1 / grep_speed_share,
+     "<= 1/0.7"},
+    {"PatternNumberU64_1GiB", "Reference_grep_F_8_bytes_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
+    {"CountMillionMatches_1GiB", "PatternSearchThrough_counted_1GiB", 2, "<= 2"},
     // End to end: the real program in a terminal, from the last key to the
     // screen that shows the result.
     {"E2E_SearchForward_1GiB", "Reference_grep_c_F_random_1GiB", 1.0, "<= 1.0"},

@@ -312,6 +312,10 @@ SearchBlocks search_blocks(uint64_t m) {
 
 } // namespace
 
+unsigned search_byte_rank(unsigned char b) {
+    return search_byte_commonness[b];
+}
+
 SearchResult find_pattern(const unsigned char* pattern, uint64_t start, uint64_t pattern_len,
                           uint64_t count) {
     SearchResult result{0, 0};

@@ -838,6 +838,43 @@ struct TextPattern {
     bool only_blanks = false;
 };
 TextPattern text_search_pattern(const std::string& field, int ebcdic);
+// How common a byte value is in ordinary files, 0 (rare) to 255: searches
+// look first for a pattern's rarest byte.
+unsigned search_byte_rank(unsigned char b);
+
+// ---------------------------------------------------------------- pattern.cpp
+// A pattern of Find (Alt-S) and Replace (Alt-R): byte i of a match is any
+// byte b with (b & mask[i]) == value[i]: mask 0xFF an exact byte, 0 any byte
+// (??), 0xDF an ASCII letter in either case.
+struct BytePattern {
+    std::vector<unsigned char> value, mask;
+    size_t size() const { return value.size(); }
+    bool operator==(const BytePattern&) const = default;
+};
+// One pattern in one of the three forms of the field: hex bytes (4D 5A ??),
+// text in quotes ("ab"iw) or a number (u16be:0x1234). Empty, with `why` set
+// to a short reason, when the text cannot be read. `wildcards`: ?? and i are
+// allowed (a replacement allows neither: it must be exact bytes).
+// `empty_ok`: an empty hex form or "" is a pattern of no bytes (a deletion).
+std::optional<BytePattern> read_pattern(std::string_view text, bool wildcards, bool empty_ok,
+                                        std::string& why);
+// As find_pattern and find_pattern_backward (same start/count/result
+// conventions: count bytes from start; result.offset counted from start;
+// found 0 when none or stopped with Escape), over the bytes as shown, with
+// the progress and Escape of LongWork ("Searching").
+SearchResult find_masked(const BytePattern& p, uint64_t start, uint64_t count);
+SearchResult find_masked_backward(const BytePattern& p, uint64_t start, uint64_t count);
+// Every match whose first byte lies in [start, start + count) and that lies
+// wholly in the file, overlapping ones included; nullopt when stopped with
+// Escape (LongWork "Counting"). `first_at_or_after`, when given, receives in
+// `before` how many matches begin before it (the K of "Match K of N" is that
+// plus one).
+std::optional<uint64_t> count_matches(const BytePattern& p, uint64_t start, uint64_t count,
+                                      uint64_t first_at_or_after = UINT64_MAX,
+                                      uint64_t* before = nullptr);
+// The first offsets of the matches that overlap [first, last] (a screenful:
+// no progress, no Escape), ascending. For drawing the highlight.
+std::vector<uint64_t> matches_overlapping(const BytePattern& p, uint64_t first, uint64_t last);
 
 // ---------------------------------------------------------------- search.cpp
 

@@ -94,4 +94,22 @@ TEST(BlockReads, SearchesTextViewAndSaveCopyReadWholePagesIntoAlignedMemory) {
     EXPECT_EQ(back, bytes) << "the copy holds the file as shown";
 }
 
+// The masked pattern's search both ways and its count, from a start that is
+// not on a page, over several blocks.
+TEST(BlockReads, MaskedPatternScansReadWholePagesIntoAlignedMemory) {
+    EditingFixture::Bytes bytes(1024 * 1024 + 777, 'a');
+    EditedFile f(bytes, false);
+    const BytePattern absent{{'0', 0, '1'}, {0xFF, 0, 0xFF}};
+    const uint64_t start = 12345;
+    const uint64_t count = bytes.size() - start;
+    EXPECT_TRUE(reads_aligned("the masked forward search",
+                              [&] { EXPECT_EQ(find_masked(absent, start, count).found, 0); }));
+    EXPECT_TRUE(reads_aligned("the masked backward search", [&] {
+        EXPECT_EQ(find_masked_backward(absent, start, count).found, 0);
+    }));
+    EXPECT_TRUE(reads_aligned("the count", [&] {
+        EXPECT_EQ(count_matches(BytePattern{{'A', 'a'}, {0xDF, 0xFF}}, start, count), count - 1);
+    }));
+}
+
 #endif
