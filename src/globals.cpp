@@ -139,12 +139,20 @@ attr_t attr_byte(bool modified, bool selected) {
     return modified ? (attr_selected() | A_BOLD) : attr_selected();
 }
 
+// A match of the Find pattern: a colour of its own, or underlined where
+// there is no colour and inside the selection, so the other marks still show.
+attr_t attr_match(bool modified, bool selected) {
+    if (color && !selected) return COLOR_PAIR(6) | (modified ? A_BOLD : 0);
+    return attr_byte(modified, selected) | A_UNDERLINE;
+}
+
 void init_colour_pairs() {
     init_pair(1, COLOR_WHITE, COLOR_BLUE);
     init_pair(2, COLOR_GREEN, COLOR_BLUE);
     init_pair(3, COLOR_BLUE, COLOR_BLACK);
     init_pair(4, COLOR_YELLOW, COLOR_CYAN);
     init_pair(5, COLOR_WHITE, COLOR_MAGENTA);
+    init_pair(6, COLOR_BLACK, COLOR_YELLOW);
 }
 
 // A one-cell mark for bytes the terminal cannot show; it is not '.', so such

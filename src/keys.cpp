@@ -35,6 +35,8 @@ enum class Cmd {
     Colour,
     Inspect,
     Escape,
+    Find,
+    Replace,
     // The selection and the clipboard.
     Mark,
     SelectUp,
@@ -123,6 +125,8 @@ constexpr KeyBinding hex_keys[] = {
     {alt_key('f'), Cmd::Fill},
     {alt_key('o'), Cmd::WriteOut},
     {alt_key('i'), Cmd::ReadIn},
+    {alt_key('s'), Cmd::Find},
+    {alt_key('r'), Cmd::Replace},
 };
 
 // Letter commands: in the hex pane, or in either pane of a read-only file.
@@ -159,7 +163,7 @@ constexpr KeyBinding text_keys[] = {
     {ctrl('E'), Cmd::ToggleView}, {ctrl('G'), Cmd::Help},        {ctrl('L'), Cmd::Redraw},
     {ctrl('N'), Cmd::FindNext},   {ctrl('O'), Cmd::Save},        {ctrl('R'), Cmd::Charset},
     {ctrl('T'), Cmd::Goto},       {ctrl('W'), Cmd::Search},      {ctrl('X'), Cmd::Exit},
-    {KEY_ESC, Cmd::Escape},       {KEY_F(4), Cmd::FindPrevious},
+    {KEY_ESC, Cmd::Escape},       {KEY_F(4), Cmd::FindPrevious}, {alt_key('s'), Cmd::Find},
 };
 
 template <typename Table, typename Value> bool lookup(const Table& table, int key, Value& out) {
@@ -379,6 +383,14 @@ void run_command(Cmd cmd) {
         inspect_value();
         then_redraw();
         break;
+    case Cmd::Find:
+        find_dialog();
+        then_redraw();
+        break;
+    case Cmd::Replace:
+        replace_dialog();
+        then_redraw();
+        break;
     case Cmd::Escape:
         // A raw sequence acts as the key it names; ESC alone does nothing.
         if (Cmd named; lookup(hex_keys, read_escape_sequence(), named) && named != Cmd::Escape)
@@ -432,8 +444,20 @@ void run_letter(Letter cmd) {
 
 } // namespace
 
+namespace {
+
+// A note in the command bar lasts until the next key.
+void forget_bar_note() {
+    if (bar_note.empty()) return;
+    bar_note.clear();
+    redraw_later(REDRAW_BAR);
+}
+
+} // namespace
+
 void hex_mode_key(int key_code) {
     if (key_code == ERR) return;
+    forget_bar_note();
     const bool had_selection = selection_active();
     Cmd cmd;
     Letter letter;
@@ -453,12 +477,14 @@ void hex_mode_key(int key_code) {
 
 void text_mode_key(int key_code) {
     if (key_code == ERR) return;
+    forget_bar_note();
     Cmd cmd;
     if (!lookup(text_keys, key_code, cmd)) return;
-    if (cmd == Cmd::Escape) {
-        read_escape_sequence(); // names no key the text view has
+    // A raw sequence acts as the text view's key it names (Alt-S); ESC alone
+    // and other keys do nothing.
+    if (cmd == Cmd::Escape &&
+        (!lookup(text_keys, read_escape_sequence(), cmd) || cmd == Cmd::Escape))
         return;
-    }
     run_command(cmd);
 }
 

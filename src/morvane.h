@@ -213,6 +213,7 @@ attr_t attr_selected(); // selected bytes: pair 5 or reverse
 // A byte's cell in the hex view, its highlights stacked in one order:
 // modified (bold), then selected.
 attr_t attr_byte(bool modified, bool selected);
+attr_t attr_match(bool modified, bool selected); // a byte in a match of the Find pattern
 void init_colour_pairs(); // the pairs the roles above use, once colour has started
 
 // Safe output: nothing reaches the terminal as a control sequence. A byte of
@@ -875,6 +876,9 @@ std::optional<uint64_t> count_matches(const BytePattern& p, uint64_t start, uint
 // The first offsets of the matches that overlap [first, last] (a screenful:
 // no progress, no Escape), ascending. For drawing the highlight.
 std::vector<uint64_t> matches_overlapping(const BytePattern& p, uint64_t first, uint64_t last);
+// Replace All: the matches from `start` to the end, none overlapping the one
+// before it, ascending; nullopt when stopped with Escape or out of memory.
+std::optional<std::vector<uint64_t>> collect_matches(const BytePattern& p, uint64_t start);
 
 // ---------------------------------------------------------------- search.cpp
 
@@ -893,6 +897,20 @@ extern HexInput hex_input; // the byte-search field's bytes so far
 // last match before the cursor instead of the first after it).
 void search(int find_next, bool backwards = false);
 HexInput* read_hex_bytes(WINDOW* window, int room, int width);
+
+// ---------------------------------------------------------------- find.cpp
+// Find (Alt-S) and Replace (Alt-R). While a Find pattern is the last search,
+// its matches on the screen are marked, and Control-N and F4 repeat it.
+
+extern std::optional<BytePattern> find_last; // the Find pattern, or none
+extern std::string bar_note; // said in the command bar instead of its keys, until the next key
+void find_dialog();
+void replace_dialog();
+// Control-N (F4: backwards) after a Find: true when a match was found (the
+// cursor on it, the match counted in bar_note).
+bool find_repeat(bool backwards);
+// Which of the bytes first..last lie in a match of the Find pattern.
+void mark_matches(uint64_t first, uint64_t last, std::vector<bool>& marked);
 
 // ---------------------------------------------------------------- help.cpp
 

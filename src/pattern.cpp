@@ -852,3 +852,33 @@ std::vector<uint64_t> matches_overlapping(const BytePattern& p, uint64_t first, 
     });
     return out;
 }
+
+std::optional<std::vector<uint64_t>> collect_matches(const BytePattern& p, uint64_t start) {
+    std::vector<uint64_t> out;
+    const uint64_t m = p.size();
+    if (m == 0 || start > Globals.filesize || Globals.filesize - start < m - 1) return out;
+    const MaskedNeedle n(p);
+    if (n.never) return out;
+    const uint64_t last = Globals.filesize;
+    if (n.any_byte) {
+        for (uint64_t q = start; q + (m - 1) <= last; q += m)
+            out.push_back(q);
+        return out;
+    }
+    LongWork work("Searching", last - start + 1);
+    uint64_t next = 0; // a match may begin here or later (counted from start)
+    bool no_memory = false;
+    const ScanEnd end = scan_file_forward(n, start, last, work, [&](uint64_t q) {
+        if (q < next) return false;
+        try {
+            out.push_back(start + q);
+        } catch (const std::bad_alloc&) {
+            no_memory = true;
+            return true;
+        }
+        next = q + m;
+        return false;
+    });
+    if (end == ScanEnd::stopped || no_memory) return std::nullopt;
+    return out;
+}

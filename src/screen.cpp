@@ -215,6 +215,16 @@ void draw_rows(uint64_t start) {
     const int row_fill_from = last_hex_col() + 1;
     const uint64_t first = start & ~uint64_t{15};
     const uint64_t last = Globals.filesize;
+    // The Find pattern's matches among the bytes shown.
+    std::vector<bool> matched;
+    if (find_last && first <= last) {
+        const uint64_t room = 16 * static_cast<uint64_t>(rows) - 1;
+        mark_matches(first, last - first > room ? first + room : last, matched);
+    }
+    auto byte_attr = [&](uint64_t off, bool mod, bool sel) {
+        const bool hit = off - first < matched.size() && matched[static_cast<size_t>(off - first)];
+        return hit ? attr_match(mod, sel) : attr_byte(mod, sel);
+    };
 
     wattrset(w, normal);
     werase(w);
@@ -232,7 +242,7 @@ void draw_rows(uint64_t start) {
             if (c == 0) draw_offset_label(w, r, row, width);
             const bool mod = is_modified(off);
             const bool sel = selected(off);
-            wattrset(w, attr_byte(mod, sel));
+            wattrset(w, byte_attr(off, mod, sel));
             const int b = get_byte(off);
             const int x = cols[c];
             put_cell(w, r, x, width, static_cast<unsigned char>(hex_digit_char((b >> 4) & 0xF)));
@@ -244,7 +254,7 @@ void draw_rows(uint64_t start) {
             const int blanks = separator_blanks(c, wide);
             for (int k = 0; k < blanks; ++k)
                 put_cell(w, r, x + 2 + k, width, ' ');
-            wattrset(w, attr_byte(mod, sel));
+            wattrset(w, byte_attr(off, mod, sel));
             const int tx = width - 16 + c;
             if (tx >= 0 && tx < width) {
                 wmove(w, r, tx);

@@ -189,7 +189,9 @@ bool search_before_cursor(WINDOW* popup, const unsigned char* pattern, int len) 
 }
 
 void search_find_next(WINDOW* popup, bool backwards) {
-    if (!last_pattern)
+    if (find_last) {
+        if (!find_repeat(backwards)) search_not_found(popup);
+    } else if (!last_pattern)
         search_not_found(popup);
     else if (backwards)
         search_before_cursor(popup, last_pattern->data(), last_pattern_len());
@@ -204,6 +206,7 @@ bool search_key_has_ebcdic(int key) {
 
 void search_text(WINDOW* popup) {
     last_pattern.reset();
+    find_last.reset(); // the search repeated is the last one used
     popup_text(popup, 1, 25, "Text String");
     std::optional<std::string> field =
         read_line(popup, 6, 5, 50, 50, nullptr, Globals.ebcdic ? search_key_has_ebcdic : nullptr);
@@ -222,6 +225,7 @@ void search_bytes(WINDOW* popup) {
     if (!search_from_cursor(popup, input->bytes.data(), input->len)) return;
     input->bytes.resize(static_cast<size_t>(input->len));
     last_pattern = std::move(input->bytes);
+    find_last.reset();
     input->bytes = std::vector<unsigned char>();
     input->len = 0;
 }
@@ -267,7 +271,7 @@ int search_choose(WINDOW* popup) {
 } // namespace
 
 void search(int find_next, bool backwards) {
-    if (find_next && !last_pattern) return;
+    if (find_next && !last_pattern && !find_last) return;
     DialogScope dialog(
         {.width = 60,
          .height = 10,

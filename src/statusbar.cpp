@@ -141,7 +141,8 @@ void draw_command_bar() {
     if (!w) return;
     const int width = getmaxx(w);
     const bool writable = Globals.file_state != FILE_READ_ONLY;
-    const std::string bar = selection_active() && Globals.mode == MODE_HEX
+    const std::string bar = !bar_note.empty() ? fit_columns(bar_note, COLS)
+                            : selection_active() && Globals.mode == MODE_HEX
                                 ? selection_bar_text(COLS, selection_first(), selection_last(),
                                                      writable && Globals.buffered, writable)
                                 : command_bar_text(COLS, Globals.file_state);

@@ -108,6 +108,12 @@ const std::vector<EditorGlobal>& editor_globals() {
                  s << first << '-' << piece.last << ' ';
              return s.str();
          }},
+        {"find_last",
+         [] {
+             return find_last ? bytes_of(find_last->value) + "/" + bytes_of(find_last->mask)
+                              : std::string("none");
+         }},
+        {"bar_note", [] { return bar_note; }},
         {"clipboard", [] { return clipboard ? bytes_of(*clipboard) : std::string("none"); }},
         {"select_mark", [] { return select_mark ? text_of(*select_mark) : std::string("none"); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},

@@ -462,6 +462,7 @@ Cell Terminal::cell(int r, int c) {
     out.text = text(r, c, 1);
     out.bold = cell.attrs.bold;
     out.reverse = cell.attrs.reverse;
+    out.underline = cell.attrs.underline != 0;
     out.fg = colour_index(cell.fg, true);
     out.bg = colour_index(cell.bg, false);
     return out;

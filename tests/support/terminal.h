@@ -71,6 +71,7 @@ struct Cell {
     std::string text; // UTF-8, " " for an empty cell
     bool bold = false;
     bool reverse = false;
+    bool underline = false;
     int fg = -1; // palette index 0..255; -1 the terminal's default colour
     int bg = -1;
 };
