@@ -7,7 +7,9 @@
 //    through the whole file; reference: `grep -c -F` of 8 upper-case bytes;
 //  - counting a pattern that occurs once in every KiB of 1 GiB (a million
 //    matches) against one search through the same file for a pattern of the
-//    same shape that occurs nowhere.
+//    same shape that occurs nowhere; and Replace All of that million with
+//    bytes of the same length, against the same search, with the memory it
+//    adds.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 
@@ -168,6 +170,49 @@ void BM_PatternSearchThrough_counted_1GiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
 }
 
+long rss_kib() {
+    FILE* f = fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    long kib = 0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "VmRSS: %ld", &kib) == 1) break;
+    fclose(f);
+    return kib;
+}
+
+// Replace All of the million matches with bytes of the same length (paged),
+// as Alt-R's A does: one pass collects them, then each is replaced; undone
+// untimed. The resident memory it adds is reported beside.
+void BM_ReplaceAllMillion_1GiB(benchmark::State& state) {
+    PagedFile file(bench_dir() + "/unused", 16, true);
+    open_paged_1GiB(counted_1GiB());
+    Globals.file_state = FILE_UNCHANGED;
+    const BytePattern p = read_or_throw("4D 4F ?? 56 4E 45");
+    const std::vector<unsigned char> with = {'m', 'o', 'r', 'v', 'n', 'e'};
+    const long before = rss_kib();
+    long grown = 0;
+    IterationTimes times(state);
+    for (auto _ : state) {
+        times.time([&] {
+            std::optional<std::vector<uint64_t>> all = collect_matches(p, 0);
+            if (!all || all->size() != GiB / 1024) return state.SkipWithError("wrong matches");
+            replace_begin();
+            for (uint64_t at : *all)
+                if (replace_one(at, p.size(), with) != RangeResult::Done)
+                    return state.SkipWithError("a replacement refused");
+            if (replace_end() != GiB / 1024) state.SkipWithError("wrong count replaced");
+        });
+        grown = std::max(grown, rss_kib() - before);
+        undoLastChange();
+        undoLastChange(); // the first only brings the change into view
+    }
+    undo_clear();
+    clear_mod_table();
+    state.counters["rss_before_KiB"] = static_cast<double>(before);
+    state.counters["rss_after_KiB"] = static_cast<double>(before + grown);
+}
+
 } // namespace
 
 #define MANUAL(b, n) BENCHMARK(b)->UseManualTime()->Iterations(n)->Unit(benchmark::kMillisecond)
@@ -178,3 +223,4 @@ MANUAL(BM_PatternTextIgnoringCase8_1GiB, 5);
 MANUAL(BM_PatternNumberU64_1GiB, 5);
 MANUAL(BM_PatternSearchThrough_counted_1GiB, 5);
 MANUAL(BM_CountMillionMatches_1GiB, 5);
+MANUAL(BM_ReplaceAllMillion_1GiB, 3);

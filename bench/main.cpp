@@ -73,6 +73,9 @@ const TableRow table_rows[] = {
      "<= 1/0.7"},
     {"PatternNumberU64_1GiB", "Reference_grep_F_8_bytes_1GiB", 1 / grep_speed_share, "<= 1/0.7"},
     {"CountMillionMatches_1GiB", "PatternSearchThrough_counted_1GiB", 2, "<= 2"},
+    {"ReplaceAllMillion_1GiB", "PatternSearchThrough_counted_1GiB", 3, "<= 3"},
+    {"ReplaceAllMillion_1GiB", "ReplaceAllMillion_1GiB", 0, "<= +64MiB", "rss_after_KiB",
+     "rss_before_KiB", 64 * 1024},
     // End to end: the real program in a terminal, from the last key to the
     // screen that shows the result.
     {"E2E_SearchForward_1GiB", "Reference_grep_c_F_random_1GiB", 1.0, "<= 1.0"},
