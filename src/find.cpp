@@ -14,7 +14,7 @@ constexpr int popup_width = 90;
 constexpr int field_len = 200;
 constexpr const char* examples[] = {
     "4D 5A ?? ?? 50 45       hex bytes; ?? is any byte",
-    "\"setup\" \"Setup\"i \"ab\"w  text; i ignores case, w is UTF-16LE, wb UTF-16BE",
+    R"("setup" "Setup"i "ab"w  text; i ignores case, w is UTF-16LE, wb UTF-16BE)",
     "u32:1234 i16be:-2 f64:1.5   a number: u8..u64, i8..i64, f32, f64; le (default) or be",
 };
 
