@@ -3,9 +3,11 @@
 //   WholeFile f(bytes);          the bytes held whole (-b), no file on disk
 //   EditedFile f(bytes, whole);  the bytes in a temporary file, held whole or paged
 //   load_whole_file(bytes);      only the bytes held whole, for a test's own fixture
+//   HugeSparseFile f;            1 TiB of zeros in paged mode
 // Both put the cursor on byte 0's high nibble on row 1; at() moves it and
 // data() gives the whole-file buffer's bytes.
 #pragma once
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -93,5 +95,33 @@ struct EditedFile : EditingFixture {
         if (Globals.fp) fclose(Globals.fp);
         Globals.fp = nullptr;
         std::filesystem::remove_all(dir);
+    }
+};
+
+// A sparse file of 1 TiB in paged mode: work over all of it never ends
+// before a key stops it.
+struct HugeSparseFile {
+    KeptEditorState keep;
+    CursesScreen screen;
+    std::string path;
+    HugeSparseFile() {
+        char name[] = "/tmp/morvane-pattern-XXXXXX";
+        const int fd = mkstemp(name);
+        path = name;
+        EXPECT_EQ(ftruncate(fd, off_t{1} << 40), 0);
+        close(fd);
+        Globals.buffered = 0;
+        Globals.filename = path;
+        Globals.filesize = (uint64_t{1} << 40) - 1;
+        Globals.buf_size = 16384;
+        buf_spare = 0;
+        buffer.assign(16385, 0);
+        set_file_window(fopen(path.c_str(), "rb"), 0, 16383);
+        init_mod_table();
+    }
+    ~HugeSparseFile() {
+        if (Globals.fp) fclose(Globals.fp);
+        Globals.fp = nullptr;
+        unlink(path.c_str());
     }
 };

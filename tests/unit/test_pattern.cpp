@@ -351,31 +351,6 @@ TEST(MaskedMatcher, CountsOnlyMatchesThatEndInTheFile) {
 namespace {
 
 // A paged sparse file of 1 TiB: no scan of it ends before Escape stops it.
-struct HugeSparseFile {
-    KeptEditorState keep;
-    CursesScreen screen;
-    std::string path;
-    HugeSparseFile() {
-        char name[] = "/tmp/morvane-pattern-XXXXXX";
-        const int fd = mkstemp(name);
-        path = name;
-        EXPECT_EQ(ftruncate(fd, off_t{1} << 40), 0);
-        close(fd);
-        Globals.buffered = 0;
-        Globals.filename = path;
-        Globals.filesize = (uint64_t{1} << 40) - 1;
-        Globals.buf_size = 16384;
-        buf_spare = 0;
-        buffer.assign(16385, 0);
-        set_file_window(fopen(path.c_str(), "rb"), 0, 16383);
-        init_mod_table();
-    }
-    ~HugeSparseFile() {
-        if (Globals.fp) fclose(Globals.fp);
-        Globals.fp = nullptr;
-        unlink(path.c_str());
-    }
-};
 
 } // namespace
 

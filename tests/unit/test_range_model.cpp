@@ -225,3 +225,15 @@ INSTANTIATE_TEST_SUITE_P(Modes, RangeModel, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Whole" : "Paged"; });
 
 } // namespace
+
+// A copy reads with progress and Escape gives it up, the clipboard as it
+// was; more than a gigabyte is refused before anything is read.
+TEST(RangeCopy, EscapeStopsALongCopyAndTooMuchIsRefused) {
+    HugeSparseFile f;
+    clipboard = std::make_shared<const ByteBuffer>(std::vector<unsigned char>{7});
+    EXPECT_EQ(copy_range(0, CLIPBOARD_LIMIT), RangeResult::TooLarge);
+    f.screen.feed("\x1b");
+    EXPECT_EQ(copy_range(0, CLIPBOARD_LIMIT - 1), RangeResult::Stopped);
+    ASSERT_TRUE(clipboard);
+    EXPECT_EQ(*clipboard, ByteBuffer(std::vector<unsigned char>{7}));
+}
