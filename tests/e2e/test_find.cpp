@@ -169,3 +169,18 @@ TEST(Replace, WithoutBufferingTheReplacementKeepsTheLengthAndReadOnlyRingsTheBel
     EXPECT_TRUE(r.expect([&] { return r.bells() > before; }, "a bell"));
     EXPECT_TRUE(r.holds_for([&] { return row_with(r, "Replace with:") < 0; }, "nothing asked"));
 }
+
+// As the search does: in the text view and in a read-only file.
+TEST(Find, WorksInTheTextViewAndInAReadOnlyFile) {
+    Terminal t(24, 80);
+    std::string bytes(200, 'x');
+    bytes.replace(150, 6, "needle");
+    start_with(t, bytes, {"-r"});
+    t.send(ctrl('e'));
+    ASSERT_TRUE(t.expect_text(1, 0, "xxxxxxxxxxxxxxxx")); // the text view
+    find(t, "\"NEEDLE\"i");
+    EXPECT_TRUE(expect_anywhere(t, "Offset: 0x00000096"));
+    t.send(ctrl('e'));
+    EXPECT_TRUE(t.expect_text(1, 0, "00000090  78 78 78 78  78 78 6E 65", Pos{1, 29}));
+    EXPECT_TRUE(expect_marker(t, "R"));
+}
