@@ -111,14 +111,7 @@ void BM_PatternNumberU64_1GiB(benchmark::State& state) {
 // bytes end in two filler letters, on which grep's skip loop stops so often
 // that it runs 6x slower, a reference that would flatter the figures.
 void BM_Reference_grep_F_8_bytes_1GiB(benchmark::State& state) {
-    const std::string cmd = "grep -c -F MORVNEXY " + bench_text_1GiB() + " >/dev/null";
-    IterationTimes times(state);
-    for (auto _ : state)
-        times.time([&] {
-            int rc = system(cmd.c_str());
-            if (rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) > 1)
-                state.SkipWithError("grep failed");
-        });
+    bench_grep_reference(state, "MORVNEXY", bench_text_1GiB());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
 }
 
@@ -170,17 +163,6 @@ void BM_PatternSearchThrough_counted_1GiB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * GiB));
 }
 
-long rss_kib() {
-    FILE* f = fopen("/proc/self/status", "r");
-    if (!f) return 0;
-    char line[256];
-    long kib = 0;
-    while (fgets(line, sizeof line, f))
-        if (sscanf(line, "VmRSS: %ld", &kib) == 1) break;
-    fclose(f);
-    return kib;
-}
-
 // Replace All of the million matches with bytes of the same length (paged),
 // as Alt-R's A does: one pass collects them, then each is replaced; undone
 // untimed. The resident memory it adds is reported beside.
@@ -190,7 +172,7 @@ void BM_ReplaceAllMillion_1GiB(benchmark::State& state) {
     Globals.file_state = FILE_UNCHANGED;
     const BytePattern p = read_or_throw("4D 4F ?? 56 4E 45");
     const std::vector<unsigned char> with = {'m', 'o', 'r', 'v', 'n', 'e'};
-    const long before = rss_kib();
+    const long before = bench_rss_kib();
     long grown = 0;
     IterationTimes times(state);
     for (auto _ : state) {
@@ -203,7 +185,7 @@ void BM_ReplaceAllMillion_1GiB(benchmark::State& state) {
                     return state.SkipWithError("a replacement refused");
             if (replace_end() != GiB / 1024) state.SkipWithError("wrong count replaced");
         });
-        grown = std::max(grown, rss_kib() - before);
+        grown = std::max(grown, bench_rss_kib() - before);
         undoLastChange();
         undoLastChange(); // the first only brings the change into view
     }

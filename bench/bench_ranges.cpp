@@ -30,14 +30,6 @@ void paint() {
     doupdate();
 }
 
-long rss_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return 0;
-}
-
 bool shows_pattern() {
     unsigned char b[4];
     get_bytes(0x100, b, 4);
@@ -49,7 +41,7 @@ bool shows_pattern() {
 void fill_1GiB_of_16GiB(benchmark::State& state, int which) {
     PagedFile file(bench_dir() + "/sparse-16GiB", 16 * GiB, true);
     cursor_onto(0, 1);
-    const long before = rss_kib();
+    const long before = bench_rss_kib();
     long grown = 0;
     IterationTimes times(state);
     for (auto _ : state) {
@@ -63,7 +55,7 @@ void fill_1GiB_of_16GiB(benchmark::State& state, int which) {
                 work();
         };
         step(0, [] { fill_range(0, GiB - 1, deadbeef); });
-        grown = std::max(grown, rss_kib() - before);
+        grown = std::max(grown, bench_rss_kib() - before);
         if (!shows_pattern()) return state.SkipWithError("the fill is not shown");
         step(1, [] { undoLastChange(); });
         if (shows_pattern()) return state.SkipWithError("the undo is not shown");
@@ -160,15 +152,7 @@ void BM_SearchBackwardOverFill_1GiB(benchmark::State& s) {
 }
 
 void BM_Reference_grep_F_filled_1GiB(benchmark::State& state) {
-    std::string cmd =
-        std::string("grep -c -F ") + bench_needle + " " + filled_copy() + " >/dev/null";
-    IterationTimes times(state);
-    for (auto _ : state)
-        times.time([&] {
-            int rc = system(cmd.c_str());
-            if (rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) > 1)
-                state.SkipWithError("grep failed");
-        });
+    bench_grep_reference(state, bench_needle, filled_copy());
 }
 
 // -b: copy 256 MiB, paste in at 0, undo, redo; `which` is timed.

@@ -4,11 +4,13 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -159,3 +161,29 @@ class IterationTimes {
     benchmark::State& state_;
     std::vector<double> times_;
 };
+
+// `grep -c -F literal path` timed per run; found or not is both fine (grep -c
+// exits 1 when it counts nothing), anything else fails the benchmark.
+inline void bench_grep_reference(benchmark::State& state, const std::string& literal,
+                                 const std::string& path) {
+    const std::string cmd = "grep -c -F " + literal + " " + path + " >/dev/null";
+    IterationTimes times(state);
+    for (auto _ : state)
+        times.time([&] {
+            int rc = system(cmd.c_str());
+            if (rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) > 1)
+                state.SkipWithError("grep failed");
+        });
+}
+
+// This process's resident memory now, in KiB (0 where /proc has no answer).
+inline long bench_rss_kib() {
+    FILE* f = fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    long kib = 0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "VmRSS: %ld", &kib) == 1) break;
+    fclose(f);
+    return kib;
+}
