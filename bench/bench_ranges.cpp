@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "paged_file.h"
 
