@@ -2,7 +2,8 @@
 // resizes, into the editor on a null terminal, over a small file.
 //
 // fuzz/keys.dict names every key as an xterm sends it (the selection's Shift,
-// F9 and Alt keys among them), so that mutations insert whole keys.
+// F9 and Alt keys among them, Find's and Replace's too), and the pieces of
+// their patterns, so that mutations insert whole keys and whole words.
 //
 // Input: byte 0 chooses the options and the file, bytes 1-2 the first size;
 // then keys. 0xFF L C resizes to (1 + L % 60, 1 + C % 200); 0xFE lets the
@@ -204,6 +205,8 @@ void reset_editor_state() {
     clear_mod_table(); // with the range pieces
     clipboard.reset();
     select_mark.reset();
+    find_last.reset();
+    bar_note.clear();
     undo_clear();
     fp_reads_other_file = false;
     jump_distance = 0;

@@ -6,6 +6,8 @@
 //   - keys that never save leave the file's bytes and time untouched.
 // Range commands (select, copy, paste, fill; cut and paste in with -b) join
 // the edits: each is one undo step, and none depends on the storage mode.
+// So does Replace (Alt-R), kept to replacements of the pattern's length
+// where one storm's keys also run without -b; Find (Alt-S) only moves.
 //
 // MV_STORM_SEED sets the seed (else a fixed one per test), and
 // MV_STORM_RUNS / MV_STORM_KEYS the runs per test and the actions
@@ -21,6 +23,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -164,8 +167,10 @@ class StormScript {
             go_to();
         else if (r < 74)
             jump();
-        else if (r < 80)
+        else if (r < 77)
             search_action();
+        else if (r < 80)
+            find_replace_action();
         else if (r < 84)
             help();
         else if (r < 88)
@@ -357,6 +362,95 @@ class StormScript {
         }
     }
 
+    // Short patterns of every form, with their lengths in bytes. None is
+    // all ??, which would match at every byte.
+    struct StormPattern {
+        const char* text;
+        int bytes;
+    };
+    static constexpr StormPattern find_patterns[] = {
+        {"41 ??", 2},      {"?? 74 6F", 3}, {"\"a\"", 1},   {"\"storm\"", 5},
+        {"\"STORM\"i", 5}, {"\"to\"w", 4},  {"u8:0x6F", 1}, {"u16be:0x746F", 2},
+    };
+    const StormPattern& some_pattern() {
+        return find_patterns[static_cast<size_t>(pick(int(std::size(find_patterns))))];
+    }
+
+    // Exact bytes for Replace with: text or hex, `n` bytes long.
+    std::string replacement(int n) {
+        if (n == 0) return "\"\"";
+        if (pick(2)) {
+            std::string text = "\"";
+            for (int i = 0; i < n; ++i)
+                text += from("abcxyzSTORM019");
+            return text + "\"";
+        }
+        std::string hex;
+        for (int i = 0; i < n; ++i)
+            hex += (i && pick(2) ? " " : "") + hex_digits(2);
+        return hex;
+    }
+
+    // Found or not, Find ends in the hex view as search does: the ^L after
+    // it is taken by the not-found message or repaints. A pattern that
+    // cannot be read keeps the popup open until ^G.
+    void find_replace_action() {
+        if (pick(3) == 0) {
+            add(pick(2) ? ctrl('n') : keys::f4);
+            add(ctrl('l'));
+            return;
+        }
+        if (pick(2)) {
+            find();
+            return;
+        }
+        const StormPattern& p = some_pattern();
+        add(keys::alt(pick(2) ? 'r' : 'R'));
+        add(p.text);
+        add(keys::enter);
+        if (pick(8) == 0) {
+            add(ctrl('g'));
+            return;
+        }
+        // Without -b a length of its own is refused and the field stays;
+        // the Overwrite storm also runs its keys with -b, which would take it.
+        if (!insert_delete_ && kind_ != Kind::Overwrite && pick(4) == 0) {
+            add(replacement(p.bytes + 1));
+            add(keys::enter);
+            add(ctrl('g'));
+            return;
+        }
+        add(replacement(insert_delete_ ? pick(4) : p.bytes));
+        add(keys::enter);
+        // Answers past the last match land in the view: y, n and a are
+        // there a move or an edit, and Escape is followed by ^L, which
+        // in the view ends the Escape as no key at all. Find's and Replace's
+        // popups see no resize while open: narrowed, they ignore every key.
+        maybe_resize_inside();
+        const int n = pick(4);
+        for (int i = 0; i < n; ++i)
+            add(pick(2) ? "y" : "n");
+        if (pick(2)) {
+            add(pick(2) ? "a" : "A");
+        } else {
+            add(keys::esc);
+            add(ctrl('l'));
+        }
+    }
+
+    void find() {
+        add(keys::alt(pick(2) ? 's' : 'S'));
+        if (pick(8) == 0) {
+            add("4D 5"); // refused: an odd digit
+            add(keys::enter);
+            add(ctrl('g'));
+            return;
+        }
+        add(some_pattern().text);
+        add(keys::enter);
+        add(ctrl('l'));
+    }
+
     void help() {
         add(pick(2) ? ctrl('g') : keys::f1);
         int n = pick(4);
@@ -391,6 +485,7 @@ class StormScript {
         int n = pick(3);
         for (int i = 0; i < n; ++i)
             add(pick(2) ? ctrl('r') : ctrl('l'));
+        if (pick(3) == 0) find();
         maybe_resize_inside();
         add(ctrl('e'));
     }
