@@ -23,13 +23,6 @@ std::array<uint64_t, 256> search_shift_table(const unsigned char* pattern, uint6
 
 namespace {
 
-// File bytes are read in aligned blocks of this size, at offsets that are
-// multiples of it; a match straddling two blocks is found by carrying the
-// last pattern_len - 1 bytes of one in front of the next. 256 KiB measured
-// best here: the block is still in the cache when it is scanned, and the
-// read calls cost nothing beside the copying.
-constexpr uint64_t search_block_bytes = uint64_t{256} << 10;
-
 // How common a byte value is in ordinary files, 0 (rare) to 255: the rarest
 // byte of the pattern is the one memchr looks for first.
 constexpr std::array<unsigned char, 256> search_byte_commonness = [] {
@@ -291,15 +284,7 @@ SearchNeedle make_needle(const unsigned char* pattern, uint64_t m) {
     return needle;
 }
 
-// One aligned block and room for the bytes a straddling match needs,
-// carried over from the neighbouring block: `room` bytes in front of the
-// block (forwards) or after it (backwards), a whole number of pages so that
-// the block itself stays page-aligned.
-struct SearchBlocks {
-    AlignedBytes memory;
-    uint64_t room = 0;
-    unsigned char* block() const { return memory.get() + room; }
-};
+} // namespace
 
 SearchBlocks search_blocks(uint64_t m) {
     SearchBlocks b;
@@ -309,8 +294,6 @@ SearchBlocks search_blocks(uint64_t m) {
     b.memory = aligned_bytes(static_cast<size_t>(b.room + search_block_bytes + b.room));
     return b;
 }
-
-} // namespace
 
 unsigned search_byte_rank(unsigned char b) {
     return search_byte_commonness[b];

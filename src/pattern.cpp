@@ -345,10 +345,6 @@ namespace {
 
 // ------------------------------------------------------------ the matcher
 
-// The blocks of find_pattern.cpp, for the same reasons: aligned 256 KiB
-// reads, scanned while still in the cache.
-constexpr uint64_t pattern_block_bytes = uint64_t{256} << 10;
-
 // The two guard bytes: window start q is a candidate when
 // (block[q + off1] & m1) == v1 and (block[q + off2] & m2) == v2.
 struct Guards {
@@ -658,25 +654,6 @@ bool scan_backward(const unsigned char* block, uint64_t len, const MaskedNeedle&
     return false;
 }
 
-// One aligned block and room for the bytes a straddling match needs,
-// carried over from the neighbouring block: `room` bytes in front of the
-// block (forwards) or after it (backwards), whole pages so that the block
-// stays page-aligned.
-struct PatternBlocks {
-    AlignedBytes memory;
-    uint64_t room = 0;
-    unsigned char* block() const { return memory.get() + room; }
-};
-
-PatternBlocks pattern_blocks(uint64_t m) {
-    PatternBlocks b;
-    const uint64_t page = io_page_size();
-    b.room = (m - 1 + page - 1) / page * page;
-    if (b.room > SIZE_MAX - pattern_block_bytes - b.room) return b;
-    b.memory = aligned_bytes(static_cast<size_t>(b.room + pattern_block_bytes + b.room));
-    return b;
-}
-
 enum class ScanEnd {
     done,    // every window start was looked at
     found,   // found() asked to stop
@@ -689,7 +666,7 @@ template <class Found>
 ScanEnd scan_file_forward(const MaskedNeedle& n, uint64_t start, uint64_t last, LongWork& work,
                           Found&& found) {
     const uint64_t m = n.m;
-    const PatternBlocks blocks = pattern_blocks(m);
+    const SearchBlocks blocks = search_blocks(m);
     if (!blocks.memory) return ScanEnd::stopped;
     unsigned char* const block = blocks.block();
     // Blocks end at multiples of the block size; the first is read from the
@@ -700,8 +677,7 @@ ScanEnd scan_file_forward(const MaskedNeedle& n, uint64_t start, uint64_t last, 
     uint64_t carried = 0;
     for (;;) {
         if (!work.keep_going(p)) return ScanEnd::stopped;
-        const uint64_t block_end =
-            align_down(from, pattern_block_bytes) + (pattern_block_bytes - 1);
+        const uint64_t block_end = align_down(from, search_block_bytes) + (search_block_bytes - 1);
         const uint64_t to = std::min(block_end, last);
         const auto nb = static_cast<size_t>(to - from + 1);
         get_bytes(from, block, nb);
@@ -728,7 +704,7 @@ template <class Found>
 ScanEnd scan_file_backward(const MaskedNeedle& n, uint64_t start, uint64_t last, LongWork& work,
                            Found&& found) {
     const uint64_t m = n.m;
-    const PatternBlocks blocks = pattern_blocks(m);
+    const SearchBlocks blocks = search_blocks(m);
     if (!blocks.memory) return ScanEnd::stopped;
     unsigned char* const block = blocks.block();
     // Blocks from the end down, each starting at a multiple of the block
@@ -737,7 +713,7 @@ ScanEnd scan_file_backward(const MaskedNeedle& n, uint64_t start, uint64_t last,
     // across their boundary is seen whole there; the room in front of the
     // block holds them while it is read.
     const uint64_t lowest = align_down(start, io_page_size());
-    uint64_t from = std::max(align_down(last, pattern_block_bytes), lowest);
+    uint64_t from = std::max(align_down(last, search_block_bytes), lowest);
     uint64_t to = last;
     uint64_t carried = 0;
     for (;;) {
@@ -754,7 +730,7 @@ ScanEnd scan_file_backward(const MaskedNeedle& n, uint64_t start, uint64_t last,
         if (from <= start) return ScanEnd::done;
         carried = std::min<uint64_t>(m - 1, nb + carried);
         to = from - 1;
-        from = std::max(from - pattern_block_bytes, lowest);
+        from = std::max(from - search_block_bytes, lowest);
     }
 }
 
