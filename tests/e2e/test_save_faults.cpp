@@ -50,16 +50,6 @@ void start_on(Terminal& t, const std::string& name, std::vector<std::string> opt
     ASSERT_TRUE(t.expect_text(1, 0, "00000000  "));
 }
 
-// Control-O and the name typed over the pre-filled one (empty: keep it);
-// Enter is left to the caller when `enter` is false.
-void save_as(Terminal& t, const std::string& name, bool enter = true) {
-    t.send(ctrl('o'));
-    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
-                         "the save dialog's command bar"));
-    if (!name.empty()) t.send(ctrl('u') + name);
-    if (enter) t.send(keys::enter);
-}
-
 // The write-failure box with its reason, dismissed; the changes still unsaved.
 void expect_failure_box(Terminal& t, int err) {
     EXPECT_TRUE(expect_anywhere(t, "bCannot Save File"));

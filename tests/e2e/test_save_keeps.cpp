@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_helpers.h"
 #include "terminal.h"
 
 namespace {
@@ -34,34 +35,11 @@ std::string marker(Terminal& t) {
     return t.cell(0, t.cols() - 1).text;
 }
 
-::testing::AssertionResult expect_marker(Terminal& t, const std::string& m) {
-    return t.expect([&] { return marker(t) == m; }, "the change marker is '" + m + "'");
-}
-
-int row_with(Terminal& t, const std::string& text) {
-    for (int r = 0; r < t.lines(); ++r)
-        if (t.row(r).find(text) != std::string::npos) return r;
-    return -1;
-}
-
-::testing::AssertionResult expect_anywhere(Terminal& t, const std::string& text) {
-    return t.expect([&] { return row_with(t, text) >= 0; }, "\"" + text + "\" on the screen");
-}
-
 // The first byte typed over with '1' (0x11 in the hex pane's high half).
 void change_first_byte(Terminal& t) {
     ASSERT_TRUE(t.expect_text(1, 0, "00000000  "));
     t.send("1");
     ASSERT_TRUE(expect_marker(t, "M"));
-}
-
-// Control-O, then the name typed over the pre-filled one (empty: keep it).
-void save_as(Terminal& t, const std::string& name) {
-    t.send(ctrl('o'));
-    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
-                         "the save dialog's command bar"));
-    if (!name.empty()) t.send(ctrl('u') + name);
-    t.send(keys::enter);
 }
 
 void expect_refused(Terminal& t, int err) {

@@ -19,14 +19,6 @@ void start_changed(Terminal& t, const std::string& bytes) {
     ASSERT_TRUE(expect_marker(t, "M"));
 }
 
-void save_as(Terminal& t, const std::string& name) {
-    t.send(ctrl('o'));
-    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
-                         "the save dialog's command bar"));
-    if (!name.empty()) t.send(ctrl('u') + name);
-    t.send(keys::enter);
-}
-
 } // namespace
 
 TEST(SaveTargets, FifoWithoutAReaderFailsInsteadOfHangingTheDialog) {

@@ -26,15 +26,6 @@ void start_on(Terminal& t, const std::string& name, const std::string& bytes,
     ASSERT_TRUE(expect_marker(t, " "));
 }
 
-// Control-O, then the name typed over the pre-filled one (empty: keep it).
-void save_as(Terminal& t, const std::string& name) {
-    t.send(ctrl('o'));
-    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
-                         "the save dialog's command bar"));
-    if (!name.empty()) t.send(ctrl('u') + name);
-    t.send(keys::enter);
-}
-
 std::string reason(int err) {
     return std::string("Reason: ") + strerror(err);
 }

@@ -35,6 +35,16 @@ expect_marker(Terminal& t, const std::string& m, int timeout_ms = Terminal::defa
                     "the change marker is '" + m + "'", timeout_ms);
 }
 
+// Control-O and the name typed over the pre-filled one (empty: keep it);
+// Enter is left to the caller when `enter` is false.
+inline void save_as(Terminal& t, const std::string& name, bool enter = true) {
+    t.send(ctrl('o'));
+    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).find("^G/^X/Escape Cancel") == 0; },
+                         "the save dialog's command bar"));
+    if (!name.empty()) t.send(ctrl('u') + name);
+    if (enter) t.send(keys::enter);
+}
+
 // `state` comes true and then holds for a short window: the screen a key
 // ends in, which may take more than one frame to arrive, and which nothing
 // changes afterwards.
