@@ -77,6 +77,13 @@ void LongWork::take_keys() {
     for (int key; (key = wgetch(stdscr)) != ERR;) {
         if (key == KEY_RESIZE) continue; // the resize itself came as a signal
         if (key == KEY_ESC) {
+            // With more already behind it, ESC begins a key's sequence (Alt-S
+            // typed just after Control-E, an arrow): kept whole for read_key.
+            if (const int next = wgetch(stdscr); next != ERR && next != KEY_RESIZE) {
+                kept_keys.push_back(key);
+                kept_keys.push_back(next);
+                continue;
+            }
             // Work that cannot be given up refuses Escape, as any refused key.
             if (!stoppable_) {
                 warn_beep();
