@@ -151,3 +151,26 @@ TEST(LongWorkKeys, EscapeStopsTheWorkAndTheOtherKeysWaitForReadKey) {
     int left;
     EXPECT_FALSE(take_kept_key(left));
 }
+
+// An ESC with more behind it is a key's sequence (Alt-S, typed at once), not
+// Escape: the work goes on and the sequence waits whole for read_key.
+TEST(LongWorkKeys, AnEscapeThatBeginsASequenceIsKeptNotTakenForEscape) {
+    CursesScreen screen(24, 80);
+    screen.feed("\x1bsx");
+    LongWork work("Working", 100);
+    // A call made well after the work began looks at the keys, however late
+    // this thread gets to run.
+    const auto begun = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto called = std::chrono::steady_clock::now();
+        ASSERT_TRUE(work.keep_going(1)) << "the sequence stopped the work";
+        if (called - begun >= std::chrono::milliseconds(100)) break;
+    }
+    int key = 0;
+    ASSERT_TRUE(take_kept_key(key));
+    EXPECT_EQ(key, KEY_ESC);
+    ASSERT_TRUE(take_kept_key(key));
+    EXPECT_EQ(key, 's');
+    ASSERT_TRUE(take_kept_key(key));
+    EXPECT_EQ(key, 'x');
+}
