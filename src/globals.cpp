@@ -146,6 +146,13 @@ attr_t attr_match(bool modified, bool selected) {
     return attr_byte(modified, selected) | A_UNDERLINE;
 }
 
+// A difference: a colour of its own, or reverse where there is none; in the
+// selection, underlined so that both marks show.
+attr_t attr_differs(bool modified, bool selected) {
+    if (selected) return attr_byte(modified, true) | A_UNDERLINE;
+    return (color ? COLOR_PAIR(7) : A_REVERSE) | (modified ? A_BOLD : 0);
+}
+
 void init_colour_pairs() {
     init_pair(1, COLOR_WHITE, COLOR_BLUE);
     init_pair(2, COLOR_GREEN, COLOR_BLUE);
@@ -153,6 +160,7 @@ void init_colour_pairs() {
     init_pair(4, COLOR_YELLOW, COLOR_CYAN);
     init_pair(5, COLOR_WHITE, COLOR_MAGENTA);
     init_pair(6, COLOR_BLACK, COLOR_YELLOW);
+    init_pair(7, COLOR_WHITE, COLOR_RED);
 }
 
 // A one-cell mark for bytes the terminal cannot show; it is not '.', so such

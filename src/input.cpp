@@ -416,6 +416,7 @@ int decode_escape(int (*next)(), int (*waiting)()) {
         }
     }
     if (is_letter(second)) return alt_key(static_cast<char>(second));
+    if (second == '=') return KEY_ALT_EQUALS;
     if (second != '[') return 0;
     // Parameters up to the final byte: ESC [ 6 ~ names a key by its digit.
     static constexpr int numbered[] = {KEY_HOME, KEY_IC, KEY_DC, KEY_END, KEY_PPAGE, KEY_NPAGE};
@@ -451,6 +452,24 @@ int arrived_key() {
 
 int read_escape_sequence() {
     return decode_escape(read_key, arrived_key);
+}
+
+namespace {
+int pushed_back = ERR; // a key read ahead by escape_sequence_if_any
+
+int pushed_or_read() {
+    if (pushed_back == ERR) return read_key();
+    const int k = pushed_back;
+    pushed_back = ERR;
+    return k;
+}
+} // namespace
+
+int escape_sequence_if_any() {
+    const int first = arrived_key();
+    if (first == ERR) return ERR;
+    pushed_back = first;
+    return decode_escape(pushed_or_read, arrived_key);
 }
 
 void drop_escape_sequence() {

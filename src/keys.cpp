@@ -53,7 +53,12 @@ enum class Cmd {
     PasteIn,
     Fill,
     WriteOut,
-    ReadIn
+    ReadIn,
+    // The compare view.
+    Compare,
+    NextDifference,
+    PreviousDifference,
+    Align
 };
 
 struct KeyBinding {
@@ -127,6 +132,12 @@ constexpr KeyBinding hex_keys[] = {
     {alt_key('i'), Cmd::ReadIn},
     {alt_key('s'), Cmd::Find},
     {alt_key('r'), Cmd::Replace},
+    // Alt-C opens the compare view; the others act only inside it.
+    {alt_key('c'), Cmd::Compare},
+    {alt_key('n'), Cmd::NextDifference},
+    {KEY_F(8), Cmd::NextDifference},
+    {alt_key('b'), Cmd::PreviousDifference},
+    {KEY_ALT_EQUALS, Cmd::Align},
 };
 
 // Letter commands: in the hex pane, or in either pane of a read-only file.
@@ -286,7 +297,42 @@ void run_selection_command(Cmd cmd) {
     }
 }
 
+void run_compare_command(Cmd cmd) {
+    if (cmd == Cmd::Compare) {
+        if (compare_open())
+            compare_close();
+        else
+            compare_dialog();
+        then_redraw();
+        return;
+    }
+    if (!compare_open()) return; // nothing to compare: the keys do nothing
+    switch (cmd) {
+    case Cmd::NextDifference:
+        compare_next(false);
+        break;
+    case Cmd::PreviousDifference:
+        compare_next(true);
+        break;
+    case Cmd::Align:
+        compare_align();
+        then_redraw();
+        break;
+    default:
+        break;
+    }
+}
+
+// The compare view has no room for the text view or the calculator.
+bool refused_in_compare(Cmd cmd) {
+    return compare_open() && (cmd == Cmd::ToggleView || cmd == Cmd::Calculator);
+}
+
 void run_command(Cmd cmd) {
+    if (refused_in_compare(cmd)) {
+        warn_beep();
+        return;
+    }
     switch (cmd) {
     case Cmd::Up:
         move_and_show(KEY_UP);
@@ -391,10 +437,27 @@ void run_command(Cmd cmd) {
         replace_dialog();
         then_redraw();
         break;
-    case Cmd::Escape:
-        // A raw sequence acts as the key it names; ESC alone does nothing.
-        if (Cmd named; lookup(hex_keys, read_escape_sequence(), named) && named != Cmd::Escape)
-            run_command(named);
+    case Cmd::Escape: {
+        // A raw sequence acts as the key it names; ESC alone does nothing,
+        // except in the compare view, which it leaves.
+        int code = 0;
+        if (compare_open()) {
+            code = escape_sequence_if_any();
+            if (code == ERR) {
+                run_compare_command(Cmd::Compare);
+                break;
+            }
+        } else {
+            code = read_escape_sequence();
+        }
+        if (Cmd named; lookup(hex_keys, code, named) && named != Cmd::Escape) run_command(named);
+        break;
+    }
+    case Cmd::Compare:
+    case Cmd::NextDifference:
+    case Cmd::PreviousDifference:
+    case Cmd::Align:
+        run_compare_command(cmd);
         break;
     default:
         run_selection_command(cmd);

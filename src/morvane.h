@@ -214,6 +214,7 @@ attr_t attr_selected(); // selected bytes: pair 5 or reverse
 // modified (bold), then selected.
 attr_t attr_byte(bool modified, bool selected);
 attr_t attr_match(bool modified, bool selected); // a byte in a match of the Find pattern
+attr_t attr_differs(bool modified, bool selected); // a byte that differs from the other file's
 void init_colour_pairs(); // the pairs the roles above use, once colour has started
 
 // Safe output: nothing reaches the terminal as a control sequence. A byte of
@@ -276,11 +277,15 @@ bool poll_signals();
 // Returns the key code, 0 for a sequence that names none.
 inline constexpr int KEY_ALT_V = KEY_MAX + 1;
 inline constexpr int KEY_ALT_FIRST = KEY_MAX + 2; // the other letters from here, a to z
+inline constexpr int KEY_ALT_EQUALS = KEY_ALT_FIRST + 26; // ESC =
 constexpr int alt_key(char letter) {
     const char lower = static_cast<char>(letter | 0x20);
     return lower == 'v' ? KEY_ALT_V : KEY_ALT_FIRST + (lower - 'a');
 }
 int read_escape_sequence();
+// The same when a key follows the ESC at once; ERR when none has arrived
+// (Escape pressed alone).
+int escape_sequence_if_any();
 void drop_escape_sequence(); // the same, of what has already arrived only: never waits
 
 // ---------------------------------------------------------------- quit.cpp
@@ -388,10 +393,14 @@ std::string progress_text(const char* what, uint64_t done, uint64_t total); // "
 void start_editor(int argc, char** argv);
 void create_windows(bool after_resize); // the three windows for the current LINES, COLS
 int main_rows();                        // rows of main_win (at least 1)
+void remake_main_window(); // main_win (and the compare view's) for a changed layout
 void print_usage(const char* program_name);
 void apply_env_letters(const char* letters); // option letters of the MORVANE variable
 void read_env_variable(char** envp);         // finds the MORVANE entry and applies it
 void open_file(FILE** stream);
+// The size of the device (or file) behind `fd` as -d finds it: false with
+// errno set when none can be found.
+bool find_device_size(int fd, uint64_t& size);
 
 // ---------------------------------------------------------------- keys.cpp
 
@@ -439,6 +448,15 @@ void range_failure_box(const char* title, const std::string& reason);
 
 // ---------------------------------------------------------------- rangefile.cpp
 
+// The dialogs that ask for a file's name are laid out as Save's: a popup of
+// this width and 6 rows, its title centred on row 1, "Filename: " on row 3.
+inline constexpr int NAME_POPUP_WIDTH = 70;
+WINDOW* open_name_popup(DialogScope& dialog, const char* title); // null: no popup
+// The field as Save has it: 50 columns onto up to 1024 characters.
+std::optional<std::string> ask_name(WINDOW* popup, const std::string& text);
+// The field's text up to its end mark; a name ends at its first blank, as
+// in the Save dialog once the field no longer holds the file's own name.
+std::string typed_name(const std::string& field);
 void write_selection(); // Alt-O: the selection into a file named in a dialog
 void read_clipboard();  // Alt-I: a file named in a dialog into the clipboard
 
@@ -597,6 +615,60 @@ struct ChangedRun {
 };
 std::vector<ChangedRun> changed_runs(uint64_t below); // runs cut at `below` (exclusive)
 
+// ---------------------------------------------------------------- compare.cpp
+// The compare view: the edited file above, another file below (read-only,
+// paged, a device too), the same offsets side by side and every byte that
+// differs highlighted in both. The other file may be read `shift` bytes
+// ahead (or behind, negative) of the edited one.
+
+struct CompareFile {
+    int fd = -1;                  // the other file, opened for reading; -1: no compare view
+    std::string name;             // as typed
+    uint64_t length = 0;          // its length in bytes (0: empty)
+    int64_t shift = 0;            // offset X of the view shows the other file's byte X + shift
+    WINDOW* status_win = nullptr; // its status line, below the edited file's rows
+    WINDOW* rows_win = nullptr;   // its rows (null where the screen has no room)
+};
+extern CompareFile compare_file; // the compare view's other file
+inline bool compare_open() {
+    return compare_file.fd >= 0;
+}
+inline constexpr int64_t ALIGN_REACH = 64 << 10; // shifts an empty Align field tries, each way
+inline constexpr size_t ALIGN_SPAN = 32;         // bytes from the cursor that must agree
+extern size_t compare_block; // bytes per block of the difference search (tests make it small)
+
+// Opens `name` as the other file and shows the view: true, or false with
+// errno set (nothing changed).
+bool compare_start(const std::string& name);
+void compare_close(); // back to the ordinary view (the windows made anew)
+// Rows of the edited file's half, and the other half's windows for the
+// current screen size (create_windows calls it).
+int compare_top_rows();
+void compare_make_windows();
+// Of the bytes shown at offsets first..first+n-1: the edited file's (-1 past
+// its end) and the other file's counterparts (-1 where it has none).
+struct CompareBytes {
+    std::vector<int> mine, theirs;
+    bool differs(size_t i) const { return mine[i] != theirs[i]; }
+};
+CompareBytes compare_bytes(uint64_t first, size_t n);
+uint64_t compare_last_shown(); // the last offset either half has a byte at
+void draw_compare_half();      // the other file's status line and rows (staged)
+std::string compare_bar_text(int cols);
+// The searches of the view, over the bytes as shown (the table laid over),
+// with the progress and Escape of long work.
+enum class DiffResult { Found, None, Stopped, Failed };
+DiffResult next_difference(uint64_t from, uint64_t& at); // first one after `from`
+DiffResult previous_difference(uint64_t from, uint64_t& at); // last one before `from`
+// The shift of smallest size (+n before -n) within ALIGN_REACH under which
+// the ALIGN_SPAN bytes from `at` (fewer at the end) agree with the other
+// file's; none when no shift does. Failed reads give none, errno set.
+std::optional<int64_t> find_alignment(uint64_t at);
+// The keys of the view (Alt-C opens it from the hex view).
+void compare_dialog();        // Alt-C outside the view: asks for the other file
+void compare_next(bool back); // Alt-N/F8, Alt-B
+void compare_align();         // Alt-=
+
 // ---------------------------------------------------------------- undo.cpp
 
 inline constexpr int32_t UNDO_INSERTION = 1; // undo_record::kind
@@ -736,7 +808,19 @@ void update_screen();
 // runs long work asserts that it is not called from there.
 bool drawing_now();
 
-void draw_rows(uint64_t start);
+// One byte's cell of a hex view: the byte (-1: a blank cell) and its highlights.
+struct HexCell {
+    int byte = -1;
+    bool modified = false, selected = false, matched = false, differs = false;
+};
+// Fills the cells of the n offsets from `first`.
+using HexCells = std::function<void(uint64_t first, size_t n, std::vector<HexCell>& out)>;
+// Rows of 16 cells into `w` from the row of `start` up to offset `last`, in
+// the current layout, each row labelled with its offset plus `label_shift`
+// (no label where that is below 0).
+void draw_hex_rows(WINDOW* w, uint64_t start, uint64_t last, const HexCells& cells,
+                   int64_t label_shift);
+void draw_rows(uint64_t start); // the edited file's rows into main_win
 void redraw_all(); // every window of the hex or text view drawn anew (staged, not flushed)
 // Cells of a row, cut at the window's width (never wrapped).
 void put_cell(WINDOW* w, int y, int x, int width, chtype ch);
@@ -772,6 +856,8 @@ extern size_t text_scan_block; // bytes per block of the text view's scans (test
 // ---------------------------------------------------------------- statusbar.cpp
 
 std::string status_text(int cols); // the status line before the marker
+// The same for any file: its name, the cursor's offset in it and its last offset.
+std::string status_line_text(int cols, std::string_view name, uint64_t offset, uint64_t last);
 char status_marker();              // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
 // The bar while a selection exists: how many bytes, its first and last
@@ -779,6 +865,8 @@ std::string command_bar_text(int cols, int file_state);
 std::string selection_bar_text(int cols, uint64_t first, uint64_t last, bool can_cut,
                                bool can_fill);
 void draw_status();      // staged; update_screen flushes
+void draw_status_line(WINDOW* w, std::string_view name, uint64_t offset, uint64_t last,
+                      char marker); // a status line into `w` (staged)
 void draw_command_bar(); // staged; update_screen flushes
 
 // ---------------------------------------------------------------- cursor.cpp

@@ -119,6 +119,7 @@ bool new_file_wanted = false;
 
 void quit_new_file() {
     new_file_wanted = false;
+    compare_close(); // the other file was compared with this one only
     // The current file is given up without saving.
     // Only read through: the saves write to its descriptor and check that.
     if (Globals.fp) (void)fclose(Globals.fp);

@@ -10,9 +10,10 @@
 
 namespace {
 
-constexpr int popup_width = 70;
+constexpr int popup_width = NAME_POPUP_WIDTH;
 
-// The dialog's popup with its title centred and the field's label.
+} // namespace
+
 WINDOW* open_name_popup(DialogScope& dialog, const char* title) {
     WINDOW* popup = dialog.win();
     if (!popup) return nullptr;
@@ -21,12 +22,12 @@ WINDOW* open_name_popup(DialogScope& dialog, const char* title) {
     return popup;
 }
 
-// The field's text up to its end mark; a name ends at its first blank, as
-// in the Save dialog once the field no longer holds the file's own name.
 std::string typed_name(const std::string& field) {
     std::string text = field.substr(0, field.find('\0'));
     return trim_at_whitespace(text);
 }
+
+namespace {
 
 // The field as typed, for the field shown again after a question.
 std::string typed_text(const std::string& field) {
@@ -35,12 +36,11 @@ std::string typed_text(const std::string& field) {
     return text;
 }
 
-// The field as Save has it: 50 columns onto up to 1024 characters.
+} // namespace
+
 std::optional<std::string> ask_name(WINDOW* popup, const std::string& text) {
     return read_line(popup, 3, 12, 1024, 50, text.c_str());
 }
-
-} // namespace
 
 void write_selection() {
     if (!selection_active()) {

@@ -200,30 +200,25 @@ int separator_blanks(int c, bool wide) {
 
 } // namespace
 
-void draw_rows(uint64_t start) {
-    WINDOW* w = Globals.main_win;
+void draw_hex_rows(WINDOW* w, uint64_t start, uint64_t last, const HexCells& cells,
+                   int64_t label_shift) {
     if (!w) return;
     const int rows = getmaxy(w);
     const int width = getmaxx(w);
     const bool wide = Globals.spacing != 0;
     const attr_t normal = attr_normal();
     const int* cols = layout_cols(wide);
-    // Empty (first > last) without a selection.
-    const uint64_t sel_first = selection_active() ? selection_first() : 1;
-    const uint64_t sel_last = selection_active() ? selection_last() : 0;
-    auto selected = [&](uint64_t off) { return off >= sel_first && off <= sel_last; };
     const int row_fill_from = last_hex_col() + 1;
     const uint64_t first = start & ~uint64_t{15};
-    const uint64_t last = Globals.filesize;
-    // The Find pattern's matches among the bytes shown.
-    std::vector<bool> matched;
-    if (find_last && first <= last) {
+    std::vector<HexCell> shown;
+    if (first <= last) {
         const uint64_t room = 16 * static_cast<uint64_t>(rows) - 1;
-        mark_matches(first, last - first > room ? first + room : last, matched);
+        cells(first, static_cast<size_t>((last - first > room ? room : last - first) + 1), shown);
     }
-    auto byte_attr = [&](uint64_t off, bool mod, bool sel) {
-        const bool hit = off - first < matched.size() && matched[static_cast<size_t>(off - first)];
-        return hit ? attr_match(mod, sel) : attr_byte(mod, sel);
+    auto byte_attr = [](const HexCell& cell) {
+        if (cell.differs) return attr_differs(cell.modified, cell.selected);
+        return cell.matched ? attr_match(cell.modified, cell.selected)
+                            : attr_byte(cell.modified, cell.selected);
     };
 
     wattrset(w, normal);
@@ -237,31 +232,38 @@ void draw_rows(uint64_t start) {
         const uint64_t left = last - row;
         const int n = left >= 15 ? 16 : static_cast<int>(left) + 1;
         for (int c = 0; c < n; ++c) {
-            const uint64_t off = row + static_cast<uint64_t>(c);
+            const size_t i = static_cast<size_t>(row - first) + static_cast<size_t>(c);
+            const HexCell& cell = shown[i];
             wattrset(w, normal);
-            if (c == 0) draw_offset_label(w, r, row, width);
-            const bool mod = is_modified(off);
-            const bool sel = selected(off);
-            wattrset(w, byte_attr(off, mod, sel));
-            const int b = get_byte(off);
+            const uint64_t label = row + static_cast<uint64_t>(label_shift);
+            if (c == 0 && (label_shift >= 0 || row >= static_cast<uint64_t>(-label_shift)))
+                draw_offset_label(w, r, label, width);
+            wattrset(w, byte_attr(cell));
+            const int b = cell.byte;
             const int x = cols[c];
-            put_cell(w, r, x, width, static_cast<unsigned char>(hex_digit_char((b >> 4) & 0xF)));
-            put_cell(w, r, x + 1, width, static_cast<unsigned char>(hex_digit_char(b & 0xF)));
+            const auto digit = [b](int shift) {
+                return b < 0 ? ' ' : static_cast<unsigned char>(hex_digit_char((b >> shift) & 0xF));
+            };
+            put_cell(w, r, x, width, static_cast<chtype>(digit(4)));
+            put_cell(w, r, x + 1, width, static_cast<chtype>(digit(0)));
             // The blanks join two selected bytes of a row into one band; any
             // other blanks look as they do without a selection.
-            const bool band = sel && c < n - 1 && selected(off + 1);
-            wattrset(w, band ? attr_byte(false, true) : attr_byte(mod, false));
+            const bool band = cell.selected && c < n - 1 && shown[i + 1].selected;
+            wattrset(w, band ? attr_byte(false, true) : attr_byte(cell.modified, false));
             const int blanks = separator_blanks(c, wide);
             for (int k = 0; k < blanks; ++k)
                 put_cell(w, r, x + 2 + k, width, ' ');
-            wattrset(w, byte_attr(off, mod, sel));
+            wattrset(w, byte_attr(cell));
             const int tx = width - 16 + c;
             if (tx >= 0 && tx < width) {
                 wmove(w, r, tx);
-                put_text_cell(w, b);
+                if (b < 0)
+                    waddch(w, ' ');
+                else
+                    put_text_cell(w, b);
             }
             if (c == 15) {
-                wattrset(w, attr_byte(mod, false));
+                wattrset(w, attr_byte(cell.modified, false));
                 put_blanks(w, r, row_fill_from, width - 17, width);
             }
         }
@@ -279,6 +281,36 @@ void draw_rows(uint64_t start) {
     }
     for (; r < rows; ++r)
         put_blanks(w, r, 0, width - 1, width);
+}
+
+void draw_rows(uint64_t start) {
+    // Empty (first > last) without a selection.
+    const uint64_t sel_first = selection_active() ? selection_first() : 1;
+    const uint64_t sel_last = selection_active() ? selection_last() : 0;
+    const uint64_t last = compare_open() ? compare_last_shown() : Globals.filesize;
+    draw_hex_rows(
+        Globals.main_win, start, last,
+        [&](uint64_t first, size_t n, std::vector<HexCell>& out) {
+            // The Find pattern's matches and the other file's differences
+            // among the bytes shown.
+            std::vector<bool> matched;
+            const uint64_t own_last = std::min(first + (n - 1), Globals.filesize);
+            if (find_last && first <= own_last) mark_matches(first, own_last, matched);
+            std::optional<CompareBytes> other;
+            if (compare_open()) other = compare_bytes(first, n);
+            out.resize(n);
+            for (size_t i = 0; i < n; ++i) {
+                const uint64_t off = first + i;
+                HexCell& cell = out[i];
+                cell.differs = other && other->differs(i);
+                if (off > Globals.filesize) continue; // past the end: a blank cell
+                cell.byte = get_byte(off);
+                cell.modified = is_modified(off);
+                cell.selected = off >= sel_first && off <= sel_last;
+                cell.matched = i < matched.size() && matched[i];
+            }
+        },
+        0);
 }
 
 // ------------------------------------------------------------------- cursor
@@ -349,6 +381,7 @@ void draw_main_area() {
     else
         draw_rows(first_shown());
     wnoutrefresh(main);
+    if (Globals.mode == MODE_HEX) draw_compare_half();
 }
 
 bool has_windows() {
@@ -371,7 +404,11 @@ void draw_mode_screen(unsigned what) {
             break;
         }
         if (what & REDRAW_ROWS) draw_main_area();
-        if (what & REDRAW_STATUS) draw_status();
+        if (what & REDRAW_STATUS) {
+            draw_status();
+            // The other file's status line shows the cursor's counterpart.
+            if (!(what & REDRAW_ROWS) && Globals.mode == MODE_HEX) draw_compare_half();
+        }
         if (what & REDRAW_BAR) {
             werase(Globals.help_win);
             draw_command_bar();

@@ -122,7 +122,12 @@ static void assign_defaults() {
     color_forced_off = false;
 }
 
+// Long options without a letter of their own.
+static constexpr int OPTION_COMPARE = 0x100;
+static std::optional<std::string> compare_wanted; // --compare OTHER
+
 static void read_options(int argc, char** argv) {
+    compare_wanted.reset();
     // Position in this table identifies a long option; each maps to its letter.
     static const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
                                                  {"highbit", no_argument, nullptr, '8'},
@@ -134,6 +139,8 @@ static void read_options(int argc, char** argv) {
                                                  {"quiet", no_argument, nullptr, 'q'},
                                                  {"force", no_argument, nullptr, 'f'},
                                                  {"nocolor", no_argument, nullptr, 'n'},
+                                                 {"compare", required_argument, nullptr,
+                                                  OPTION_COMPARE},
                                                  {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "8abdfhnqrv", long_options, nullptr)) != -1) {
@@ -145,6 +152,10 @@ static void read_options(int argc, char** argv) {
         if (c == 'v') {
             printf("%s\n", MORVANE_VERSION);
             exit(fflush(stdout) == 0 ? 0 : 1);
+        }
+        if (c == OPTION_COMPARE) {
+            compare_wanted = optarg;
+            continue;
         }
         set_option(c); // '?' (the library has complained already) sets nothing
     }
@@ -176,7 +187,7 @@ static void set_up_colour() {
 }
 
 int main_rows() {
-    return std::max(LINES - 2, 1);
+    return compare_open() ? compare_top_rows() : std::max(LINES - 2, 1);
 }
 
 // Terminals of fewer than 3 lines leave the editing area no row of its own:
@@ -212,6 +223,16 @@ void create_windows(bool after_resize) {
         make_main_win("Cannot open main window - curses!");
         make_help_win("Cannot open help window - curses!");
     }
+    compare_make_windows();
+}
+
+void remake_main_window() {
+    if (!stdscr || !Globals.main_win) return; // no screen yet (or a test without one)
+    delwin(Globals.main_win);
+    make_main_win("Cannot open main window - curses!");
+    compare_make_windows();
+    cursor_y = std::clamp(cursor_y, 1, bottom_row());
+    redraw_later(REDRAW_ALL);
 }
 
 static bool terminal_capable(const char* capability) {
@@ -258,8 +279,7 @@ static constexpr int device_empty_error = ENXIO;
 
 // A device may report size 0: ask the device itself, then try seeking to its
 // end. Returns false (errno set) when no size can be found.
-static bool find_device_size(FILE* stream, uint64_t& size) {
-    int fd = fileno(stream);
+bool find_device_size(int fd, uint64_t& size) {
     int err = ENOTSUP;
 #if defined(BLKGETSIZE64)
     {
@@ -321,7 +341,7 @@ static Check check_file(FILE*& stream, uint64_t& size) {
         error_box("File is Zero Bytes, Perhaps Used -d disk mode", 0);
     } else {
         size = static_cast<uint64_t>(st.st_size);
-        if (size > 0 || find_device_size(stream, size)) return Check::Load;
+        if (size > 0 || find_device_size(fileno(stream), size)) return Check::Load;
         error_box(Globals.filename, 1);
     }
     (void)fclose(stream); // only read from
@@ -467,6 +487,7 @@ void start_editor(int argc, char** argv) {
     }
     open_file(&stream);
     cursor_onto(0, 1);
+    if (compare_wanted && !compare_start(*compare_wanted)) error_box(*compare_wanted, 1);
     // The first frame is drawn when the first key is awaited.
     redraw_later(REDRAW_ALL);
 }

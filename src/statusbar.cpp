@@ -9,24 +9,26 @@
 #include "morvane.h"
 
 std::string status_text(int cols) {
+    return status_line_text(cols, Globals.filename, cursor_loc, Globals.filesize);
+}
+
+std::string status_line_text(int cols, std::string_view name, uint64_t offset, uint64_t last) {
     if (cols <= 1) return {};
     int name_width = cols - 55;
     if (name_width < 0) name_width = 0;
     if (name_width > 1024) name_width = 1024;
     const double percent =
-        Globals.filesize == 0
-            ? 0.0
-            : static_cast<double>(cursor_loc) / static_cast<double>(Globals.filesize) * 100.0;
+        last == 0 ? 0.0 : static_cast<double>(offset) / static_cast<double>(last) * 100.0;
     char tail[160];
     (void)snprintf(tail, sizeof tail, " %7s Offset: 0x%08" PRIX64 " / 0x%08" PRIX64 " (%%%02.0f) ",
-                   Globals.ebcdic ? "EBCDIC" : "ASCII", cursor_loc, Globals.filesize, percent);
+                   Globals.ebcdic ? "EBCDIC" : "ASCII", offset, last, percent);
     std::string text;
     checked_alloc([&] {
         text.reserve(6 + static_cast<size_t>(name_width) + strlen(tail));
         text = "File: ";
         // The name's field is measured in columns: a character may take
         // several bytes, and a wide one two columns.
-        text += fit_columns(Globals.filename, name_width);
+        text += fit_columns(name, name_width);
         text += tail;
         // The marker owns the last column; long offsets are cut before it.
         text = cut_columns(text, cols - 1);
@@ -46,17 +48,22 @@ char status_marker() {
 }
 
 void draw_status() {
-    WINDOW* w = Globals.status_win;
+    draw_status_line(Globals.status_win, Globals.filename, cursor_loc, Globals.filesize,
+                     status_marker());
+}
+
+void draw_status_line(WINDOW* w, std::string_view name, uint64_t offset, uint64_t last,
+                      char marker) {
     if (!w) return;
     const int width = getmaxx(w);
     if (width <= 0) return;
-    const std::string text = status_text(width);
+    const std::string text = status_line_text(width, name, offset, last);
     wmove(w, 0, 0);
     put_safe(w, text);
     // Blank up to the marker: a shorter text must not leave old characters.
     for (int x = getcurx(w); x < width - 1; ++x)
         waddch(w, ' ');
-    mvwaddch(w, 0, width - 1, static_cast<unsigned char>(status_marker()));
+    mvwaddch(w, 0, width - 1, static_cast<unsigned char>(marker));
     wnoutrefresh(w);
 }
 
@@ -145,6 +152,8 @@ void draw_command_bar() {
                             : selection_active() && Globals.mode == MODE_HEX
                                 ? selection_bar_text(COLS, selection_first(), selection_last(),
                                                      writable && Globals.buffered, writable)
+                            : compare_open() && Globals.mode == MODE_HEX
+                                ? compare_bar_text(COLS)
                                 : command_bar_text(COLS, Globals.file_state);
     wmove(w, 0, 0);
     waddnstr(w, bar.c_str(), std::min(static_cast<int>(bar.size()), width));

@@ -115,6 +115,12 @@ const std::vector<EditorGlobal>& editor_globals() {
          }},
         {"bar_note", [] { return bar_note; }},
         {"clipboard", [] { return clipboard ? bytes_of(*clipboard) : std::string("none"); }},
+        {"compare_file",
+         [] {
+             return text_of(compare_file.fd) + " " + compare_file.name + " " +
+                    text_of(compare_file.length) + " " + text_of(compare_file.shift);
+         }},
+        {"compare_block", [] { return text_of(compare_block); }},
         {"select_mark", [] { return select_mark ? text_of(*select_mark) : std::string("none"); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},
         {"fp_reads_other_file", [] { return text_of(fp_reads_other_file); }},

@@ -1,7 +1,7 @@
 // KeptEditorState: the one keeper of the editor's state for unit tests. A
 // test (or a fixture, as its first member) that changes the editor's globals
 // holds one: it records them on construction and, when it goes, empties the
-// table (with its range pieces) and the undo stack and puts everything back, except the windows,
+// table (with its range pieces) and the undo stack, closes a compared file and puts everything back, except the windows,
 // which belong to whichever screen is current. Every global of morvane.h is
 // either kept here or exempted in editor_globals.cpp: the unit test binary
 // fails a test that leaves one changed.
@@ -28,7 +28,10 @@ struct KeptEditorState {
     DiskFile on_disk = file_on_disk;
     std::shared_ptr<const ByteBuffer> clip = clipboard;
     std::optional<uint64_t> mark = select_mark;
+    size_t block = compare_block;
     ~KeptEditorState() {
+        compare_close(); // a test's other file (the windows are the screen's)
+        compare_block = block;
         clipboard = clip;
         select_mark = mark;
         new_file_wanted = wanted;
