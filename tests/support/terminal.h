@@ -99,6 +99,7 @@ inline const std::string f4 = "\x1bOS";
 inline const std::string f5 = "\x1b[15~";
 inline const std::string f6 = "\x1b[17~";
 inline const std::string f7 = "\x1b[18~";
+inline const std::string f8 = "\x1b[19~";
 inline const std::string f9 = "\x1b[20~";
 // With Shift (xterm's modifier 2).
 inline const std::string shift_up = "\x1b[1;2A";
