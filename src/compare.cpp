@@ -55,75 +55,74 @@ int64_t other_read(uint64_t pos, unsigned char* out, size_t n) {
     return static_cast<int64_t>(done);
 }
 
-// Where the data of a file lies, as far as the system tells (SEEK_DATA and
-// SEEK_HOLE), remembering the last stretch of data found so that a file
-// without holes costs two calls in all.
+// lseek's SEEK_DATA and SEEK_HOLE, or -1 (EINVAL) where the system has none.
+off_t seek_to(int fd, uint64_t p, bool data) {
+#ifdef SEEK_DATA
+    return lseek(fd, static_cast<off_t>(p), data ? SEEK_DATA : SEEK_HOLE);
+#else
+    (void)fd, (void)p, (void)data;
+    errno = EINVAL;
+    return -1;
+#endif
+}
+
+// Where the data of a file lies, as far as the system tells, remembering the
+// last stretch of data found so that a file without holes costs two calls
+// in all.
 class Holes {
   public:
     explicit Holes(int fd) : fd_(fd) {}
     // The first offset >= p that may hold data: p itself where it may, else
     // the end of the hole p lies in (UINT64_MAX: zeros to the end).
     uint64_t zeros_until(uint64_t p) {
-#ifdef SEEK_DATA
         if (fd_ < 0 || p >= static_cast<uint64_t>(INT64_MAX)) return p;
         if (p >= data_from_ && p < data_to_) return p;
-        const off_t d = lseek(fd_, static_cast<off_t>(p), SEEK_DATA);
+        const off_t d = seek_to(fd_, p, true);
         if (d < 0) {
             if (errno == ENXIO) return UINT64_MAX;
             fd_ = -1; // the system cannot tell here: everything may be data
             return p;
         }
         if (static_cast<uint64_t>(d) > p) return static_cast<uint64_t>(d);
-        const off_t h = lseek(fd_, d, SEEK_HOLE);
+        const off_t h = seek_to(fd_, p, false);
         if (h < 0) {
             fd_ = -1;
             return p;
         }
         data_from_ = p;
         data_to_ = static_cast<uint64_t>(h);
-#endif
         return p;
     }
     // Where the hole that p lies in begins (p in a hole: zeros_until(p) > p).
-    uint64_t hole_start(uint64_t p) {
-#ifdef SEEK_DATA
+    uint64_t hole_start(uint64_t p) const {
         // Back in growing steps to a point with data between it and p, then
         // forwards through that stretch's extents to the last hole's start.
         uint64_t step = 4096;
-        uint64_t from = p;
+        uint64_t from = p; // [from, p] is known to hold no data
         for (;;) {
             const uint64_t probe = from > step ? from - step : 0;
-            if (zeros_through(probe, p)) {
+            const off_t d = seek_to(fd_, probe, true);
+            const bool none = d < 0 ? errno == ENXIO : static_cast<uint64_t>(d) > p;
+            if (d < 0 && !none) return from;
+            if (none) {
                 from = probe;
                 if (probe == 0) return 0;
                 step = step < (uint64_t{1} << 40) ? step * 2 : step;
                 continue;
             }
-            uint64_t q = probe;
-            for (;;) {
-                const off_t d = lseek(fd_, static_cast<off_t>(q), SEEK_DATA);
-                if (d < 0 || static_cast<uint64_t>(d) > p) return q;
-                const off_t h = lseek(fd_, d, SEEK_HOLE);
+            for (uint64_t q = static_cast<uint64_t>(d);;) { // q: data
+                const off_t h = seek_to(fd_, q, false);
                 if (h < 0 || static_cast<uint64_t>(h) <= q) return from;
-                q = static_cast<uint64_t>(h);
+                const off_t next = seek_to(fd_, static_cast<uint64_t>(h), true);
+                if ((next < 0 && errno == ENXIO) || (next >= 0 && static_cast<uint64_t>(next) > p))
+                    return static_cast<uint64_t>(h);
+                if (next < 0) return from;
+                q = static_cast<uint64_t>(next);
             }
         }
-#else
-        return p;
-#endif
     }
 
   private:
-    // No data in [q, p].
-    bool zeros_through(uint64_t q, uint64_t p) const {
-#ifdef SEEK_DATA
-        const off_t d = lseek(fd_, static_cast<off_t>(q), SEEK_DATA);
-        return (d < 0 && errno == ENXIO) || (d >= 0 && static_cast<uint64_t>(d) > p);
-#else
-        (void)q, (void)p;
-        return false;
-#endif
-    }
     int fd_;
     uint64_t data_from_ = 0, data_to_ = 0;
 };
@@ -199,8 +198,8 @@ class BlockPair {
         lead_ = static_cast<size_t>(pos % page_);
         const int64_t got = other_read(pos - lead_, theirs_.get(), n + lead_);
         if (got < 0) return -1;
-        return std::max<int64_t>(0, std::min<int64_t>(got - static_cast<int64_t>(lead_),
-                                                      static_cast<int64_t>(n)));
+        return std::max<int64_t>(
+            0, std::min<int64_t>(got - static_cast<int64_t>(lead_), static_cast<int64_t>(n)));
     }
     const unsigned char* mine() const { return mine_.get(); }
     const unsigned char* theirs() const { return theirs_.get() + lead_; }
@@ -218,8 +217,8 @@ struct HoleSkip {
     Changes changes;
     bool usable;
     HoleSkip()
-        : mine(Globals.buffered || !Globals.fp ? -1 : fileno(Globals.fp)),
-          theirs(compare_file.fd), usable(!Globals.buffered && Globals.fp) {}
+        : mine(Globals.buffered || !Globals.fp ? -1 : fileno(Globals.fp)), theirs(compare_file.fd),
+          usable(!Globals.buffered && Globals.fp) {}
     uint64_t forward(uint64_t x) {
         if (!usable) return x;
         const uint64_t a = mine.zeros_until(x);
@@ -374,8 +373,8 @@ std::optional<int64_t> find_alignment(uint64_t at) {
     const unsigned char* end = hay.data() + got;
     while (const void* hit = memmem(p, static_cast<size_t>(end - p), needle, n)) {
         const auto* h = static_cast<const unsigned char*>(hit);
-        const int64_t shift =
-            static_cast<int64_t>(lo + static_cast<uint64_t>(h - hay.data())) - static_cast<int64_t>(at);
+        const int64_t shift = static_cast<int64_t>(lo + static_cast<uint64_t>(h - hay.data())) -
+                              static_cast<int64_t>(at);
         // Ascending shifts: a positive one replaces a negative one of the
         // same size or more; once past zero the first is the best.
         if (!best || -*best >= shift) best = shift;
@@ -399,8 +398,8 @@ CompareBytes compare_bytes(uint64_t first, size_t n) {
     if (from < to) {
         const size_t k = static_cast<size_t>(to - from);
         std::vector<unsigned char> bytes(k);
-        const int64_t got = other_read(static_cast<uint64_t>(from + compare_file.shift),
-                                       bytes.data(), k);
+        const int64_t got =
+            other_read(static_cast<uint64_t>(from + compare_file.shift), bytes.data(), k);
         const size_t skip = static_cast<size_t>(from - first);
         for (int64_t i = 0; i < got; ++i)
             b.theirs[skip + static_cast<size_t>(i)] = bytes[static_cast<size_t>(i)];
@@ -411,7 +410,8 @@ CompareBytes compare_bytes(uint64_t first, size_t n) {
 uint64_t compare_last_shown() {
     const Wide b = other_to();
     if (b <= 0 || compare_file.length == 0) return Globals.filesize;
-    return static_cast<uint64_t>(std::min<Wide>(std::max<Wide>(b - 1, Globals.filesize), UINT64_MAX));
+    return static_cast<uint64_t>(
+        std::min<Wide>(std::max<Wide>(b - 1, Globals.filesize), UINT64_MAX));
 }
 
 int compare_top_rows() {
@@ -467,8 +467,8 @@ void draw_compare_half() {
 
 std::string compare_bar_text(int cols) {
     std::string bar;
-    for (const char* e : {"M-N/F8 Next Difference", "   M-B Previous Difference",
-                          "   M-= Align", "   M-C/Esc Close"}) {
+    for (const char* e : {"M-N/F8 Next Difference", "   M-B Previous Difference", "   M-= Align",
+                          "   M-C/Esc Close"}) {
         // One column to spare, as on the ordinary bar.
         if (static_cast<int>(bar.size() + strlen(e)) + 1 > cols) continue;
         bar += e;
@@ -485,14 +485,10 @@ bool compare_start(const std::string& name) {
     if (const int flags = fcntl(fd, F_GETFL); flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     struct stat st {};
     uint64_t length = 0;
-    int err = 0;
-    if (fstat(fd, &st) != 0)
-        err = errno;
-    else if (S_ISDIR(st.st_mode))
-        err = EISDIR;
-    else if (S_ISREG(st.st_mode))
+    int err = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (!err && S_ISREG(st.st_mode))
         length = static_cast<uint64_t>(st.st_size);
-    else if (!find_device_size(fd, length))
+    else if (!err && !find_device_size(fd, length))
         err = errno;
     if (err) {
         close(fd);
@@ -506,6 +502,16 @@ bool compare_start(const std::string& name) {
     compare_file.shift = 0;
     remake_main_window();
     return true;
+}
+
+void compare_refresh() {
+    if (!compare_open()) return;
+    struct stat st {};
+    uint64_t length = 0;
+    if (fstat(compare_file.fd, &st) == 0 && S_ISREG(st.st_mode))
+        compare_file.length = static_cast<uint64_t>(st.st_size);
+    else if (find_device_size(compare_file.fd, length))
+        compare_file.length = length;
 }
 
 void compare_close() {
@@ -537,7 +543,8 @@ void compare_dialog() {
 
 void compare_next(bool back) {
     uint64_t at = 0;
-    const DiffResult r = back ? previous_difference(cursor_loc, at) : next_difference(cursor_loc, at);
+    const DiffResult r =
+        back ? previous_difference(cursor_loc, at) : next_difference(cursor_loc, at);
     switch (r) {
     case DiffResult::Found: {
         // A difference on the screen is reached without scrolling; one

@@ -377,6 +377,7 @@ void run_command(Cmd cmd) {
     case Cmd::Redraw:
         // Also the way to see a file another program changed meanwhile.
         reload_changed_file();
+        compare_refresh();
         repaint_all();
         break;
     case Cmd::FindNext:

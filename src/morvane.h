@@ -213,7 +213,7 @@ attr_t attr_selected(); // selected bytes: pair 5 or reverse
 // A byte's cell in the hex view, its highlights stacked in one order:
 // modified (bold), then selected.
 attr_t attr_byte(bool modified, bool selected);
-attr_t attr_match(bool modified, bool selected); // a byte in a match of the Find pattern
+attr_t attr_match(bool modified, bool selected);   // a byte in a match of the Find pattern
 attr_t attr_differs(bool modified, bool selected); // a byte that differs from the other file's
 void init_colour_pairs(); // the pairs the roles above use, once colour has started
 
@@ -276,7 +276,7 @@ bool poll_signals();
 // letter, in either case (a lone ESC O with nothing after it is Alt-O).
 // Returns the key code, 0 for a sequence that names none.
 inline constexpr int KEY_ALT_V = KEY_MAX + 1;
-inline constexpr int KEY_ALT_FIRST = KEY_MAX + 2; // the other letters from here, a to z
+inline constexpr int KEY_ALT_FIRST = KEY_MAX + 2;         // the other letters from here, a to z
 inline constexpr int KEY_ALT_EQUALS = KEY_ALT_FIRST + 26; // ESC =
 constexpr int alt_key(char letter) {
     const char lower = static_cast<char>(letter | 0x20);
@@ -393,7 +393,7 @@ std::string progress_text(const char* what, uint64_t done, uint64_t total); // "
 void start_editor(int argc, char** argv);
 void create_windows(bool after_resize); // the three windows for the current LINES, COLS
 int main_rows();                        // rows of main_win (at least 1)
-void remake_main_window(); // main_win (and the compare view's) for a changed layout
+void remake_main_window();              // main_win (and the compare view's) for a changed layout
 void print_usage(const char* program_name);
 void apply_env_letters(const char* letters); // option letters of the MORVANE variable
 void read_env_variable(char** envp);         // finds the MORVANE entry and applies it
@@ -640,7 +640,8 @@ extern size_t compare_block; // bytes per block of the difference search (tests 
 // Opens `name` as the other file and shows the view: true, or false with
 // errno set (nothing changed).
 bool compare_start(const std::string& name);
-void compare_close(); // back to the ordinary view (the windows made anew)
+void compare_close();   // back to the ordinary view (the windows made anew)
+void compare_refresh(); // the other file's length taken again (Control-L)
 // Rows of the edited file's half, and the other half's windows for the
 // current screen size (create_windows calls it).
 int compare_top_rows();
@@ -658,7 +659,7 @@ std::string compare_bar_text(int cols);
 // The searches of the view, over the bytes as shown (the table laid over),
 // with the progress and Escape of long work.
 enum class DiffResult { Found, None, Stopped, Failed };
-DiffResult next_difference(uint64_t from, uint64_t& at); // first one after `from`
+DiffResult next_difference(uint64_t from, uint64_t& at);     // first one after `from`
 DiffResult previous_difference(uint64_t from, uint64_t& at); // last one before `from`
 // The shift of smallest size (+n before -n) within ALIGN_REACH under which
 // the ALIGN_SPAN bytes from `at` (fewer at the end) agree with the other
@@ -858,16 +859,16 @@ extern size_t text_scan_block; // bytes per block of the text view's scans (test
 std::string status_text(int cols); // the status line before the marker
 // The same for any file: its name, the cursor's offset in it and its last offset.
 std::string status_line_text(int cols, std::string_view name, uint64_t offset, uint64_t last);
-char status_marker();              // 'M', 'R' or ' '
+char status_marker(); // 'M', 'R' or ' '
 std::string command_bar_text(int cols, int file_state);
 // The bar while a selection exists: how many bytes, its first and last
 // offset, then the keys that act on it (Cut and Fill where they may).
 std::string selection_bar_text(int cols, uint64_t first, uint64_t last, bool can_cut,
                                bool can_fill);
-void draw_status();      // staged; update_screen flushes
+void draw_status(); // staged; update_screen flushes
 void draw_status_line(WINDOW* w, std::string_view name, uint64_t offset, uint64_t last,
                       char marker); // a status line into `w` (staged)
-void draw_command_bar(); // staged; update_screen flushes
+void draw_command_bar();            // staged; update_screen flushes
 
 // ---------------------------------------------------------------- cursor.cpp
 

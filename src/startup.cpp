@@ -129,19 +129,19 @@ static std::optional<std::string> compare_wanted; // --compare OTHER
 static void read_options(int argc, char** argv) {
     compare_wanted.reset();
     // Position in this table identifies a long option; each maps to its letter.
-    static const struct option long_options[] = {{"help", no_argument, nullptr, 'h'},
-                                                 {"highbit", no_argument, nullptr, '8'},
-                                                 {"alltext", no_argument, nullptr, 'a'},
-                                                 {"readonly", no_argument, nullptr, 'r'},
-                                                 {"version", no_argument, nullptr, 'v'},
-                                                 {"disk", no_argument, nullptr, 'd'},
-                                                 {"buffer", no_argument, nullptr, 'b'},
-                                                 {"quiet", no_argument, nullptr, 'q'},
-                                                 {"force", no_argument, nullptr, 'f'},
-                                                 {"nocolor", no_argument, nullptr, 'n'},
-                                                 {"compare", required_argument, nullptr,
-                                                  OPTION_COMPARE},
-                                                 {nullptr, 0, nullptr, 0}};
+    static const struct option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"highbit", no_argument, nullptr, '8'},
+        {"alltext", no_argument, nullptr, 'a'},
+        {"readonly", no_argument, nullptr, 'r'},
+        {"version", no_argument, nullptr, 'v'},
+        {"disk", no_argument, nullptr, 'd'},
+        {"buffer", no_argument, nullptr, 'b'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"force", no_argument, nullptr, 'f'},
+        {"nocolor", no_argument, nullptr, 'n'},
+        {"compare", required_argument, nullptr, OPTION_COMPARE},
+        {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "8abdfhnqrv", long_options, nullptr)) != -1) {
         // Output that cannot be written (a full disk, a closed pipe) is a failure.

@@ -113,7 +113,7 @@ TEST(Compare, NextAndPreviousDifferenceStepThroughThemAndRingAtTheEnds) {
     const Step steps[] = {
         {keys::f8, "0x00000005", {1, 26}}, {alt('n'), "0x00000025", {3, 26}},
         {keys::f8, "0x00000026", {3, 29}}, {alt('n'), "0x00000027", {3, 32}},
-        {alt('b'), "0x00000026", {3, 29}},   {alt('b'), "0x00000025", {3, 26}},
+        {alt('b'), "0x00000026", {3, 29}}, {alt('b'), "0x00000025", {3, 26}},
         {alt('b'), "0x00000005", {1, 26}},
     };
     for (const Step& s : steps) {
@@ -266,8 +266,8 @@ TEST(Compare, AResizeLaysBothHalvesOutForTheNewSize) {
     EXPECT_EQ(t.cell(2, 39).text, "R");
 
     t.resize(24, 80);
-    EXPECT_TRUE(t.expect_text(other_first, 0, "00000030  " + hex_digits(b.substr(0x30, 16)),
-                              Pos{1, 26}));
+    EXPECT_TRUE(
+        t.expect_text(other_first, 0, "00000030  " + hex_digits(b.substr(0x30, 16)), Pos{1, 26}));
     EXPECT_TRUE(t.expect_text(other_status, 0, "File: b.bin"));
     EXPECT_TRUE(t.expect_row(23, compare_bar));
     EXPECT_TRUE(marked(t, 1, 5) && marked(t, other_first, 5));

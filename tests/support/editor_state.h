@@ -1,10 +1,10 @@
 // KeptEditorState: the one keeper of the editor's state for unit tests. A
 // test (or a fixture, as its first member) that changes the editor's globals
 // holds one: it records them on construction and, when it goes, empties the
-// table (with its range pieces) and the undo stack, closes a compared file and puts everything back, except the windows,
-// which belong to whichever screen is current. Every global of morvane.h is
-// either kept here or exempted in editor_globals.cpp: the unit test binary
-// fails a test that leaves one changed.
+// table (with its range pieces) and the undo stack, closes a compared file and puts everything
+// back, except the windows, which belong to whichever screen is current. Every global of morvane.h
+// is either kept here or exempted in editor_globals.cpp: the unit test binary fails a test that
+// leaves one changed.
 #pragma once
 #include "morvane.h"
 
