@@ -256,14 +256,16 @@ TEST(CompareHoles, SearchesOverSparseFilesFindEveryDifferenceBothWays) {
     const std::string dir = mkdtemp(tmpl), mine = dir + "/mine", theirs = dir + "/theirs";
     make_sparse(mine, size,
                 {{0, head},
-                 {3 * MiB + 1, {0x33}},
+                 {3 * MiB, {0x33}},
                  {5 * MiB + 123, middle},
                  {9 * MiB, late},
+                 {10 * MiB - 1, {0x44}},
                  {size - 1, {1}}});
     make_sparse(theirs, size + 3000,
                 {{0, head},
                  {2 * MiB, Bytes(4096, 0)},
                  {5 * MiB + 123, middle_changed},
+                 {6 * MiB + 4095, {0x66}},
                  {7 * MiB + 9, {0x5A}},
                  {9 * MiB, late}});
     if (!has_holes(mine) || !has_holes(theirs))
@@ -288,14 +290,14 @@ TEST(CompareHoles, SearchesOverSparseFilesFindEveryDifferenceBothWays) {
             for (uint64_t from : cursors(model, rng))
                 ASSERT_TRUE(agrees(model, from));
         }
-        // From just past the other file's byte at 7 MiB to the fill at 11
-        // MiB the files hold little but holes: what is read is far less.
+        // Between the other file's byte at 7 MiB and this one's at 10 MiB
+        // the files hold little but holes: what is read is far less.
         compare_file.shift = 0;
         const uint64_t before = bytes_read_so_far();
         uint64_t at = 0;
         ASSERT_EQ(next_difference(7 * MiB + 9, at), DiffResult::Found);
-        EXPECT_EQ(at, 11 * MiB + 7);
-        ASSERT_EQ(previous_difference(11 * MiB + 7, at), DiffResult::Found);
+        EXPECT_EQ(at, 10 * MiB - 1);
+        ASSERT_EQ(previous_difference(10 * MiB - 1, at), DiffResult::Found);
         EXPECT_EQ(at, 7 * MiB + 9);
         if (has_holes(mine) && has_holes(theirs) && before > 0) {
             EXPECT_LT(bytes_read_so_far() - before, MiB) << "the holes were read, not skipped";
