@@ -12,20 +12,29 @@
 //                   status line shows the new name; ref `cp` and `sync`.
 //   OpenBuffered:   `-b` on 1 GiB to its first screen; ref `cat`; the peak
 //                   resident memory (VmHWM) read while the screen is shown.
+//   CompareNext:    `--compare B A`, F8 from offset 0 until the status line
+//                   shows the difference: 1 GiB of random bytes differing in
+//                   the last byte, and 16 GiB sparse files differing in one
+//                   byte 4 KiB before the end; ref `cmp A B` on the same
+//                   files; the peak resident memory after the sparse search.
 //
 // The files are 1 GiB each, in the page cache (made once per run, removed at
-// its end); the terminal's own directory is under $TMPDIR.
+// its end), but the sparse pair of the compare rows, made for each row; the
+// terminal's own directory is under $TMPDIR.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_util.h"
@@ -254,6 +263,112 @@ void BM_E2E_OpenBuffered_1GiB(benchmark::State& state) {
     state.counters["file_KiB"] = static_cast<double>(bench_GiB / 1024);
 }
 
+// A: the shared random gigabyte; B: the same with its last byte changed.
+const std::string& random_1GiB_last_byte_changed() {
+    return bench_shared_file("random-1GiB-last-changed", [](const std::string& p) {
+        if (system(("cp " + random_1GiB() + " " + p).c_str()) != 0) throw std::runtime_error("cp");
+        int fd = open(p.c_str(), O_RDWR);
+        unsigned char last = 0;
+        if (fd < 0 || pread(fd, &last, 1, static_cast<off_t>(bench_GiB - 1)) != 1)
+            throw std::runtime_error("pread");
+        last ^= 0xFF;
+        if (pwrite(fd, &last, 1, static_cast<off_t>(bench_GiB - 1)) != 1)
+            throw std::runtime_error("pwrite");
+        close(fd);
+    });
+}
+
+constexpr uint64_t sparse_size = 16 * bench_GiB;
+constexpr uint64_t sparse_difference = sparse_size - 4096 + 7;
+
+// Two sparse files of 16 GiB, a line of text at the start of each and one
+// byte 4 KiB before the end in the second only; empty when this file system
+// cannot hold them as holes (`why` says so).
+std::pair<std::string, std::string> sparse_16GiB_pair(std::string& why) {
+    const std::string a = bench_dir() + "/sparse-16GiB-a", b = bench_dir() + "/sparse-16GiB-b";
+    try {
+        make_sparse_file(a, sparse_size);
+        make_sparse_file(b, sparse_size);
+    } catch (const std::exception&) {
+        why = std::string("no room for a 16 GiB sparse file here: ") + strerror(errno);
+        return {};
+    }
+    const unsigned char one = 1;
+    int fd = open(b.c_str(), O_WRONLY);
+    if (fd < 0 || pwrite(fd, &one, 1, static_cast<off_t>(sparse_difference)) != 1) {
+        why = std::string("cannot write the differing byte: ") + strerror(errno);
+        return {};
+    }
+    close(fd);
+    struct stat st {};
+    for (const std::string& f : {a, b})
+        if (stat(f.c_str(), &st) != 0 ||
+            static_cast<uint64_t>(st.st_blocks) * 512 > 64 * bench_MiB) {
+            why = "this file system does not keep the 16 GiB files sparse";
+            return {};
+        }
+    return {a, b};
+}
+
+std::string status_offset(uint64_t offset) {
+    char text[48];
+    snprintf(text, sizeof text, "Offset: 0x%08llX", static_cast<unsigned long long>(offset));
+    return text;
+}
+
+const std::string f8 = "\x1b[19~"; // xterm's F8
+
+// `--compare other file`, F8 from offset 0, timed until the status line shows
+// `difference`: the editor's peak resident memory after the searches.
+long time_compare_next(benchmark::State& state, const std::string& file, const std::string& other,
+                       uint64_t difference) {
+    const std::string shown = status_offset(difference);
+    long rss = 0;
+    IterationTimes times(state);
+    for (auto _ : state) {
+        Terminal t(24, 80);
+        if (!start_editor_on(t, file, {"--compare", other})) {
+            fail(state, t, "no first screen");
+            break;
+        }
+        t.settle();
+        double s = time_to_screen(t, f8, [&] { return row_has(t, 0, shown); });
+        if (s < 0) {
+            fail(state, t, "the difference was not shown");
+            break;
+        }
+        times.add(s);
+        rss = std::max(rss, peak_rss_kib(t.pid()));
+        quit(t);
+    }
+    return rss;
+}
+
+void BM_E2E_CompareNext_1GiB(benchmark::State& state) {
+    (void)time_compare_next(state, random_1GiB(), random_1GiB_last_byte_changed(), bench_GiB - 1);
+}
+
+void BM_E2E_CompareNext_16GiB_sparse(benchmark::State& state) {
+    std::string why;
+    const auto [a, b] = sparse_16GiB_pair(why);
+    if (a.empty()) return state.SkipWithError(("skipped: " + why).c_str());
+    long alone = 0;
+    {
+        // The editor on one of them, without the compare view: what its
+        // memory would be anyway.
+        Terminal t(24, 80);
+        if (!start_editor_on(t, b)) return fail(state, t, "no first screen");
+        t.settle();
+        alone = peak_rss_kib(t.pid());
+        quit(t);
+    }
+    const long rss = time_compare_next(state, b, a, sparse_difference);
+    state.counters["peak_rss_KiB"] = static_cast<double>(rss);
+    state.counters["rss_one_file_KiB"] = static_cast<double>(alone);
+    unlink(a.c_str());
+    unlink(b.c_str());
+}
+
 void shell_reference(benchmark::State& state, const std::string& cmd, int ok_status = 0) {
     IterationTimes times(state);
     for (auto _ : state)
@@ -276,6 +391,21 @@ void BM_Reference_cat_random_1GiB(benchmark::State& state) {
 
 void BM_Reference_cat_one_line_1GiB(benchmark::State& state) {
     shell_reference(state, "cat " + one_line_with_end_1GiB() + " >/dev/null");
+}
+
+// cmp exits 1 when the files differ, as they do.
+void BM_Reference_cmp_1GiB_last_byte(benchmark::State& state) {
+    shell_reference(
+        state, "cmp " + random_1GiB() + " " + random_1GiB_last_byte_changed() + " >/dev/null", 1);
+}
+
+void BM_Reference_cmp_16GiB_sparse(benchmark::State& state) {
+    std::string why;
+    const auto [a, b] = sparse_16GiB_pair(why);
+    if (a.empty()) return state.SkipWithError(("skipped: " + why).c_str());
+    shell_reference(state, "cmp " + a + " " + b + " >/dev/null", 1);
+    unlink(a.c_str());
+    unlink(b.c_str());
 }
 
 // Into a new file each time, as the save makes one (removed untimed).
@@ -320,3 +450,18 @@ BENCHMARK(BM_Reference_cp_sync_random_1GiB)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_E2E_SaveAsNewName_1GiB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reference_cmp_1GiB_last_byte)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_CompareNext_1GiB)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+// cmp reads all 32 GiB of zeros (half a minute here): one run is enough
+// beside a search that skips them.
+BENCHMARK(BM_Reference_cmp_16GiB_sparse)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_CompareNext_16GiB_sparse)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
