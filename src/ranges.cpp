@@ -69,10 +69,16 @@ class Expanded {
     explicit Expanded(const RangeBytes& b) : b_(b) {
         const size_t size = b.data->size();
         if (size >= 4096) return;
-        const size_t copies = 65536 / size;
-        block_.reserve(copies * size);
-        for (size_t i = 0; i < copies; ++i)
-            block_.insert(block_.end(), b.data->begin(), b.data->end());
+        // Doubled, not appended copy by copy: a one-byte fill laid over
+        // every block of a search would otherwise cost 64 Ki inserts a block.
+        const size_t total = 65536 / size * size;
+        block_.resize(total);
+        std::memcpy(block_.data(), b.data->data(), size);
+        for (size_t filled = size; filled < total;) {
+            const size_t take = std::min(filled, total - filled);
+            std::memcpy(block_.data() + filled, block_.data(), take);
+            filled += take;
+        }
     }
     // Bytes k..k+n-1 of the piece into `out`.
     void copy(uint64_t k, unsigned char* out, uint64_t n) const {
