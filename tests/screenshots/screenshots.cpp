@@ -373,6 +373,38 @@ Shot scene_help() {
     return capture(t);
 }
 
+// Two builds of a small image: the version, the date and a byte of the
+// table differ, and the second build is four bytes longer.
+std::string first_build() {
+    std::string bytes = "MVFW firmware 1.2.0, built 2024-06-01. ";
+    for (int i = 0; bytes.size() < 120; ++i)
+        bytes += static_cast<char>((i * 29 + 7) & 0xFF);
+    return bytes;
+}
+
+std::string second_build() {
+    std::string bytes = first_build();
+    bytes[16] = '3';
+    bytes.replace(35, 2, "15");
+    bytes[0x5A] = static_cast<char>(0xFF);
+    return bytes + std::string("\x5A\xA5\x01\x00", 4);
+}
+
+Shot scene_compare() {
+    Terminal t(LINES, COLS);
+    t.write_file("v1.bin", first_build());
+    t.write_file("v2.bin", second_build());
+    t.start({"--compare", "v2.bin", "v1.bin"}, ENV);
+    require(t.expect_text(1, 0, "00000000  4D 56 46 57"));
+    // The cursor on the first difference, in both halves.
+    t.send(keys::f8);
+    require(t.expect_seen({{{0, 34}, "ASCII Offset: 0x00000010"},
+                           {{11, 34}, "ASCII Offset: 0x00000010"},
+                           {{LINES - 1, 0}, "M-N/F8 Next Difference"}},
+                          Pos{2, 10}));
+    return capture(t);
+}
+
 struct Scene {
     const char* name;
     std::function<Shot()> play;
@@ -381,7 +413,7 @@ struct Scene {
 const std::vector<Scene> SCENES = {
     {"hex-view", scene_hex},          {"search", scene_search},   {"text-view", scene_text_view},
     {"calculator", scene_calculator}, {"browser", scene_browser}, {"help", scene_help},
-    {"inspector", scene_inspector},
+    {"inspector", scene_inspector},   {"compare", scene_compare},
 };
 
 void dump_text(const Shot& shot) {
