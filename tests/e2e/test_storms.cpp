@@ -8,6 +8,10 @@
 // the edits: each is one undo step, and none depends on the storage mode.
 // So does Replace (Alt-R), kept to replacements of the pattern's length
 // where one storm's keys also run without -b; Find (Alt-S) only moves.
+// The compare view, opened by --compare at the start of some runs and by
+// Alt-C in any, only moves the cursor (Alt-N, F8, Alt-B) and reads: every
+// key of hex editing goes on in it, Align (Alt-=) takes typed and empty
+// shifts, Alt-C or a lone Escape closes it; outside it, its keys do nothing.
 //
 // MV_STORM_SEED sets the seed (else a fixed one per test), and
 // MV_STORM_RUNS / MV_STORM_KEYS the runs per test and the actions
@@ -26,6 +30,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_helpers.h"
@@ -80,6 +85,20 @@ std::string file_bytes(std::mt19937_64& rng, size_t n) {
     return s;
 }
 
+// The other file of the compare view: the original with a few bytes changed,
+// a run of bytes inserted (Align finds the shift past it) and another end.
+std::string other_bytes(std::mt19937_64& rng, const std::string& original) {
+    std::string s = original;
+    for (int i = 0; i < 8; ++i)
+        s[rng() % s.size()] ^= 0x5A;
+    s.insert(rng() % s.size(), std::string(1 + rng() % 40, 'x'));
+    if (rng() % 2)
+        s.resize(s.size() - rng() % 2000);
+    else
+        s += file_bytes(rng, 1 + rng() % 2000);
+    return s;
+}
+
 // One step of a storm: keys sent in one write, or a resize.
 struct Step {
     std::string keys;
@@ -92,8 +111,11 @@ enum class Kind { Undoable, Overwrite, NoSave };
 // actions whole: the pane (Tab), the terminal size, whether edits may insert.
 class StormScript {
   public:
-    StormScript(uint64_t seed, Kind kind, bool insert_delete)
-        : rng_(seed), kind_(kind), insert_delete_(insert_delete) {}
+    // `edited`: the edited file's name; `compare`: the storm starts in the
+    // compare view.
+    StormScript(uint64_t seed, Kind kind, bool insert_delete, std::string edited, bool compare)
+        : rng_(seed), kind_(kind), insert_delete_(insert_delete), edited_(std::move(edited)),
+          compare_(compare) {}
 
     std::vector<Step> build(int actions) {
         steps_.clear();
@@ -149,21 +171,23 @@ class StormScript {
 
     void action() {
         int r = pick(100);
-        if (r < 26)
+        if (r < 24)
             edit();
-        else if (r < 30)
+        else if (r < 28)
             undo_redo();
-        else if (r < 44)
+        else if (r < 40)
             move();
-        else if (r < 50)
+        else if (r < 46)
             range_action();
-        else if (r < 56)
+        else if (r < 52)
             random_resize();
-        else if (r < 62)
+        else if (r < 58)
             toggle();
+        else if (r < 66)
+            compare_action();
         else if (!dialogs_fit())
             move();
-        else if (r < 68)
+        else if (r < 70)
             go_to();
         else if (r < 74)
             jump();
@@ -174,9 +198,9 @@ class StormScript {
         else if (r < 84)
             help();
         else if (r < 88)
-            calc();
+            compare_ ? refused_in_compare() : calc();
         else if (r < 92)
-            text_view();
+            compare_ ? refused_in_compare() : text_view();
         else if (r < 95 && kind_ != Kind::Overwrite)
             quit_dialog_no();
         else if (kind_ == Kind::NoSave)
@@ -451,6 +475,117 @@ class StormScript {
         add(ctrl('l'));
     }
 
+    // The compare view: opened, searched, aligned, closed. The script follows
+    // whether it is open: its keys differ there (a lone Escape closes it,
+    // ^E and ^_ are refused).
+    void compare_action() {
+        if (!compare_) {
+            if (dialogs_fit() && pick(4) != 0)
+                open_compare();
+            else // outside the view these do nothing
+                add(compare_key(pick(4)));
+            return;
+        }
+        switch (pick(8)) {
+        case 0:
+            if (dialogs_fit()) {
+                align();
+                break;
+            }
+            [[fallthrough]];
+        case 1:
+        case 2:
+        case 3:
+        case 4: {
+            const int n = 1 + pick(3);
+            for (int i = 0; i < n; ++i)
+                add(compare_key(pick(3)));
+            break;
+        }
+        case 5:
+            refused_in_compare();
+            break;
+        case 6: // Escape alone: nothing may follow it in its write
+            flush();
+            add(keys::esc);
+            flush();
+            compare_ = false;
+            break;
+        default:
+            add(keys::alt(pick(2) ? 'c' : 'C'));
+            compare_ = false;
+            break;
+        }
+    }
+
+    // Next difference (Alt-N, F8), previous (Alt-B), Align (Alt-=).
+    std::string compare_key(int which) {
+        switch (which) {
+        case 0:
+            return keys::alt(pick(2) ? 'n' : 'N');
+        case 1:
+            return keys::f8;
+        case 2:
+            return keys::alt(pick(2) ? 'b' : 'B');
+        default:
+            return keys::alt('=');
+        }
+    }
+
+    // The other file, the edited one itself, or a name that cannot be
+    // compared with, whose failure box the next key closes.
+    void open_compare() {
+        add(keys::alt(pick(2) ? 'c' : 'C'));
+        maybe_resize_inside();
+        switch (pick(8)) {
+        case 0:
+            add(ctrl('g'));
+            return;
+        case 1:
+            add(pick(2) ? "missing.bin" : ".");
+            add(keys::enter);
+            add(ctrl('g'));
+            return;
+        case 2:
+            add(edited_);
+            break;
+        default:
+            add("other.bin");
+            break;
+        }
+        add(keys::enter);
+        compare_ = true;
+    }
+
+    // A shift typed (now and then one past any file), one that is no number
+    // (refused, then cancelled), or Enter alone: found or not, a note.
+    void align() {
+        add(keys::alt('='));
+        maybe_resize_inside();
+        switch (pick(6)) {
+        case 0:
+        case 1:
+            add(keys::enter);
+            break;
+        case 2:
+            add(pick(2) ? "+" : "1-");
+            add(keys::enter);
+            add(ctrl('g'));
+            break;
+        case 3:
+            add(ctrl('g'));
+            break;
+        default:
+            if (pick(3)) add(pick(2) ? "-" : "+");
+            add(hex_digits(pick(8) == 0 ? 15 : 1 + pick(4)));
+            add(keys::enter);
+            break;
+        }
+    }
+
+    // The text view and the calculator ring the bell in the compare view.
+    void refused_in_compare() { add(pick(2) ? ctrl('e') : "\x1f"); }
+
     void help() {
         add(pick(2) ? ctrl('g') : keys::f1);
         int n = pick(4);
@@ -526,6 +661,8 @@ class StormScript {
     std::mt19937_64 rng_;
     Kind kind_;
     bool insert_delete_;
+    std::string edited_;
+    bool compare_; // the compare view is open
     bool text_pane_ = false;
     int lines_ = 24, cols_ = 80;
     long keys_ = 0;
@@ -556,9 +693,23 @@ void play(Terminal& t, const std::vector<Step>& steps) {
         "the hex view");
 }
 
-void start_editor(Terminal& t, const std::string& name, bool buffered) {
+// The compare view's other file, written beside the edited one, and whether
+// the storm starts in the view.
+struct CompareSetup {
+    std::string other;
+    bool at_start;
+};
+
+CompareSetup compare_setup(std::mt19937_64& rng, const std::string& original) {
+    return {other_bytes(rng, original), rng() % 2 == 0};
+}
+
+void start_editor(Terminal& t, const std::string& name, bool buffered,
+                  const CompareSetup& compare) {
+    t.write_file("other.bin", compare.other);
     std::vector<std::string> args;
     if (buffered) args.push_back("-b");
+    if (compare.at_start) args.insert(args.end(), {"--compare", "other.bin"});
     args.push_back(name);
     t.start(args);
     ASSERT_TRUE(expect_hex_view(t));
@@ -588,11 +739,12 @@ long undo_storm(uint64_t seed, int actions, bool buffered) {
     std::mt19937_64 rng(seed);
     Terminal t(24, 80);
     const std::string original = file_bytes(rng, 20000 + rng() % 30000);
+    const CompareSetup compare = compare_setup(rng, original);
     t.write_file("u.bin", original);
-    start_editor(t, "u.bin", buffered);
+    start_editor(t, "u.bin", buffered, compare);
     if (::testing::Test::HasFatalFailure()) return 0;
 
-    StormScript script(seed, Kind::Undoable, buffered);
+    StormScript script(seed, Kind::Undoable, buffered, "u.bin", compare.at_start);
     std::vector<Step> steps = script.build(actions);
     play(t, steps);
     EXPECT_TRUE(t.running()) << t.dump();
@@ -619,10 +771,10 @@ long undo_storm(uint64_t seed, int actions, bool buffered) {
 
 // The overwrite steps, saved in place or under a new name: the result file.
 std::string overwrite_result(const std::vector<Step>& steps, const std::string& original,
-                             bool buffered, bool new_name) {
+                             const CompareSetup& compare, bool buffered, bool new_name) {
     Terminal t(24, 80);
     t.write_file("o.bin", original);
-    start_editor(t, "o.bin", buffered);
+    start_editor(t, "o.bin", buffered, compare);
     if (::testing::Test::HasFatalFailure()) return {};
     play(t, steps);
     EXPECT_TRUE(t.running()) << t.dump();
@@ -638,13 +790,14 @@ long overwrite_storm(uint64_t seed, int actions) {
     SCOPED_TRACE(seed_note(seed));
     std::mt19937_64 rng(seed);
     const std::string original = file_bytes(rng, 20000 + rng() % 30000);
-    StormScript script(seed, Kind::Overwrite, false);
+    const CompareSetup compare = compare_setup(rng, original);
+    StormScript script(seed, Kind::Overwrite, false, "o.bin", compare.at_start);
     std::vector<Step> steps = script.build(actions);
 
-    const std::string paged_in_place = overwrite_result(steps, original, false, false);
-    const std::string paged_new = overwrite_result(steps, original, false, true);
-    const std::string whole_in_place = overwrite_result(steps, original, true, false);
-    const std::string whole_new = overwrite_result(steps, original, true, true);
+    const std::string paged_in_place = overwrite_result(steps, original, compare, false, false);
+    const std::string paged_new = overwrite_result(steps, original, compare, false, true);
+    const std::string whole_in_place = overwrite_result(steps, original, compare, true, false);
+    const std::string whole_new = overwrite_result(steps, original, compare, true, true);
     EXPECT_EQ(paged_in_place.size(), original.size());
     EXPECT_FALSE(paged_in_place == original) << "the storm changed nothing";
     EXPECT_TRUE(paged_in_place == paged_new) << "paged: in place and new name differ";
@@ -687,15 +840,16 @@ long no_save_storm(uint64_t seed, int actions, bool buffered) {
     std::mt19937_64 rng(seed);
     Terminal t(24, 80);
     const std::string original = file_bytes(rng, 20000 + rng() % 30000);
+    const CompareSetup compare = compare_setup(rng, original);
     t.write_file("n.bin", original);
     // An old time, so that any write would show in it.
     std::string touch = "touch -d '2001-02-03 04:05:06.789' " + t.path("n.bin");
     EXPECT_EQ(system(touch.c_str()), 0);
     const FileTime before = file_time(t.path("n.bin"));
-    start_editor(t, "n.bin", buffered);
+    start_editor(t, "n.bin", buffered, compare);
     if (::testing::Test::HasFatalFailure()) return 0;
 
-    StormScript script(seed, Kind::NoSave, buffered);
+    StormScript script(seed, Kind::NoSave, buffered, "n.bin", compare.at_start);
     play(t, script.build(actions));
     EXPECT_TRUE(t.running()) << t.dump();
     quit_without_saving(t);
