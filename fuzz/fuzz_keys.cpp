@@ -2,11 +2,18 @@
 // resizes, into the editor on a null terminal, over a small file.
 //
 // fuzz/keys.dict names every key as an xterm sends it (the selection's Shift,
-// F9 and Alt keys among them, Find's and Replace's too), and the pieces of
-// their patterns, so that mutations insert whole keys and whole words.
+// F9 and Alt keys among them, Find's and Replace's too, and the compare
+// view's), and the pieces of their patterns, so that mutations insert whole
+// keys and whole words.
 //
-// Input: byte 0 chooses the options and the file, bytes 1-2 the first size;
-// then keys. 0xFF L C resizes to (1 + L % 60, 1 + C % 200); 0xFE lets the
+// Beside the edited file f.bin the sandbox holds g.bin, the same bytes with a
+// few changed, some inserted and another end: the file to compare with. A
+// run starts in the compare view against it (--compare g.bin), or reaches
+// the view through Alt-C and the name typed into its dialog.
+//
+// Input: byte 0 chooses the options and the file (bit 0x80: -a rather than
+// -8 where bit 0x02 asks for one of them, else --compare g.bin), bytes 1-2
+// the first size; then keys. 0xFF L C resizes to (1 + L % 60, 1 + C % 200); 0xFE lets the
 // editor take every key so far before the next ones come (otherwise keys
 // arrive as typed ahead); Control-C is delivered as the interrupt, as the
 // tty would; '/' and Control-Z are dropped (no path leaves the sandbox, no
@@ -223,6 +230,9 @@ void reset_editor_state() {
     browser_selected = nullptr;
     browser_pages.clear();
     browser_page = 0;
+    // The other file's descriptor has been closed with the run's others,
+    // its windows with the screen.
+    compare_file = CompareFile{};
     optind = 0; // getopt starts over
 }
 
@@ -248,6 +258,22 @@ std::string file_content(int choice) {
     }
 }
 
+// The file to compare with: a few bytes changed, three inserted a third of
+// the way in (Align finds the shift past them) and four more at the end.
+std::string other_content(const std::string& mine) {
+    std::string s = mine;
+    for (size_t i = 5; i < s.size(); i += 997)
+        s[i] = static_cast<char>(s[i] ^ 0x20);
+    s.insert(s.size() / 3, "ins");
+    return s + "tail";
+}
+
+void write_file(const char* name, const std::string& content) {
+    FILE* f = fopen(name, "wb");
+    if (!f || fwrite(content.data(), 1, content.size(), f) != content.size()) abort();
+    fclose(f);
+}
+
 void run(const uint8_t* data, size_t size) {
     const uint8_t options = size > 0 ? data[0] : 0;
     const int lines = size > 1 ? 1 + data[1] % 60 : 24;
@@ -257,15 +283,15 @@ void run(const uint8_t* data, size_t size) {
     closing_keys = 0;
 
     remove_sandbox_files();
-    {
-        std::string content = file_content((options >> 5) & 3);
-        FILE* f = fopen("f.bin", "wb");
-        if (!f || fwrite(content.data(), 1, content.size(), f) != content.size()) abort();
-        fclose(f);
-    }
+    const std::string content = file_content((options >> 5) & 3);
+    write_file("f.bin", content);
+    write_file("g.bin", other_content(content));
     std::vector<std::string> args = {"morvane"};
     if (options & 1) args.push_back("-b");
-    if (options & 2) args.push_back(options & 0x80 ? "-a" : "-8");
+    if (options & 2)
+        args.push_back(options & 0x80 ? "-a" : "-8");
+    else if (options & 0x80)
+        args.insert(args.end(), {"--compare", "g.bin"});
     if (options & 4) args.push_back("-r");
     if (options & 8) args.push_back("-n");
     args.push_back("f.bin");
@@ -382,6 +408,9 @@ int LLVMFuzzerInitialize(int*, char***) {
     if (fuzzer_cwd < 0) abort();
     initial_globals = Globals;
     initial_spare = buf_spare;
+    // Blocks smaller than the larger file, so that the difference searches
+    // go from block to block.
+    compare_block = 4096;
     return 0;
 }
 
