@@ -9,7 +9,9 @@
 // Beside the edited file f.bin the sandbox holds g.bin, the same bytes with a
 // few changed, some inserted and another end: the file to compare with. A
 // run starts in the compare view against it (--compare g.bin), or reaches
-// the view through Alt-C and the name typed into its dialog.
+// the view through Alt-C and the name typed into its dialog. Both files are
+// written sparse (the larger has 12 KiB of zeros), so that the difference
+// searches meet holes.
 //
 // Input: byte 0 chooses the options and the file (bit 0x80: -a rather than
 // -8 where bit 0x02 asks for one of them, else --compare g.bin), bytes 1-2
@@ -46,6 +48,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -244,11 +247,12 @@ std::string file_content(int choice) {
             s[i] = static_cast<char>(i * 37 + 11);
         return s;
     }
-    case 1: { // more than one page of the paged window
+    case 1: { // more than one page of the paged window, and a hole
         std::string s(40000, '\0');
         for (size_t i = 0; i < s.size(); ++i)
             s[i] = static_cast<char>((i * 7) ^ (i >> 8));
         s.replace(20000, 5, "storm");
+        std::fill(s.begin() + 24576, s.begin() + 36864, '\0');
         return s;
     }
     case 2:
@@ -258,20 +262,31 @@ std::string file_content(int choice) {
     }
 }
 
-// The file to compare with: a few bytes changed, three inserted a third of
-// the way in (Align finds the shift past them) and four more at the end.
+// The file to compare with: a few bytes changed (none of the zeros), three
+// inserted a third of the way in (Align finds the shift past them) and four
+// more at the end.
 std::string other_content(const std::string& mine) {
     std::string s = mine;
     for (size_t i = 5; i < s.size(); i += 997)
-        s[i] = static_cast<char>(s[i] ^ 0x20);
+        if (s[i] != 0) s[i] = static_cast<char>(s[i] ^ 0x20);
     s.insert(s.size() / 3, "ins");
     return s + "tail";
 }
 
+// Blocks of 4 KiB that hold only zeros are left as holes, as in a sparse
+// file, for the difference searches, which skip what both files hold as one.
 void write_file(const char* name, const std::string& content) {
-    FILE* f = fopen(name, "wb");
-    if (!f || fwrite(content.data(), 1, content.size(), f) != content.size()) abort();
-    fclose(f);
+    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) abort();
+    constexpr size_t block = 4096;
+    for (size_t at = 0; at < content.size(); at += block) {
+        const size_t n = std::min(block, content.size() - at);
+        if (content.find_first_not_of('\0', at) >= at + n) continue;
+        if (pwrite(fd, content.data() + at, n, static_cast<off_t>(at)) != static_cast<ssize_t>(n))
+            abort();
+    }
+    if (ftruncate(fd, static_cast<off_t>(content.size())) != 0) abort();
+    close(fd);
 }
 
 void run(const uint8_t* data, size_t size) {
