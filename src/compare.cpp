@@ -447,7 +447,8 @@ void draw_compare_half() {
     if (WINDOW* w = compare_file.status_win) {
         const uint64_t last = compare_file.length ? compare_file.length - 1 : 0;
         const Wide at = counterpart(cursor_loc);
-        const uint64_t shown = at < 0 ? 0 : at > last ? last : static_cast<uint64_t>(at);
+        // Past the other file's end the offset shows how far past it is.
+        const uint64_t shown = at < 0 ? 0 : static_cast<uint64_t>(std::min<Wide>(at, UINT64_MAX));
         wattrset(w, attr_status());
         draw_status_line(w, compare_file.name, shown, last, 'R');
     }

@@ -485,9 +485,23 @@ void start_editor(int argc, char** argv) {
         else
             error_box(arg, 1);
     }
+    // The browser may change directory before the other file is opened: its
+    // name is taken from where the editor started.
+    std::string compare_path;
+    if (compare_wanted) {
+        compare_path = *compare_wanted;
+        char cwd[4096];
+        if (!compare_path.empty() && compare_path.front() != '/' && getcwd(cwd, sizeof cwd))
+            compare_path = std::string(cwd) + "/" + compare_path;
+    }
     open_file(&stream);
     cursor_onto(0, 1);
-    if (compare_wanted && !compare_start(*compare_wanted)) error_box(*compare_wanted, 1);
+    if (compare_wanted) {
+        if (compare_start(compare_path))
+            compare_file.name = *compare_wanted;
+        else
+            error_box(*compare_wanted, 1);
+    }
     // The first frame is drawn when the first key is awaited.
     redraw_later(REDRAW_ALL);
 }
