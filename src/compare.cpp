@@ -249,14 +249,8 @@ struct HoleSkip {
 };
 
 // The first differing offset in [lo, hi], where both files have bytes.
-DiffResult scan_forward(uint64_t lo, uint64_t hi, uint64_t& at) {
-    BlockPair blocks;
-    if (!blocks.ready()) {
-        errno = ENOMEM;
-        return DiffResult::Failed;
-    }
-    HoleSkip holes;
-    LongWork work("Comparing", hi - lo + 1);
+DiffResult scan_forward(BlockPair& blocks, HoleSkip& holes, LongWork& work, uint64_t lo,
+                        uint64_t hi, uint64_t& at) {
     for (uint64_t x = lo; x <= hi;) {
         if (!work.keep_going(x - lo)) return DiffResult::Stopped;
         if (const uint64_t zeros_to = holes.forward(x); zeros_to > x) {
@@ -280,14 +274,8 @@ DiffResult scan_forward(uint64_t lo, uint64_t hi, uint64_t& at) {
 }
 
 // The last differing offset in [lo, hi], where both files have bytes.
-DiffResult scan_backward(uint64_t lo, uint64_t hi, uint64_t& at) {
-    BlockPair blocks;
-    if (!blocks.ready()) {
-        errno = ENOMEM;
-        return DiffResult::Failed;
-    }
-    HoleSkip holes;
-    LongWork work("Comparing", hi - lo + 1);
+DiffResult scan_backward(BlockPair& blocks, HoleSkip& holes, LongWork& work, uint64_t lo,
+                         uint64_t hi, uint64_t& at) {
     for (uint64_t x = hi;;) { // x: the last offset still to compare
         if (!work.keep_going(hi - x)) return DiffResult::Stopped;
         if (const uint64_t zeros_from = holes.backward(x); zeros_from <= x) {
@@ -314,6 +302,19 @@ DiffResult scan_backward(uint64_t lo, uint64_t hi, uint64_t& at) {
     return DiffResult::None;
 }
 
+// The scan of [lo, hi] in either direction, with its blocks and progress.
+DiffResult scan(uint64_t lo, uint64_t hi, bool backward, uint64_t& at) {
+    BlockPair blocks;
+    if (!blocks.ready()) {
+        errno = ENOMEM;
+        return DiffResult::Failed;
+    }
+    HoleSkip holes;
+    LongWork work("Comparing", hi - lo + 1);
+    return backward ? scan_backward(blocks, holes, work, lo, hi, at)
+                    : scan_forward(blocks, holes, work, lo, hi, at);
+}
+
 } // namespace
 
 DiffResult next_difference(uint64_t from, uint64_t& at) {
@@ -327,7 +328,7 @@ DiffResult next_difference(uint64_t from, uint64_t& at) {
         return DiffResult::Found;
     }
     const uint64_t hi = static_cast<uint64_t>(std::min<Wide>(last, b - 1));
-    const DiffResult r = scan_forward(x, hi, at);
+    const DiffResult r = scan(x, hi, false, at);
     if (r != DiffResult::None) return r;
     if (hi < last) {
         at = hi + 1;
@@ -345,7 +346,7 @@ DiffResult previous_difference(uint64_t from, uint64_t& at) {
         return DiffResult::Found;
     }
     const uint64_t lo = static_cast<uint64_t>(a);
-    const DiffResult r = scan_backward(lo, x, at);
+    const DiffResult r = scan(lo, x, true, at);
     if (r != DiffResult::None) return r;
     if (lo > 0) {
         at = lo - 1;
@@ -529,14 +530,8 @@ void compare_close() {
 
 void compare_dialog() {
     DialogScope dialog({.width = NAME_POPUP_WIDTH, .height = 6, .bar = "^G/^X/Escape Cancel"});
-    WINDOW* popup = open_name_popup(dialog, "Compare with File");
-    if (!popup) {
-        warn_beep();
-        return;
-    }
-    std::optional<std::string> field = ask_name(popup, "");
-    if (!field) return;
-    const std::string name = typed_name(*field);
+    WINDOW* popup = nullptr;
+    const std::string name = name_dialog(dialog, "Compare with File", popup);
     if (name.empty()) return;
     if (!compare_start(name))
         show_save_failure(popup, "Cannot Read File", std::string("Reason: ") + strerror(errno));

@@ -457,6 +457,10 @@ std::optional<std::string> ask_name(WINDOW* popup, const std::string& text);
 // The field's text up to its end mark; a name ends at its first blank, as
 // in the Save dialog once the field no longer holds the file's own name.
 std::string typed_name(const std::string& field);
+// The whole dialog of one name: the popup with `title` (kept in `popup` for
+// a failure box) and the name typed; empty when cancelled, when nothing was
+// typed, or when there is no popup (the bell rings).
+std::string name_dialog(DialogScope& dialog, const char* title, WINDOW*& popup);
 void write_selection(); // Alt-O: the selection into a file named in a dialog
 void read_clipboard();  // Alt-I: a file named in a dialog into the clipboard
 

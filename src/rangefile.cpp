@@ -42,6 +42,16 @@ std::optional<std::string> ask_name(WINDOW* popup, const std::string& text) {
     return read_line(popup, 3, 12, 1024, 50, text.c_str());
 }
 
+std::string name_dialog(DialogScope& dialog, const char* title, WINDOW*& popup) {
+    popup = open_name_popup(dialog, title);
+    if (!popup) {
+        warn_beep();
+        return {};
+    }
+    std::optional<std::string> field = ask_name(popup, "");
+    return field ? typed_name(*field) : std::string();
+}
+
 void write_selection() {
     if (!selection_active()) {
         warn_beep();
@@ -80,14 +90,8 @@ void write_selection() {
 
 void read_clipboard() {
     DialogScope dialog({.width = popup_width, .height = 6, .bar = "^G/^X/Escape Cancel"});
-    WINDOW* popup = open_name_popup(dialog, "Read File into Clipboard");
-    if (!popup) {
-        warn_beep();
-        return;
-    }
-    std::optional<std::string> field = ask_name(popup, "");
-    if (!field) return;
-    const std::string name = typed_name(*field);
+    WINDOW* popup = nullptr;
+    const std::string name = name_dialog(dialog, "Read File into Clipboard", popup);
     if (name.empty()) return;
     std::string reason;
     switch (read_into_clipboard(name)) {

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "e2e_helpers.h"
 #include "terminal.h"
@@ -64,16 +65,32 @@ void start_compare(Terminal& t, const std::vector<std::string>& args) {
     ASSERT_TRUE(t.settle());
 }
 
-} // namespace
+// a.bin of n bytes and b.bin, the same with byte `at` changed; returns both.
+std::pair<std::string, std::string> write_pair(Terminal& t, size_t n, unsigned seed, size_t at) {
+    const std::string a = noise(n, seed);
+    std::string b = a;
+    b[at] = static_cast<char>(b[at] ^ 0x90);
+    t.write_file("a.bin", a);
+    t.write_file("b.bin", b);
+    return {a, b};
+}
 
-TEST(Compare, TheOptionShowsBothFilesWithEveryDifferenceMarkedInBothHalves) {
-    Terminal t;
-    const std::string a = noise(40, 1);
-    std::string b = a.substr(0, 37);
+// a.bin of 40 bytes in the view against b.bin: its first 37, byte 5 changed.
+void start_on_short_pair(Terminal& t, std::string& a, std::string& b) {
+    a = noise(40, 1);
+    b = a.substr(0, 37);
     b[5] = static_cast<char>(b[5] ^ 0xFF);
     t.write_file("a.bin", a);
     t.write_file("b.bin", b);
     start_compare(t, {"--compare", "b.bin", "a.bin"});
+}
+
+} // namespace
+
+TEST(Compare, TheOptionShowsBothFilesWithEveryDifferenceMarkedInBothHalves) {
+    Terminal t;
+    std::string a, b;
+    start_on_short_pair(t, a, b);
 
     EXPECT_TRUE(t.expect_text(0, 0, "File: a.bin"));
     EXPECT_TRUE(t.expect_text(0, 40, "Offset: 0x00000000 / 0x00000027 (%00)", Pos{1, 10}));
@@ -99,12 +116,8 @@ TEST(Compare, TheOptionShowsBothFilesWithEveryDifferenceMarkedInBothHalves) {
 
 TEST(Compare, NextAndPreviousDifferenceStepThroughThemAndRingAtTheEnds) {
     Terminal t;
-    const std::string a = noise(40, 2);
-    std::string b = a.substr(0, 37);
-    b[5] = static_cast<char>(b[5] ^ 0x01);
-    t.write_file("a.bin", a);
-    t.write_file("b.bin", b);
-    start_compare(t, {"--compare", "b.bin", "a.bin"});
+    std::string a, b;
+    start_on_short_pair(t, a, b);
 
     struct Step {
         std::string key, offset;
@@ -138,11 +151,7 @@ TEST(Compare, NextAndPreviousDifferenceStepThroughThemAndRingAtTheEnds) {
 
 TEST(Compare, AltCNamesTheOtherFileRefusesAMissingOneAndEscapeGoesBack) {
     Terminal t;
-    const std::string a = noise(512, 3);
-    std::string b = a;
-    b[0x12] = static_cast<char>(b[0x12] ^ 0x10);
-    t.write_file("a.bin", a);
-    t.write_file("b.bin", b);
+    const auto [a, b] = write_pair(t, 512, 3, 0x12);
     t.start({"a.bin"});
     ASSERT_TRUE(t.expect_row(23, writable_bar));
     t.send(keys::down + keys::right + keys::right + keys::right + keys::right);
@@ -243,11 +252,7 @@ TEST(Compare, AShiftTypedOrFoundReadsTheOtherFileAheadOrBehind) {
 
 TEST(Compare, AResizeLaysBothHalvesOutForTheNewSize) {
     Terminal t;
-    const std::string a = noise(1024, 7);
-    std::string b = a;
-    b[0x35] = static_cast<char>(b[0x35] ^ 0x80);
-    t.write_file("a.bin", a);
-    t.write_file("b.bin", b);
+    const auto [a, b] = write_pair(t, 1024, 7, 0x35);
     start_compare(t, {"--compare", "b.bin", "a.bin"});
     t.send(keys::f8);
     ASSERT_TRUE(t.expect_text(0, 40, "Offset: 0x00000035", Pos{4, 26}));
