@@ -398,6 +398,12 @@ void print_usage(const char* program_name);
 void apply_env_letters(const char* letters); // option letters of the MORVANE variable
 void read_env_variable(char** envp);         // finds the MORVANE entry and applies it
 void open_file(FILE** stream);
+// Stops the threads of a whole-file load and waits for them: called before
+// the program ends in the middle of one (quit dialog, fatal error).
+void stop_loading() noexcept;
+// The read of the file load (pread), replaced by the tests to make reads
+// fail or end early; called on several threads at once.
+extern ssize_t (*load_pread)(int fd, void* to, size_t len, off_t at);
 // The size of the device (or file) behind `fd` as -d finds it: false with
 // errno set when none can be found.
 bool find_device_size(int fd, uint64_t& size);

@@ -29,6 +29,7 @@ static int quit_selected = 0; // choice on show while the quit dialog is open
         if (*w) delwin(*w);
         *w = nullptr;
     }
+    stop_loading();
     ByteBuffer().swap(buffer);
     std::vector<uint64_t>().swap(text_row_starts);
     undo_clear();

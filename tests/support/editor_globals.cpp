@@ -1,5 +1,7 @@
 #include "editor_globals.h"
 
+#include <unistd.h>
+
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -121,6 +123,7 @@ const std::vector<EditorGlobal>& editor_globals() {
                     text_of(compare_file.length) + " " + text_of(compare_file.shift);
          }},
         {"compare_block", [] { return text_of(compare_block); }},
+        {"load_pread", [] { return text_of(load_pread == ::pread); }},
         {"select_mark", [] { return select_mark ? text_of(*select_mark) : std::string("none"); }},
         {"buffer_gap_close_limit", [] { return text_of(buffer_gap_close_limit); }},
         {"fp_reads_other_file", [] { return text_of(fp_reads_other_file); }},

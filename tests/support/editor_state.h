@@ -6,6 +6,8 @@
 // is either kept here or exempted in editor_globals.cpp: the unit test binary fails a test that
 // leaves one changed.
 #pragma once
+#include <unistd.h>
+
 #include "morvane.h"
 
 struct KeptEditorState {
@@ -29,9 +31,12 @@ struct KeptEditorState {
     std::shared_ptr<const ByteBuffer> clip = clipboard;
     std::optional<uint64_t> mark = select_mark;
     size_t block = compare_block;
+    Interrupt interrupt = interrupt_kind;
     ~KeptEditorState() {
         compare_close(); // a test's other file (the windows are the screen's)
         compare_block = block;
+        load_pread = ::pread;
+        interrupt_kind = interrupt;
         clipboard = clip;
         select_mark = mark;
         new_file_wanted = wanted;
