@@ -2,9 +2,8 @@
 // curses and its windows, loading a file and the first screen.
 #include <fcntl.h>
 #include <getopt.h>
-#include <pthread.h>
-#include <signal.h>
 #include <langinfo.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -412,7 +412,7 @@ struct BlockLoad {
         BlockRead& r = reads[block];
         while (r.got < len) {
             const ssize_t n = load_pread(fd, to + at + r.got, static_cast<size_t>(len - r.got),
-                                    static_cast<off_t>(at + r.got));
+                                         static_cast<off_t>(at + r.got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) r.error = errno;
             if (n <= 0) break;
