@@ -25,3 +25,17 @@ TEST(Loading, ControlCDuringALongWholeFileLoadOpensTheQuitDialog) {
     t.send(ctrl('x'));
     EXPECT_EQ(t.wait_exit(), 0);
 }
+
+TEST(Loading, QuittingDuringALongWholeFileLoadEndsTheEditorCleanly) {
+    Terminal t(24, 80);
+    t.write_file("big.bin", "");
+    ASSERT_EQ(truncate(t.path("big.bin").c_str(), off_t{768} << 20), 0);
+    t.start({"-b", "big.bin"});
+    ASSERT_TRUE(t.expect([&] { return t.row(t.lines() - 1).rfind("Loading... ", 0) == 0; },
+                         "\"Loading... N%\" in the command bar"));
+    t.send(ctrl('c'));
+    ASSERT_TRUE(expect_anywhere(t, "Quit without Saving?"));
+    // Yes: the threads still reading the file are stopped before its memory goes.
+    t.send("y");
+    EXPECT_EQ(t.wait_exit(), 0);
+}
