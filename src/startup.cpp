@@ -375,7 +375,8 @@ static void choose_file(FILE*& stream) {
 static constexpr uint64_t load_block = uint64_t{8} << 20;
 // Faulting in fresh memory and copying out of the page cache cost a core's
 // time each block: a whole-file load reads its blocks on up to this many
-// threads (two took 55% of one's time on a two-core machine; four, no less).
+// threads (on two cores, two took about two thirds of one's time; four, no
+// less).
 static constexpr unsigned load_threads_most = 4;
 
 ssize_t (*load_pread)(int fd, void* to, size_t len, off_t at) = ::pread;
