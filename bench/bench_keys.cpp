@@ -90,8 +90,10 @@ void cursor_onto(uint64_t o) {
     cursor_x = hex_col_of_byte(static_cast<unsigned>(o % 16));
 }
 
-// Control-E from the hex view, with the cursor on byte `at` of 1 GiB of
-// real bytes without a line feed (paged mode); back to the hex view untimed.
+// Control-E from the hex view to its first frame, with the cursor on byte
+// `at` of 1 GiB of real bytes without a line feed (paged mode): the key only
+// records the view; what runs before the next key finds the page and draws
+// it, and is timed with it. Back to the hex view untimed.
 void text_view(benchmark::State& state, uint64_t at) {
     PagedFile file(bench_dir() + "/unused", 16, true); // sets up curses and the globals
     FILE* f = fopen(bench_one_line_1GiB().c_str(), "rb");
@@ -106,8 +108,13 @@ void text_view(benchmark::State& state, uint64_t at) {
     IterationTimes times(state);
     for (auto _ : state) {
         Globals.mode = MODE_HEX;
+        text_view_prepare(); // in the hex view: the page is sought afresh
         redraw_all();
-        times.time([] { toggle_view(); });
+        times.time([] {
+            toggle_view();
+            text_view_prepare();
+            update_screen();
+        });
         if (Globals.mode != MODE_TEXT) state.SkipWithError("text view left");
     }
     // One line: rows of COLS-1 bytes, pages of all main_win rows but the last.
@@ -208,7 +215,10 @@ BENCHMARK(BM_Reference_PaintFullScreen)->UseManualTime()->Unit(benchmark::kMicro
 BENCHMARK(BM_Reference_Pread16KiB)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PageDown_1GiB_paged)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DownOnBottomRow_1GiB_paged)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_TextViewAtStart_1GiB_one_line)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TextViewAtStart_1GiB_one_line)
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TextViewAtEnd_1GiB_one_line)
     ->UseManualTime()
     ->Iterations(3)
