@@ -155,6 +155,49 @@ TEST(FindPattern, GivesThePlainFirstMatchAcrossBlocksOfAnyData) {
     }
 }
 
+// Bytes of every value: the rare-byte scan gives way to the pair scan within
+// a few KiB of each start, and matches planted at every offset of its
+// vectors are found one after another, both ways, where a plain scan finds them.
+TEST(FindPattern, WalksEveryMatchInRandomBytesForwardsAndBackwards) {
+    KeptEditorState keep;
+    std::mt19937 rng(23);
+    std::vector<unsigned char> data(6u << 20);
+    for (auto& b : data)
+        b = static_cast<unsigned char>(rng());
+    const std::string pat = "\x9c\x11\xe7\x42\x05\xd3";
+    for (uint64_t k = 1; k < 150; ++k)
+        memcpy(&data[k * 40000 + k * 37 % 251], pat.data(), pat.size());
+    hold_whole_file(data);
+
+    int walked = 0;
+    for (uint64_t start = 0;; ++walked) {
+        SearchResult want = reference_search(data, pat, start, data.size() - start);
+        SearchResult got = find(pat, start, data.size() - start);
+        ASSERT_EQ(got.found, want.found) << "forwards from " << start;
+        if (!want.found) break;
+        ASSERT_EQ(got.offset, want.offset) << "forwards from " << start;
+        start += got.offset + 1;
+    }
+    EXPECT_EQ(walked, 149);
+
+    walked = 0;
+    for (uint64_t count = data.size();; ++walked) { // the last match wholly below `count`
+        SearchResult want{0, 0};
+        for (uint64_t p = count - pat.size() + 1; p-- > 0;)
+            if (memcmp(&data[p], pat.data(), pat.size()) == 0) {
+                want = {1, p};
+                break;
+            }
+        SearchResult got = find_pattern_backward(reinterpret_cast<const unsigned char*>(pat.data()),
+                                                 0, pat.size(), count);
+        ASSERT_EQ(got.found, want.found) << "backwards below " << count;
+        if (!want.found) break;
+        ASSERT_EQ(got.offset, want.offset) << "backwards below " << count;
+        count = got.offset + pat.size() - 1;
+    }
+    EXPECT_EQ(walked, 149);
+}
+
 TEST(FindPattern, RunsOfOneByteDoNotHideAMatchAtTheirEnd) {
     KeptEditorState keep;
     std::vector<unsigned char> data(3u << 20, 'a');
