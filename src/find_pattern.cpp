@@ -130,19 +130,22 @@ inline PairStep pair_scan_forward(const unsigned char* block, uint64_t q, uint64
     const uint64_t from = q;
     uint64_t candidates = 0;
     while (q <= q_end && q_end - q >= W - 1 && pair_scan_pays(candidates, q - from)) {
-        if (q_end - q >= 4 * W - 1 && !pair_any4<W>(block + q, n)) {
+        // Four vectors at a time while they fit, each looked into only
+        // when the four together hold a candidate.
+        const uint64_t vectors = q_end - q >= 4 * W - 1 ? 4 : 1;
+        if (vectors == 4 && !pair_any4<W>(block + q, n)) {
             q += 4 * W;
             continue;
         }
-        unsigned char hits[W];
-        if (pair_lanes<W>(block + q, n, hits)) {
+        for (uint64_t k = 0; k < vectors; ++k, q += W) {
+            unsigned char hits[W];
+            if (!pair_lanes<W>(block + q, n, hits)) continue;
             for (uint64_t i = 0; i < W; ++i) {
                 if (!hits[i]) continue;
                 ++candidates;
                 if (memcmp(block + q + i, n.bytes, n.len) == 0) return {q + i, 1};
             }
         }
-        q += W;
     }
     return {q, 0};
 }
@@ -153,22 +156,25 @@ inline PairStep pair_scan_backward(const unsigned char* block, uint64_t q, const
     const uint64_t from = q;
     uint64_t candidates = 0;
     while (q >= W - 1 && pair_scan_pays(candidates, from - q)) {
-        if (q >= 4 * W - 1 && !pair_any4<W>(block + q - (4 * W - 1), n)) {
+        const uint64_t vectors = q >= 4 * W - 1 ? 4 : 1;
+        if (vectors == 4 && !pair_any4<W>(block + q - (4 * W - 1), n)) {
             if (q == 4 * W - 1) return {0, 2};
             q -= 4 * W;
             continue;
         }
-        const uint64_t low = q - (W - 1);
-        unsigned char hits[W];
-        if (pair_lanes<W>(block + low, n, hits)) {
-            for (uint64_t i = W; i-- > 0;) {
-                if (!hits[i]) continue;
-                ++candidates;
-                if (memcmp(block + low + i, n.bytes, n.len) == 0) return {low + i, 1};
+        for (uint64_t k = 0; k < vectors; ++k) {
+            const uint64_t low = q - (W - 1);
+            unsigned char hits[W];
+            if (pair_lanes<W>(block + low, n, hits)) {
+                for (uint64_t i = W; i-- > 0;) {
+                    if (!hits[i]) continue;
+                    ++candidates;
+                    if (memcmp(block + low + i, n.bytes, n.len) == 0) return {low + i, 1};
+                }
             }
+            if (low == 0) return {0, 2};
+            q = low - 1;
         }
-        if (low == 0) return {0, 2};
-        q = low - 1;
     }
     return {q, 0};
 }
