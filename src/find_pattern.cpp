@@ -90,7 +90,7 @@ inline bool pair_lanes(const unsigned char* at, const SearchNeedle& n, unsigned 
 // Whether any of the 4 W window starts from `at` may hold both guards: four
 // compares OR-ed before one test, for the test (the vector taken apart into
 // words) costs more than the compares; on random data it took the scan of a
-// block in cache from three times the copy's time to a fifth of it.
+// block in cache from about the copy's time to a sixth of it.
 template <size_t W> inline bool pair_any4(const unsigned char* at, const SearchNeedle& n) {
     using Lanes = typename LaneVector<W>::type;
     // One variable per load: an array of vectors is copied through the stack.
